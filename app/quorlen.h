@@ -1,0 +1,37 @@
+// Program-wide state of the fade, start-up, the main loop and shutdown.
+#pragma once
+
+#include <cstdint>
+
+struct FadeState {
+  float position = 0.0f;      // the level the next fader-level message carries
+  float minimum = 0.0f;       // the fade ends once position <= minimum
+  float step = 0.0005f;       // subtracted from position after each message
+  int selectedFader = 0;      // index into FaderAddressTable
+  int armed = 1;              // 1 while the cycle waits for the console's report
+  int stopRequested = 0;      // ends the fade loop at its next test
+  int resetRequest = 0;       // 100 asks the cycle loop to reset at its next pass
+  unsigned char* receiveBuffer = nullptr;  // 2048-byte blocks, or none
+  unsigned char* sendBuffer = nullptr;
+  const char* fadeAddress = "";            // OSC address of the fader being faded
+};
+
+extern FadeState g_fade;
+extern int g_quitRequested;
+extern int g_lastControl;
+
+inline constexpr int kResetRequested = 100;
+inline constexpr float kTooSlowStep = 0.0005f;
+
+// Start-up, main loop and shutdown. Returns the exit code, always 0.
+int RunQuorlen();
+
+// Takes and discards every pending window event without waiting; bound
+// callbacks still run for the clicks processed meanwhile.
+void Drain();
+// Drain, sleep 1 ms, drain.
+void FlushEvents();
+
+// Allocate and free the 2048-byte message blocks (not cleared).
+unsigned char* AllocateMessageBlock();
+void FreeMessageBlock(unsigned char** block);

@@ -1,0 +1,16 @@
+// The keep-alive timer list: polled timers, no thread and no callback.
+#pragma once
+
+#include <cstdint>
+
+// Adds a record {start, interval, key} at the end of the list and returns its
+// key. Key -1 asks for a key unique for the record's life: its own address.
+std::intptr_t AddTimer(std::intptr_t start, std::intptr_t interval, std::intptr_t key);
+// 1 if the first-found record with this key has clock - start >= interval.
+int CheckTimer(std::intptr_t key);
+// The same at a given clock reading.
+int CheckTimerAt(std::intptr_t key, std::intptr_t now);
+// Deletes the first record with this key; 1 if one was removed.
+int RemoveTimer(std::intptr_t key);
+// Empties the list (start-up and program end).
+void ClearTimers();

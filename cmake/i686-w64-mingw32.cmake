@@ -1,0 +1,19 @@
+# Cross-compiling for 32-bit Windows with mingw-w64 (posix thread model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(QUORLEN_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${QUORLEN_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QUORLEN_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QUORLEN_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QUORLEN_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Static C/C++ runtimes: the .exe needs only DLLs that ship with Windows.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-static -static-libgcc -static-libstdc++ -Wl,--nxcompat -Wl,--dynamicbase -Wl,--large-address-aware")
+
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

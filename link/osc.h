@@ -1,0 +1,33 @@
+// OSC 1.0 messages with one float argument, the fader level read out of the
+// console's reports, and the table of the 33 fader addresses.
+// Nothing here knows about sockets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr int kMessageBlockSize = 2048;  // every message buffer is this long
+inline constexpr int kFaderCount = 33;           // 0 = main stereo, 1..32 = channels
+inline constexpr int kFaderReportLength = 28;    // a fader report: 20-byte address, ",f", float
+inline constexpr int kFaderLevelOffset = 24;     // where a report carries its level
+
+// The 33 fader addresses; index 0 is "/main/st/mix/fader", i is "/ch/ii/mix/fader".
+// Filled once by FillFaderAddressTable() at start-up, read-only afterwards.
+extern char FaderAddressTable[kFaderCount][20];
+void FillFaderAddressTable();
+
+// Writes address, type tag and the big-endian float into buffer from offset 0.
+// Returns the number of bytes written; 0 (and writes nothing) when buffer is null.
+// A null address or type tag counts as an empty text.
+int BuildOscMessage(unsigned char* buffer, const char* address, const char* typeTag, float value);
+
+// The level in bytes 24..27 of a received datagram, big-endian on the wire.
+float ReadFaderLevel(const unsigned char* datagram);
+
+// The same read, but only when the datagram is long enough to hold the level:
+// returns 1 and stores the level when length >= 28, else returns 0 ("no level").
+int ReadFaderLevel(const unsigned char* datagram, int length, float* level);
+
+// Big-endian float helpers shared by the encoder and the reader.
+void StoreFloatBigEndian(unsigned char* out, float value);
+float LoadFloatBigEndian(const unsigned char* in);

@@ -1,0 +1,59 @@
+// The UDP link to the mixer, and the millisecond clock and sleep.
+// One neutral header; win32_udp.cpp / posix_udp.cpp and win32_clock.cpp /
+// posix_clock.cpp hold the platform code, mixer_link.cpp what they share.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kMixerPort = 10023;
+inline constexpr int kMaxDatagram = 2048;
+
+struct MixerLink;                     // owns its socket and its pending datagram
+using MixerConnection = MixerLink*;   // null: the last opening failed
+
+// The program-wide handle of the link. The fade control owns it; it lives here
+// because SendRemoteSubscription sends through it.
+extern MixerConnection g_mixerConnection;
+
+// 1 once the socket layer is ready (Winsock 1.1 on Windows), 0 if it could not
+// be started; a later call tries again. Idempotent after a success.
+int StartNetworking();
+// Shuts the socket layer down, releasing every socket still open.
+void StopNetworking();
+
+// A non-blocking, unbound, unconnected IPv4 UDP socket that sends to address:port.
+// Returns null when the text is null, does not resolve, resolves to
+// 255.255.255.255, or the socket cannot be made non-blocking.
+MixerConnection OpenMixerLink(const char* addressText, int port);
+void CloseMixerLink(MixerConnection link);
+
+// Takes one datagram without waiting. Returns 2 when one (1..2048 bytes) is now
+// pending, otherwise 0 (nothing waiting, empty or over-long datagram, any socket
+// error such as an ICMP port-unreachable for an earlier send, or a null link).
+int PollMixerLink(MixerConnection link);
+// Copies up to size bytes of the pending datagram into buffer and returns how
+// many; bytes of buffer past that count are left alone. 0 when nothing is pending.
+int ReceiveFromMixer(MixerConnection link, unsigned char* buffer, int size);
+// Sends one datagram to the console. Returns length, or -1 when refused.
+int SendToMixer(MixerConnection link, const unsigned char* data, int length);
+
+// The sender of the datagram taken by the last successful poll, as an IPv4
+// address in network byte order and a port in host order. Returns 0 when the
+// link is null or no poll has taken a datagram yet.
+int LastSenderOfMixerLink(MixerConnection link, std::uint32_t* address, int* port);
+// The console's address, network byte order, as fixed at opening (0 for null).
+std::uint32_t ConsoleAddressOfMixerLink(MixerConnection link);
+// The local UDP port the link sends from, 0 before its first send or for null.
+int LocalPortOfMixerLink(MixerConnection link);
+
+// Sends "/xremote" ,f 0.0 (20 bytes) over g_mixerConnection, then sleeps 20 ms.
+void SendRemoteSubscription();
+
+// Whole milliseconds since the first reading (which returns 0); never decreases.
+std::int64_t ClockMilliseconds();
+// Suspends the thread; the first call sets the system timer to 1 ms resolution.
+void SleepMilliseconds(int milliseconds);
+
+// Tests may replace the clock's source; null restores the real clock.
+using ClockSource = std::int64_t (*)();
+void SetClockSource(ClockSource source);

@@ -1,0 +1,76 @@
+// The control layer: the main window, its controls addressed by number, event
+// delivery and message boxes. One neutral header; win32_window.cpp draws real
+// controls, null_window.cpp keeps them as plain data for headless runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum ControlNumber : int {
+  MainWindow = 0,
+  TooSlowOption = 100,
+  SlowOption = 101,
+  NormalOption = 102,
+  FastOption = 103,
+  ChannelList = 162,
+  CaptureButton = 210,
+  ResetOffButton = 230,
+  UpdatesButton = 330,
+  MinimumSpin = 350,
+  EditIpButton = 400,
+  MainStatusBar = 456,
+  MixerIpField = 999,
+};
+
+inline constexpr const char* kWindowTitle = "Quorlen -Tavisk - Beta 2 - For Behringer X32";
+inline constexpr const char* kMakerWebAddress = "https://quorlen.example.org/";
+inline constexpr const char* kCreditsLine =
+    "Tavisk Orrel  (Code)     -     Mira Quennel  (Beta Test)     -     https://quorlen.example.org/";
+inline constexpr int kClientWidth = 580;
+inline constexpr int kClientHeight = 165;
+
+enum class EventKind : int {
+  None = 0,     // PollEvent found nothing
+  Close = 1,    // the user asked to close the main window
+  Control = 2,  // a control reported a user action
+  Other = 3,    // input was processed; whatever it queued comes with the next calls
+};
+
+struct Event {
+  EventKind kind = EventKind::None;
+  int control = 0;  // the reporting control's number, for Control events
+  int action = 0;   // the toolkit's notification code; equal events merge in the queue
+};
+
+// Builds MainWindow and its controls in creation order, fills ChannelList with
+// its 33 entries (entry 0 selected) and sets the status bar's credits line.
+// Returns 1 when the window exists.
+int BuildMainWindow();
+// Destroys the window and its controls.
+void DestroyMainWindow();
+
+// Operations on a number that names no control do nothing and return 0 / "".
+// Texts are UTF-8. None of these reports an event.
+void SetControlText(int control, const char* text);
+std::string GetControlText(int control);
+void SetControlValue(int control, std::int64_t value);
+std::int64_t GetControlValue(int control);
+void DisableControl(int control, int disabled);
+void AddListEntry(int control, int position, const char* text);
+// The procedure runs synchronously, inside the input processing that reports
+// an action of the control, before the event is queued.
+void BindControlCallback(int control, void (*procedure)());
+
+// The next event; waits without a time-out.
+Event WaitEvent();
+// The next event without waiting; kind None when nothing is pending.
+Event PollEvent();
+// The control number of the control event most recently returned.
+int EventControl();
+
+// Asks the desktop to open a web address with its default handler.
+void OpenWebPage(const char* address);
+
+// A modal box with a title, a text (lines split by lone CR), one OK button and
+// no icon. Returns when the user dismisses it.
+void ShowMessageBox(const char* title, const char* text);

@@ -1,0 +1,47 @@
+// Headless backend of the control layer: tests queue user actions and read
+// back every control's state. Only null_window.cpp implements this header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// User actions. Each behaves as the real control would: it changes the control
+// (unless disabled), runs the bound callback and queues the event.
+// Actions on a disabled control do nothing.
+void NullClick(int control);                       // option or push button
+void NullSelectListEntry(int control, int index);  // ChannelList
+void NullSpinStep(int control, int delta);         // MinimumSpin arrow, +1 / -1
+void NullTypeText(int control, const char* text);  // MinimumSpin text box
+void NullRequestClose();
+
+// State of a control.
+std::string NullControlText(int control);
+std::int64_t NullControlValue(int control);
+int NullControlEnabled(int control);     // 1 enabled, 0 disabled
+int NullControlExists(int control);
+int NullListEntryCount(int control);
+std::string NullListEntry(int control, int index);
+int NullWindowExists();
+
+// Message boxes shown so far, in order ("title\ntext").
+struct NullMessage {
+  std::string title;
+  std::string text;
+};
+std::vector<NullMessage>& NullMessages();
+// Web addresses handed to OpenWebPage.
+std::vector<std::string>& NullOpenedPages();
+
+// Called whenever WaitEvent or PollEvent finds the queue empty, before it
+// answers; a test uses it to act as the user (and as the console) at the
+// moment the program looks for input. WaitEvent keeps calling it until an
+// event is queued.
+using NullIdleHook = void (*)();
+void NullSetIdleHook(NullIdleHook hook);
+// Called inside ShowMessageBox, after the message has been recorded.
+using NullMessageHook = void (*)(const char* title, const char* text);
+void NullSetMessageHook(NullMessageHook hook);
+
+// Back to the state before BuildMainWindow: no window, no queue, no hooks.
+void NullResetUi();
