@@ -1,1 +1,215 @@
-// to be written
+// The fade cycle. CaptureButton starts it: subscribe to the console's reports,
+// wait for the selected fader's report, fade from its level down to the
+// minimum one message every 10 ms, then reset everything to idle on a fresh
+// link. ResetOffButton's callback can stop it at any wait or drain.
+#include "app/fade_cycle.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "app/quorlen.h"
+#include "app/timer_list.h"
+#include "config/address_file.h"
+#include "config/address_text.h"
+#include "link/osc.h"
+#include "link/udp.h"
+#include "ui/controls.h"
+
+namespace {
+
+constexpr std::intptr_t kKeepAliveKey = 0;
+constexpr std::intptr_t kKeepAliveInterval = 10000;  // ms between /xremote renewals
+constexpr int kFadeSleep = 10;                       // ms after each fader-level message
+
+constexpr const char* kCaptureIdleText = "Get Main Position Until Touch";
+constexpr const char* kCaptureBusyText = "Touch Selected Downwards";
+
+constexpr int kSpeedOptions[] = {TooSlowOption, SlowOption, NormalOption, FastOption};
+
+void DisableSettings(int disabled) {
+  for (int option : kSpeedOptions) DisableControl(option, disabled);
+  DisableControl(ChannelList, disabled);
+  DisableControl(MinimumSpin, disabled);
+}
+
+void ZeroMinimumSpin() {
+  SetControlValue(MinimumSpin, 0);
+  SetControlText(MinimumSpin, "0");
+}
+
+// A report fit to start a fade: the console's own datagram, laid out as the
+// report of the selected fader (its address, ",f", 28 bytes) and carrying a
+// level on the fader scale. Anything else - another client's change, another
+// parameter, a stray host, a NaN - must not move the fader.
+int IsReportOfSelectedFader(const unsigned char* datagram, int length, float* level) {
+  if (length != kFaderReportLength) return 0;
+
+  std::uint32_t sender = 0;
+  int senderPort = 0;
+  if (LastSenderOfMixerLink(g_mixerConnection, &sender, &senderPort) == 0 ||
+      sender != ConsoleAddressOfMixerLink(g_mixerConnection)) {
+    return 0;
+  }
+
+  unsigned char expected[kFaderReportLength];
+  if (BuildOscMessage(expected, g_fade.fadeAddress, ",f", 0.0f) != kFaderReportLength ||
+      std::memcmp(datagram, expected, kFaderLevelOffset) != 0) {
+    return 0;
+  }
+
+  float value = 0.0f;
+  if (ReadFaderLevel(datagram, length, &value) == 0) return 0;
+  if (!std::isfinite(value) || value < 0.0f || value > 1.0f) return 0;
+  *level = value;
+  return 1;
+}
+
+void RunFadeLoop() {
+  for (;;) {
+    const int length = BuildOscMessage(g_fade.sendBuffer, g_fade.fadeAddress, ",f", g_fade.position);
+    if (g_fade.sendBuffer != nullptr) {
+      SendToMixer(g_mixerConnection, g_fade.sendBuffer, length);
+      SleepMilliseconds(kFadeSleep);
+    }
+    g_fade.position = g_fade.position - g_fade.step;
+    Drain();
+    if (g_fade.stopRequested != 0) break;
+    Drain();
+    if (g_fade.position <= g_fade.minimum) break;
+  }
+}
+
+// A datagram is pending on the link: take it, and if it is the selected
+// fader's report, fade (or refuse to). Any other datagram is read, dropped,
+// and the cycle goes on waiting.
+void CaptureAndFade() {
+  g_fade.receiveBuffer = AllocateMessageBlock();
+  if (g_fade.receiveBuffer == nullptr) return;
+  const int length = ReceiveFromMixer(g_mixerConnection, g_fade.receiveBuffer, kMessageBlockSize);
+
+  const int fader = g_fade.selectedFader >= 0 && g_fade.selectedFader < kFaderCount ? g_fade.selectedFader : 0;
+  g_fade.fadeAddress = FaderAddressTable[fader];
+
+  float level = 0.0f;
+  if (IsReportOfSelectedFader(g_fade.receiveBuffer, length, &level) == 0) {
+    FreeMessageBlock(&g_fade.receiveBuffer);
+    g_fade.fadeAddress = "";
+    return;
+  }
+  g_fade.position = level;
+  g_fade.sendBuffer = AllocateMessageBlock();
+
+  if (g_fade.minimum > g_fade.position) {
+    ShowMessageBox("Fade Error", "The minimum value is greater than the actual fade position");
+    g_fade.resetRequest = kResetRequested;
+    g_fade.armed = 0;
+    g_fade.stopRequested = 1;
+    Drain();
+    ZeroMinimumSpin();
+    g_fade.minimum = 0.0f;
+  }
+
+  RunFadeLoop();
+
+  FlushEvents();
+  g_fade.armed = 0;
+  g_fade.resetRequest = kResetRequested;
+  g_fade.stopRequested = 1;
+  FlushEvents();
+}
+
+void RenewKeepAlive() {
+  if (CheckTimer(kKeepAliveKey) == 1) {
+    RemoveTimer(kKeepAliveKey);
+    AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
+    SendRemoteSubscription();
+  }
+}
+
+// The end of every cycle: settings back to "Too Slow", 0 and "Main", controls
+// idle, and a new link, so nothing that reached the old one is ever read.
+void FinishCycle() {
+  ResetFadeCycle();
+  g_fade.resetRequest = 0;
+  SendRemoteSubscription();
+  FreeMessageBlock(&g_fade.receiveBuffer);
+  g_fade.position = 0.0f;
+  ZeroMinimumSpin();
+  DisableControl(ChannelList, 0);
+  DisableControl(MinimumSpin, 0);
+  SetControlText(CaptureButton, kCaptureIdleText);
+  CloseMixerLink(g_mixerConnection);
+  StartNetworking();
+  g_mixerConnection = OpenMixerLink(g_mixerAddressText.c_str(), kMixerPort);
+}
+
+}  // namespace
+
+float StepOfSpeedOption(int control) {
+  switch (control) {
+    case TooSlowOption: return 0.0005f;
+    case SlowOption: return 0.0015f;
+    case NormalOption: return 0.003f;
+    case FastOption: return 0.006f;
+    default: return 0.0f;
+  }
+}
+
+void ResetOffHandler() {
+  g_fade.resetRequest = kResetRequested;
+  g_fade.stopRequested = 1;
+}
+
+void ResetFadeCycle() {
+  g_fade.selectedFader = 0;
+  SetControlValue(ChannelList, 0);
+  ZeroMinimumSpin();
+
+  g_fade.stopRequested = 0;
+  g_fade.position = 0.0f;
+  g_fade.fadeAddress = "";
+  g_fade.armed = 1;
+  g_fade.minimum = 0.0f;
+
+  FreeMessageBlock(&g_fade.receiveBuffer);
+  FreeMessageBlock(&g_fade.sendBuffer);
+  RemoveTimer(kKeepAliveKey);
+
+  DisableControl(CaptureButton, 0);
+  DisableControl(ResetOffButton, 1);
+  for (int option : kSpeedOptions) DisableControl(option, 0);
+  SetControlValue(TooSlowOption, 1);
+  g_fade.step = kTooSlowStep;
+
+  FlushEvents();
+  FlushEvents();
+  FlushEvents();
+}
+
+void RunFadeCycle() {
+  SetControlText(CaptureButton, kCaptureBusyText);
+  DisableControl(CaptureButton, 1);
+  DisableControl(ResetOffButton, 0);
+  DisableSettings(1);
+  FlushEvents();
+
+  const std::int64_t typed = ParseInteger(GetControlText(MinimumSpin).c_str());
+  g_fade.minimum = static_cast<float>(static_cast<double>(static_cast<float>(typed)) / 100.0);
+
+  AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
+  SendRemoteSubscription();
+
+  for (;;) {
+    RenewKeepAlive();
+    const int wasArmed = g_fade.armed;
+    if (g_fade.armed == 1 && PollMixerLink(g_mixerConnection) != 0) CaptureAndFade();
+    if (wasArmed == 1) {
+      FlushEvents();
+      FlushEvents();
+    }
+    if (g_fade.resetRequest == kResetRequested) {
+      FinishCycle();
+      return;
+    }
+  }
+}

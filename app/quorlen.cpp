@@ -1,1 +1,134 @@
-// to be written
+// Start-up, the main event loop and shutdown: the program's spine.
+#include "app/quorlen.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "app/fade_cycle.h"
+#include "app/timer_list.h"
+#include "config/address_file.h"
+#include "link/osc.h"
+#include "link/udp.h"
+#include "ui/controls.h"
+
+FadeState g_fade;
+int g_quitRequested = 0;
+int g_lastControl = 0;
+
+namespace {
+
+constexpr int kSpeedOptions[] = {TooSlowOption, SlowOption, NormalOption, FastOption};
+
+void OnChannelList() {
+  const std::int64_t index = GetControlValue(ChannelList);
+  // The list always has one entry selected; an index outside the table
+  // would name no fader, so it is not taken.
+  if (index >= 0 && index < kFaderCount) g_fade.selectedFader = static_cast<int>(index);
+}
+
+void OnUpdatesButton() {
+  OpenWebPage(kMakerWebAddress);
+  Drain();
+}
+
+// The arrows change the value and typing changes the text; the text is kept
+// equal to the value, so typed text never reaches a fade.
+void OnMinimumSpin() {
+  SetControlText(MinimumSpin, std::to_string(GetControlValue(MinimumSpin)).c_str());
+}
+
+void OnSpeedOption(int option) {
+  SetControlValue(option, 1);
+  g_fade.step = StepOfSpeedOption(option);
+}
+
+void DispatchControlEvent(int control) {
+  g_lastControl = control;
+  if (g_lastControl == ChannelList) OnChannelList();
+  if (g_lastControl == UpdatesButton) OnUpdatesButton();
+  if (g_lastControl == MinimumSpin) OnMinimumSpin();
+  for (int option : kSpeedOptions) {
+    if (g_lastControl == option) OnSpeedOption(option);
+  }
+  if (g_lastControl == EditIpButton) {
+    EditMixerAddress();
+    g_quitRequested = 1;
+  }
+  if (g_lastControl == CaptureButton) RunFadeCycle();
+}
+
+void SetStartingStates() {
+  SetControlValue(MinimumSpin, 0);
+  SetControlText(MinimumSpin, "0");
+  SetControlValue(TooSlowOption, 1);
+  DisableControl(MixerIpField, 1);
+  g_fade.step = kTooSlowStep;
+}
+
+void RunMainLoop() {
+  while (g_quitRequested == 0) {
+    const Event event = WaitEvent();
+    if (event.kind == EventKind::Close) g_quitRequested = 1;
+    if (event.kind == EventKind::Control) DispatchControlEvent(EventControl());
+  }
+}
+
+// The one way out: the window goes, the socket layer goes with the link still
+// open on it, and every block still held is released.
+void ShutDown() {
+  DestroyMainWindow();
+  StopNetworking();
+  g_mixerConnection = nullptr;
+  FreeMessageBlock(&g_fade.receiveBuffer);
+  FreeMessageBlock(&g_fade.sendBuffer);
+  ClearTimers();
+}
+
+}  // namespace
+
+unsigned char* AllocateMessageBlock() {
+  return static_cast<unsigned char*>(std::malloc(kMessageBlockSize));
+}
+
+void FreeMessageBlock(unsigned char** block) {
+  std::free(*block);
+  *block = nullptr;
+}
+
+void Drain() {
+  while (PollEvent().kind != EventKind::None) {
+  }
+}
+
+void FlushEvents() {
+  Drain();
+  SleepMilliseconds(1);
+  Drain();
+}
+
+int RunQuorlen() {
+  FillFaderAddressTable();
+  ClearTimers();
+  g_fade = FadeState{};
+  g_quitRequested = 0;
+  g_lastControl = 0;
+
+  BuildMainWindow();
+  SetStartingStates();
+
+  if (ReadMixerAddress() != 0) {
+    StartNetworking();
+    g_mixerConnection = OpenMixerLink(g_mixerAddressText.c_str(), kMixerPort);
+
+    Drain();
+    DisableControl(ResetOffButton, 1);
+    BindControlCallback(ResetOffButton, ResetOffHandler);
+    FlushEvents();
+    g_fade.position = 0.0f;
+
+    RunMainLoop();
+  }
+
+  ShutDown();
+  return 0;
+}

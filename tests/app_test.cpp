@@ -1,0 +1,678 @@
+// The whole program, headless: the null control layer stands in for the user,
+// a real UDP socket on 127.0.0.1:10023 for the console, and the program reads
+// config.txt from a scratch working directory.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/fade_cycle.h"
+#include "app/quorlen.h"
+#include "config/launch.h"
+#include "link/osc.h"
+#include "link/udp.h"
+#include "ui/controls.h"
+#include "ui/null_ui.h"
+
+namespace {
+
+struct Datagram {
+  std::vector<unsigned char> bytes;
+  int fromPort = 0;
+  std::int64_t at = 0;  // ClockMilliseconds() when the console saw it
+
+  std::string Address() const { return std::string(reinterpret_cast<const char*>(bytes.data())); }
+  bool IsSubscription() const { return bytes.size() == 20 && Address() == "/xremote"; }
+  bool IsFaderLevel() const { return bytes.size() == 28 && Address().find("/mix/fader") != std::string::npos; }
+  float Level() const { return LoadFloatBigEndian(bytes.data() + 24); }
+};
+
+int BoundUdpSocket(const char* address, int port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(static_cast<std::uint16_t>(port));
+  inet_pton(AF_INET, address, &local.sin_addr);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::vector<unsigned char> Report(const char* address, float level, const char* typeTag = ",f") {
+  std::vector<unsigned char> bytes(kMessageBlockSize);
+  bytes.resize(static_cast<std::size_t>(BuildOscMessage(bytes.data(), address, typeTag, level)));
+  return bytes;
+}
+
+// Everything the scenario needs lives here; the idle hook reaches it through g_world.
+struct World {
+  int console = -1;       // 127.0.0.1:10023
+  int foreign = -1;       // 127.0.0.2, any port
+  std::vector<Datagram> received;
+  std::function<void()> script;
+  long idleCalls = 0;
+
+  void Collect() {
+    unsigned char buffer[4096];
+    for (;;) {
+      sockaddr_in from{};
+      socklen_t fromLength = sizeof from;
+      const ssize_t n = recvfrom(console, buffer, sizeof buffer, MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
+      if (n < 0) return;
+      received.push_back(Datagram{std::vector<unsigned char>(buffer, buffer + n), ntohs(from.sin_port),
+                                  ClockMilliseconds()});
+    }
+  }
+
+  void SendFrom(int fd, int port, const std::vector<unsigned char>& bytes) const {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  }
+  // The console answers the last subscriber, from its own port 10023.
+  void Touch(const std::vector<unsigned char>& bytes) const { SendFrom(console, LastSubscriberPort(), bytes); }
+
+  int LastSubscriberPort() const {
+    for (auto it = received.rbegin(); it != received.rend(); ++it) {
+      if (it->IsSubscription()) return it->fromPort;
+    }
+    return 0;
+  }
+  int Count(bool (Datagram::*test)() const) const {
+    int n = 0;
+    for (const Datagram& d : received) n += (d.*test)() ? 1 : 0;
+    return n;
+  }
+  int Subscriptions() const { return Count(&Datagram::IsSubscription); }
+  int FaderMessages() const { return Count(&Datagram::IsFaderLevel); }
+  std::vector<float> Levels() const {
+    std::vector<float> levels;
+    for (const Datagram& d : received) {
+      if (d.IsFaderLevel()) levels.push_back(d.Level());
+    }
+    return levels;
+  }
+};
+
+World* g_world = nullptr;
+
+void OnIdle() {
+  ++g_world->idleCalls;
+  g_world->Collect();
+  // A runaway scenario ends as a closed window rather than hanging the suite.
+  if (g_world->idleCalls > 2000000) {
+    NullRequestClose();
+    return;
+  }
+  if (g_world->script) g_world->script();
+}
+
+bool Idle() {
+  return NullControlEnabled(CaptureButton) == 1 && NullControlText(CaptureButton) == "Get Main Position Until Touch";
+}
+
+class QuorlenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    original_ = std::filesystem::current_path();
+    char pattern[] = "/tmp/quorlen-app-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    std::filesystem::current_path(directory_);
+    world_.console = BoundUdpSocket("127.0.0.1", kMixerPort);
+    ASSERT_GE(world_.console, 0) << "port 10023 on 127.0.0.1 is taken";
+    world_.foreign = BoundUdpSocket("127.0.0.2", 0);
+    g_world = &world_;
+    NullResetUi();
+    NullSetIdleHook(OnIdle);
+    NullStartedPrograms().clear();
+  }
+
+  void TearDown() override {
+    SetClockSource(nullptr);
+    NullResetUi();
+    g_world = nullptr;
+    if (world_.console >= 0) close(world_.console);
+    if (world_.foreign >= 0) close(world_.foreign);
+    std::filesystem::current_path(original_);
+    std::filesystem::remove_all(directory_);
+  }
+
+  static void WriteConfig(const std::string& bytes) {
+    std::ofstream("config.txt", std::ios::binary) << bytes;
+  }
+
+  int Run(std::function<void()> script) {
+    world_.script = std::move(script);
+    const int exitCode = RunQuorlen();
+    world_.Collect();
+    return exitCode;
+  }
+
+  // Picks fader, speed and minimum the way a user does, then presses capture.
+  static void Prepare(int fader, int speedOption, int minimumSteps) {
+    NullSelectListEntry(ChannelList, fader);
+    NullClick(speedOption);
+    for (int i = 0; i < minimumSteps; ++i) NullSpinStep(MinimumSpin, +1);
+  }
+
+  World world_;
+  std::filesystem::path original_;
+  std::filesystem::path directory_;
+};
+
+constexpr const char* kLoopbackConfig = "127\n0\n0\n1\n";
+
+// The expected levels: the captured one, then each previous minus step, all
+// in 32-bit floats, stopping before the first one at or below the minimum.
+std::vector<float> ExpectedFade(float start, float step, float minimum) {
+  std::vector<float> levels;
+  float position = start;
+  do {
+    levels.push_back(position);
+    position = position - step;
+  } while (!(position <= minimum));
+  return levels;
+}
+
+TEST_F(QuorlenTest, StartsIdleShowsTheAddressAndEndsWithExitCodeZeroOnClose) {
+  WriteConfig(kLoopbackConfig);
+  bool checked = false;
+  const int exitCode = Run([&] {
+    if (checked) return;
+    checked = true;
+    EXPECT_EQ(NullControlValue(TooSlowOption), 1);
+    EXPECT_EQ(NullControlValue(SlowOption) + NullControlValue(NormalOption) + NullControlValue(FastOption), 0);
+    EXPECT_EQ(NullControlValue(ChannelList), 0);
+    EXPECT_EQ(NullListEntryCount(ChannelList), 33);
+    EXPECT_EQ(NullListEntry(ChannelList, 0), "Main");
+    EXPECT_EQ(NullListEntry(ChannelList, 13), "Ch 13");
+    EXPECT_EQ(NullListEntry(ChannelList, 32), "Ch 32");
+    EXPECT_EQ(NullControlText(MinimumSpin), "0");
+    EXPECT_EQ(NullControlValue(MinimumSpin), 0);
+    EXPECT_EQ(NullControlEnabled(ResetOffButton), 0);
+    EXPECT_EQ(NullControlEnabled(MixerIpField), 0);
+    EXPECT_EQ(NullControlText(MixerIpField), "127.0.0.1");
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(g_fade.step, 0.0005f);
+    NullRequestClose();
+  });
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(NullWindowExists(), 0);
+  EXPECT_TRUE(world_.received.empty()) << "nothing goes out before capture";
+}
+
+TEST_F(QuorlenTest, HandlersKeepTheMinimumTextEqualToTheValueAndOpenTheMakersPage) {
+  WriteConfig(kLoopbackConfig);
+  int stage = 0;
+  Run([&] {
+    switch (stage++) {
+      case 0:
+        NullSpinStep(MinimumSpin, -1);  // at 0 it stays 0
+        break;
+      case 1:
+        EXPECT_EQ(NullControlText(MinimumSpin), "0");
+        for (int i = 0; i < 3; ++i) NullSpinStep(MinimumSpin, +1);
+        break;
+      case 2:
+        EXPECT_EQ(NullControlText(MinimumSpin), "3");
+        NullTypeText(MinimumSpin, "57");  // typing never reaches the value
+        break;
+      case 3:
+        EXPECT_EQ(NullControlText(MinimumSpin), "3");
+        for (int i = 0; i < 120; ++i) NullSpinStep(MinimumSpin, +1);
+        break;
+      case 4:
+        EXPECT_EQ(NullControlText(MinimumSpin), "100");
+        NullClick(NormalOption);
+        break;
+      case 5:
+        EXPECT_EQ(g_fade.step, 0.003f);
+        NullClick(NormalOption);  // already selected: stays, same step
+        break;
+      case 6:
+        EXPECT_EQ(NullControlValue(NormalOption), 1);
+        EXPECT_EQ(NullControlValue(TooSlowOption), 0);
+        EXPECT_EQ(g_fade.step, 0.003f);
+        NullSelectListEntry(ChannelList, 32);
+        NullClick(UpdatesButton);
+        NullClick(UpdatesButton);  // merged with the first while it is still queued
+        break;
+      case 7:
+        EXPECT_EQ(g_fade.selectedFader, 32);
+        ASSERT_EQ(NullOpenedPages().size(), 1u);
+        EXPECT_EQ(NullOpenedPages()[0], kMakerWebAddress);
+        NullRequestClose();
+        break;
+      default:
+        break;
+    }
+  });
+  EXPECT_EQ(stage, 8);
+}
+
+TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
+  WriteConfig(kLoopbackConfig);
+  bool started = false, touched = false, closed = false;
+  Run([&] {
+    if (!started) {
+      started = true;
+      Prepare(5, FastOption, 50);
+      NullClick(CaptureButton);
+      return;
+    }
+    if (!touched && world_.Subscriptions() == 1) {
+      touched = true;
+      EXPECT_EQ(NullControlText(CaptureButton), "Touch Selected Downwards");
+      EXPECT_EQ(NullControlEnabled(CaptureButton), 0);
+      EXPECT_EQ(NullControlEnabled(ResetOffButton), 1);
+      EXPECT_EQ(NullControlEnabled(FastOption), 0);
+      EXPECT_EQ(NullControlEnabled(ChannelList), 0);
+      EXPECT_EQ(NullControlEnabled(MinimumSpin), 0);
+      world_.Touch(Report("/ch/05/mix/fader", 0.8f));
+      return;
+    }
+    if (touched && !closed && Idle()) {
+      closed = true;
+      EXPECT_EQ(NullControlValue(TooSlowOption), 1);
+      EXPECT_EQ(NullControlValue(FastOption), 0);
+      EXPECT_EQ(NullControlValue(ChannelList), 0);
+      EXPECT_EQ(NullControlText(MinimumSpin), "0");
+      EXPECT_EQ(NullControlValue(MinimumSpin), 0);
+      EXPECT_EQ(NullControlEnabled(ResetOffButton), 0);
+      EXPECT_EQ(NullControlEnabled(ChannelList), 1);
+      EXPECT_EQ(NullControlEnabled(MinimumSpin), 1);
+      EXPECT_EQ(g_fade.step, 0.0005f);
+      EXPECT_EQ(g_fade.selectedFader, 0);
+      NullRequestClose();
+    }
+  });
+  ASSERT_TRUE(closed);
+
+  const std::vector<float> expected = ExpectedFade(0.8f, 0.006f, 0.5f);
+  const std::vector<float> levels = world_.Levels();
+  ASSERT_EQ(levels.size(), expected.size());
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    EXPECT_EQ(levels[i], expected[i]) << "message " << i;  // bit-exact 32-bit arithmetic
+    EXPECT_GT(levels[i], 0.5f);
+  }
+  EXPECT_EQ(levels.front(), 0.8f);
+
+  // /xremote first and at the reset, fader messages between, all from one port.
+  ASSERT_EQ(world_.Subscriptions(), 2);
+  EXPECT_TRUE(world_.received.front().IsSubscription());
+  EXPECT_TRUE(world_.received.back().IsSubscription());
+  for (const Datagram& d : world_.received) {
+    EXPECT_EQ(d.fromPort, world_.received.front().fromPort);
+    if (d.IsFaderLevel()) EXPECT_EQ(d.Address(), "/ch/05/mix/fader");
+  }
+  EXPECT_EQ(world_.received.size(), expected.size() + 2);
+
+  // One message per 10 ms sleep at least.
+  const std::int64_t span = world_.received[expected.size()].at - world_.received[1].at;
+  EXPECT_GE(span, static_cast<std::int64_t>(10 * (expected.size() - 1)) - 5);
+}
+
+TEST_F(QuorlenTest, RefusesAMinimumAboveTheCapturedLevelAfterOneUnchangedMessage) {
+  WriteConfig(kLoopbackConfig);
+  bool started = false, touched = false, closed = false;
+  Run([&] {
+    if (!started) {
+      started = true;
+      Prepare(0, SlowOption, 100);
+      NullClick(CaptureButton);
+    } else if (!touched && world_.Subscriptions() == 1) {
+      touched = true;
+      world_.Touch(Report("/main/st/mix/fader", 0.8f));
+    } else if (touched && !closed && Idle()) {
+      closed = true;
+      NullRequestClose();
+    }
+  });
+  ASSERT_TRUE(closed);
+  ASSERT_EQ(NullMessages().size(), 1u);
+  EXPECT_EQ(NullMessages()[0].title, "Fade Error");
+  EXPECT_EQ(NullMessages()[0].text, "The minimum value is greater than the actual fade position");
+  ASSERT_EQ(world_.Levels(), std::vector<float>{0.8f});
+  EXPECT_EQ(world_.received[1].Address(), "/main/st/mix/fader");
+  EXPECT_EQ(world_.Subscriptions(), 2);
+}
+
+TEST_F(QuorlenTest, EdgesOfTheFadeLevelEqualToMinimumAndLevelZero) {
+  struct Case {
+    float level;
+    int minimumSteps;
+  };
+  for (const Case c : {Case{0.25f, 25}, Case{0.0f, 0}}) {
+    SCOPED_TRACE(c.level);
+    world_.received.clear();
+    NullResetUi();
+    NullSetIdleHook(OnIdle);
+    WriteConfig(kLoopbackConfig);
+    bool started = false, touched = false, closed = false;
+    Run([&] {
+      if (!started) {
+        started = true;
+        Prepare(7, NormalOption, c.minimumSteps);
+        NullClick(CaptureButton);
+      } else if (!touched && world_.Subscriptions() == 1) {
+        touched = true;
+        world_.Touch(Report("/ch/07/mix/fader", c.level));
+      } else if (touched && !closed && Idle()) {
+        closed = true;
+        NullRequestClose();
+      }
+    });
+    ASSERT_TRUE(closed);
+    EXPECT_TRUE(NullMessages().empty());
+    EXPECT_EQ(world_.Levels(), std::vector<float>{c.level});
+  }
+}
+
+TEST_F(QuorlenTest, ResetOffWhileWaitingSendsNoFaderMessage) {
+  WriteConfig(kLoopbackConfig);
+  bool started = false, pressed = false, closed = false;
+  Run([&] {
+    if (!started) {
+      started = true;
+      Prepare(3, FastOption, 10);
+      NullClick(CaptureButton);
+    } else if (!pressed && world_.Subscriptions() == 1) {
+      pressed = true;
+      NullClick(ResetOffButton);
+    } else if (pressed && !closed && Idle()) {
+      closed = true;
+      EXPECT_EQ(NullControlValue(TooSlowOption), 1);
+      EXPECT_EQ(NullControlValue(ChannelList), 0);
+      EXPECT_EQ(NullControlText(MinimumSpin), "0");
+      NullRequestClose();
+    }
+  });
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(world_.FaderMessages(), 0);
+  EXPECT_EQ(world_.Subscriptions(), 2);
+}
+
+TEST_F(QuorlenTest, ResetOffWhileFadingStopsAfterTheMessageInFlight) {
+  WriteConfig(kLoopbackConfig);
+  bool started = false, touched = false, pressed = false, closed = false;
+  int seenWhenPressed = 0;
+  Run([&] {
+    if (!started) {
+      started = true;
+      Prepare(0, TooSlowOption, 0);
+      NullClick(CaptureButton);
+    } else if (!touched && world_.Subscriptions() == 1) {
+      touched = true;
+      world_.Touch(Report("/main/st/mix/fader", 1.0f));
+    } else if (!pressed && world_.FaderMessages() >= 5) {
+      pressed = true;
+      seenWhenPressed = world_.FaderMessages();
+      NullClick(ResetOffButton);
+    } else if (pressed && !closed && Idle()) {
+      closed = true;
+      NullRequestClose();
+    }
+  });
+  ASSERT_TRUE(closed);
+  EXPECT_LE(world_.FaderMessages(), seenWhenPressed + 1);
+  EXPECT_LT(world_.FaderMessages(), 100);
+  EXPECT_TRUE(world_.received.back().IsSubscription());
+}
+
+TEST_F(QuorlenTest, IgnoresEveryDatagramThatIsNotTheSelectedFadersReport) {
+  WriteConfig(kLoopbackConfig);
+  bool started = false, spoiled = false, touched = false, closed = false;
+  long spoiledAt = 0;
+  Run([&] {
+    if (!started) {
+      started = true;
+      Prepare(5, FastOption, 0);
+      NullClick(CaptureButton);
+    } else if (!spoiled && world_.Subscriptions() == 1) {
+      spoiled = true;
+      spoiledAt = world_.idleCalls;
+      std::vector<unsigned char> shortReport = Report("/ch/05/mix/fader", 0.9f);
+      shortReport.pop_back();
+      std::vector<unsigned char> longReport = Report("/ch/05/mix/fader", 0.9f);
+      longReport.push_back(0);
+      world_.Touch(Report("/ch/06/mix/fader", 0.9f));           // another fader
+      world_.Touch(Report("/ch/05/eq/1/g", 0.9f));              // another parameter
+      world_.Touch(Report("/ch/05/mix/fader", 0.9f, ",i"));     // another type tag
+      world_.Touch(shortReport);                                // 27 bytes
+      world_.Touch(longReport);                                 // 29 bytes
+      world_.Touch(Report("/ch/05/mix/fader", std::numeric_limits<float>::quiet_NaN()));
+      world_.Touch(Report("/ch/05/mix/fader", std::numeric_limits<float>::infinity()));
+      world_.Touch(Report("/ch/05/mix/fader", -0.1f));
+      world_.Touch(Report("/ch/05/mix/fader", 1.5f));
+      world_.SendFrom(world_.foreign, world_.LastSubscriberPort(), Report("/ch/05/mix/fader", 0.9f));
+    } else if (spoiled && !touched && g_fade.armed == 1 && world_.FaderMessages() == 0 &&
+               world_.idleCalls > spoiledAt + 400) {
+      touched = true;  // by now every bad datagram has been polled and dropped
+      EXPECT_EQ(NullControlText(CaptureButton), "Touch Selected Downwards");
+      world_.Touch(Report("/ch/05/mix/fader", 0.03f));
+    } else if (touched && !closed && Idle()) {
+      closed = true;
+      NullRequestClose();
+    }
+  });
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(world_.Levels(), ExpectedFade(0.03f, 0.006f, 0.0f));
+}
+
+TEST_F(QuorlenTest, EachCycleUsesAFreshLinkAndNeverSeesTheOldOnesDatagrams) {
+  WriteConfig(kLoopbackConfig);
+  int stage = 0;
+  int firstPort = 0, secondPort = 0;
+  Run([&] {
+    switch (stage) {
+      case 0:
+        Prepare(2, FastOption, 90);
+        NullClick(CaptureButton);
+        stage = 1;
+        break;
+      case 1:
+        if (world_.Subscriptions() == 1) {
+          firstPort = world_.LastSubscriberPort();
+          world_.Touch(Report("/ch/02/mix/fader", 0.95f));
+          stage = 2;
+        }
+        break;
+      case 2:
+        if (world_.FaderMessages() == 2) {
+          // Reports that reach the link during the fade are never read...
+          world_.Touch(Report("/main/st/mix/fader", 0.7f));
+          world_.Touch(Report("/main/st/mix/fader", 0.71f));
+          stage = 3;
+        }
+        break;
+      case 3:
+        if (Idle()) {
+          NullClick(CaptureButton);  // Main, "Too Slow", minimum 0 after the reset
+          stage = 4;
+        }
+        break;
+      case 4:
+        if (world_.Subscriptions() == 3) {
+          secondPort = world_.LastSubscriberPort();
+          // ...and neither is what is still sent to the old port.
+          world_.SendFrom(world_.console, firstPort, Report("/main/st/mix/fader", 0.72f));
+          stage = 5;
+        }
+        break;
+      case 5:
+        if (world_.idleCalls % 50 == 0) {
+          world_.Touch(Report("/main/st/mix/fader", 0.0015f));
+          stage = 6;
+        }
+        break;
+      case 6:
+        if (Idle()) {
+          NullRequestClose();
+          stage = 7;
+        }
+        break;
+      default:
+        break;
+    }
+  });
+  ASSERT_EQ(stage, 7);
+  EXPECT_NE(firstPort, secondPort);
+  const std::vector<float> levels = world_.Levels();
+  const std::vector<float> first = ExpectedFade(0.95f, 0.006f, 0.9f);
+  std::vector<float> both = first;
+  for (float level : ExpectedFade(0.0015f, 0.0005f, 0.0f)) both.push_back(level);
+  EXPECT_EQ(levels, both);
+}
+
+TEST_F(QuorlenTest, KeepsTheSubscriptionAliveEveryTenSecondsWhileWaiting) {
+  WriteConfig(kLoopbackConfig);
+  // A clock running 100 times faster than real time: 25 s of waiting in 0.25 s.
+  static std::chrono::steady_clock::time_point origin;
+  origin = std::chrono::steady_clock::now();
+  SetClockSource([]() -> std::int64_t {
+    return 100 * std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - origin).count();
+  });
+  bool started = false, pressed = false, closed = false;
+  std::int64_t startedAt = 0;
+  std::vector<std::int64_t> renewals;
+  Run([&] {
+    if (!started) {
+      started = true;
+      startedAt = ClockMilliseconds();
+      NullClick(CaptureButton);
+    } else if (!pressed && ClockMilliseconds() - startedAt >= 25000) {
+      pressed = true;
+      for (const Datagram& d : world_.received) {
+        if (d.IsSubscription()) renewals.push_back(d.at - startedAt);
+      }
+      NullClick(ResetOffButton);
+    } else if (pressed && !closed && Idle()) {
+      closed = true;
+      NullRequestClose();
+    }
+  });
+  ASSERT_TRUE(closed);
+  ASSERT_EQ(renewals.size(), 3u);
+  EXPECT_LT(renewals[0], 3000);
+  EXPECT_GE(renewals[1], 10000);
+  EXPECT_LT(renewals[1], 14000);
+  EXPECT_GE(renewals[2], 20000);
+  EXPECT_LT(renewals[2], 24000);
+  EXPECT_EQ(world_.Subscriptions(), 4) << "one more at the reset";
+  EXPECT_EQ(world_.FaderMessages(), 0);
+}
+
+TEST_F(QuorlenTest, ClicksAndCloseRequestsDuringACycleAreDiscarded) {
+  WriteConfig(kLoopbackConfig);
+  int stage = 0;
+  Run([&] {
+    if (stage == 0) {
+      NullClick(CaptureButton);
+      stage = 1;
+    } else if (stage == 1 && world_.Subscriptions() == 1) {
+      NullClick(EditIpButton);
+      NullClick(UpdatesButton);
+      NullRequestClose();
+      NullClick(FastOption);      // disabled: nothing happens
+      NullSpinStep(MinimumSpin, 1);
+      stage = 2;
+    } else if (stage == 2 && world_.idleCalls > 200) {
+      EXPECT_EQ(NullWindowExists(), 1);
+      NullClick(ResetOffButton);
+      stage = 3;
+    } else if (stage == 3 && Idle()) {
+      stage = 4;
+      NullRequestClose();
+    }
+  });
+  EXPECT_EQ(stage, 4);
+  EXPECT_TRUE(NullStartedPrograms().empty());
+  EXPECT_TRUE(NullOpenedPages().empty());
+  EXPECT_TRUE(NullMessages().empty());
+}
+
+TEST_F(QuorlenTest, MissingAddressFileStartsTheEditorAsksForARestartAndEnds) {
+  std::ofstream("config.ini") << "10\n0\n0\n1\n";  // the name in the message; never read
+  bool idleReached = false;
+  const int exitCode = Run([&] { idleReached = true; });
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_FALSE(idleReached) << "the main loop never runs";
+  ASSERT_EQ(NullMessages().size(), 2u);
+  EXPECT_EQ(NullMessages()[0].title, "No config.ini");
+  EXPECT_EQ(NullMessages()[0].text, "Please create the config.ini.\rEG.\r192\r168\r1\r16");
+  EXPECT_EQ(NullMessages()[1].title, "Quorlen");
+  EXPECT_EQ(NullMessages()[1].text, "Please, Restart The App");
+  ASSERT_EQ(NullStartedPrograms().size(), 1u);
+  EXPECT_EQ(NullStartedPrograms()[0].program, "Notepad.exe");
+  EXPECT_EQ(NullStartedPrograms()[0].argument, "config.txt");
+  EXPECT_EQ(NullStartedPrograms()[0].directory, "");
+  EXPECT_EQ(NullWindowExists(), 0);
+  EXPECT_FALSE(std::filesystem::exists("config.txt")) << "the program never creates the file";
+  EXPECT_TRUE(world_.received.empty());
+}
+
+TEST_F(QuorlenTest, EditIpStartsTheEditorAndEndsEvenWhenTheEditorCannotStart) {
+  WriteConfig(kLoopbackConfig);
+  NullSetStartProgramResult(0);
+  bool clicked = false;
+  const int exitCode = Run([&] {
+    if (!clicked) {
+      clicked = true;
+      NullClick(EditIpButton);
+    }
+  });
+  NullSetStartProgramResult(1);
+  EXPECT_EQ(exitCode, 0);
+  ASSERT_EQ(NullStartedPrograms().size(), 1u);
+  EXPECT_EQ(NullStartedPrograms()[0].argument, "config.txt");
+  ASSERT_EQ(NullMessages().size(), 1u);
+  EXPECT_EQ(NullMessages()[0].text, "Please, Restart The App");
+  EXPECT_EQ(NullWindowExists(), 0);
+}
+
+TEST_F(QuorlenTest, ReadsTheAddressFileThroughAByteOrderMarkAndCarriesOctets) {
+  struct Case {
+    std::string bytes;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"\xEF\xBB\xBF" "192\r\n168\r\n1\r\n16\r\n", "192.168.1.16"},
+      {"300\r168\r1\r16", "44.169.1.16"},
+      {"", "0.0.0.0"},
+      {"192.168.1.16\n", "192.0.0.0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    NullResetUi();
+    NullSetIdleHook(OnIdle);
+    WriteConfig(c.bytes);
+    std::string shown;
+    Run([&] {
+      shown = NullControlText(MixerIpField);
+      NullRequestClose();
+    });
+    EXPECT_EQ(shown, c.shown);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks for building and testing
+# Quorlen: the mingw-w64 cross compilers, Wine (64- and 32-bit), Xvfb and the
+# X tools the end-to-end tests drive, liblo-tools (an independent OSC decoder)
+# and GoogleTest's sources. Does nothing when everything is there already.
+set -euo pipefail
+
+packages=(
+  cmake g++ make python3 googletest libgtest-dev
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
+  wine wine64 wine32:i386
+  xvfb xauth xdotool x11-utils imagemagick
+  liblo-tools
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,53 @@
+# Sourced by the test and demo scripts: one Wine prefix and one X display for
+# the whole run.
+#   QUORLEN_WINEPREFIX  the prefix (default /tmp/quorlen-wineprefix), made once
+#   DISPLAY             an Xvfb of our own unless QUORLEN_USE_DISPLAY=1
+#   QUORLEN_WINE32      how to run 32-bit programs, when plain wine can't
+
+export QUORLEN_WINEPREFIX="${QUORLEN_WINEPREFIX:-/tmp/quorlen-wineprefix}"
+export WINEPREFIX="$QUORLEN_WINEPREFIX"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+quorlen_wine64() {
+  WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$@"
+}
+
+quorlen_start_display() {
+  if [ "${QUORLEN_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
+    return 0
+  fi
+  local n
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    QUORLEN_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && return 0
+      sleep 0.1
+    done
+  done
+  echo "could not start Xvfb" >&2
+  return 1
+}
+
+quorlen_stop_display() {
+  [ -n "${QUORLEN_XVFB_PID:-}" ] && kill "$QUORLEN_XVFB_PID" 2>/dev/null
+  QUORLEN_XVFB_PID=""
+}
+
+# Makes the prefix once; later runs reuse it. Keeps a wineserver running for
+# the whole run so that each program starts in well under a second.
+quorlen_prepare_wine() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "Creating the Wine prefix $WINEPREFIX (once)..."
+    quorlen_wine64 wineboot -i >/dev/null 2>&1 || true
+  fi
+  WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -p 2>/dev/null || true
+}
+
+quorlen_stop_wine() {
+  WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -k 2>/dev/null || true
+}
