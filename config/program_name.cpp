@@ -1,0 +1,33 @@
+// The parts of a program name that starting it needs: its directory and the
+// command line built from it.
+#include "config/launch.h"
+
+std::string DirectoryPart(const char* name) {
+  if (name == nullptr) {
+    return std::string();
+  }
+  const char* begin = name[0] == '"' ? name + 1 : name;
+  const char* end = begin;  // just past the last slash found
+  for (const char* p = begin; *p != '\0' && *p != '|'; ++p) {
+    if (*p == '\\' || *p == '/') {
+      end = p + 1;
+    }
+  }
+  return std::string(begin, end);
+}
+
+std::string CommandLineFor(const char* program, const char* argument) {
+  std::string line;
+  if (program != nullptr && program[0] == '"') {
+    line = program;
+  } else {
+    line = "\"";
+    line += program != nullptr ? program : "";
+    line += "\"";
+  }
+  if (argument != nullptr && argument[0] != '\0') {
+    line += ' ';
+    line += argument;
+  }
+  return line;
+}
