@@ -1,0 +1,478 @@
+// The console simulator as a process: started on a free loopback port, driven
+// through its stdin and a UDP client, checked through its datagrams, stdout,
+// log and summary file.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim_osc.h"
+
+namespace {
+
+using sim::Bytes;
+
+constexpr int kWaitMs = 5000;  // generous: the machine is shared
+
+int64_t NowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A running console-sim with pipes to its stdin, stdout and stderr.
+class SimProcess {
+ public:
+  ~SimProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {in_, out_, err_}) {
+      if (fd >= 0) close(fd);
+    }
+  }
+
+  bool Start(std::vector<std::string> args) {
+    int in[2], out[2], err[2];
+    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return false;
+    args.insert(args.begin(), CONSOLE_SIM_PATH);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    in_ = in[1];
+    out_ = out[0];
+    err_ = err[0];
+    return pid_ > 0;
+  }
+
+  // The next stdout line, or "" after timeoutMs.
+  std::string ReadLine(int timeoutMs = kWaitMs) {
+    int64_t deadline = NowMs() + timeoutMs;
+    for (;;) {
+      size_t newline = outBuffer_.find('\n');
+      if (newline != std::string::npos) {
+        std::string line = outBuffer_.substr(0, newline);
+        outBuffer_.erase(0, newline + 1);
+        return line;
+      }
+      int64_t left = deadline - NowMs();
+      pollfd p{out_, POLLIN, 0};
+      if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return "";
+      char chunk[1024];
+      ssize_t n = read(out_, chunk, sizeof chunk);
+      if (n <= 0) return "";
+      outBuffer_.append(chunk, static_cast<size_t>(n));
+    }
+  }
+
+  // Reads stdout lines until one starts with prefix; "" on timeout.
+  std::string WaitForLine(const std::string& prefix, int timeoutMs = kWaitMs) {
+    int64_t deadline = NowMs() + timeoutMs;
+    while (NowMs() < deadline) {
+      std::string line = ReadLine(static_cast<int>(deadline - NowMs()));
+      if (line.rfind(prefix, 0) == 0) return line;
+    }
+    return "";
+  }
+
+  // The port from the first line, "console-sim listening on A:P"; 0 if none.
+  int ReadPort() {
+    std::string line = ReadLine();
+    if (line.rfind("console-sim listening on 127.0.0.1:", 0) != 0) return 0;
+    return std::atoi(line.c_str() + line.rfind(':') + 1);
+  }
+
+  void Write(const std::string& text) {
+    ssize_t n = write(in_, text.data(), text.size());
+    (void)n;
+  }
+
+  // Exit code, or -1 if it doesn't exit within timeoutMs.
+  int Wait(int timeoutMs = kWaitMs) {
+    int64_t deadline = NowMs() + timeoutMs;
+    while (NowMs() < deadline) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      usleep(5000);
+    }
+    return -1;
+  }
+
+  std::string Stderr() {
+    std::string text;
+    char chunk[1024];
+    fcntl(err_, F_SETFL, O_NONBLOCK);
+    for (ssize_t n; (n = read(err_, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<size_t>(n));
+    return text;
+  }
+
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1, out_ = -1, err_ = -1;
+  std::string outBuffer_;
+};
+
+// A UDP client on its own loopback port.
+class Client {
+ public:
+  explicit Client(int simPort) {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    socklen_t size = sizeof local;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size);
+    port_ = ntohs(local.sin_port);
+    sim_.sin_family = AF_INET;
+    sim_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sim_.sin_port = htons(static_cast<uint16_t>(simPort));
+  }
+  ~Client() { close(fd_); }
+
+  void Send(const Bytes& bytes) {
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&sim_), sizeof sim_);
+  }
+  void Subscribe() { Send(sim::EncodeFloatMessage("/xremote", 0.0f)); }
+
+  // The next datagram and its source port; false on timeout.
+  bool Receive(Bytes* bytes, int* fromPort = nullptr, int timeoutMs = kWaitMs) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) return false;
+    bytes->resize(70000);
+    sockaddr_in from{};
+    socklen_t size = sizeof from;
+    ssize_t n = recvfrom(fd_, bytes->data(), bytes->size(), 0, reinterpret_cast<sockaddr*>(&from), &size);
+    if (n < 0) return false;
+    bytes->resize(static_cast<size_t>(n));
+    if (fromPort) *fromPort = ntohs(from.sin_port);
+    return true;
+  }
+
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  sockaddr_in sim_{};
+};
+
+class ConsoleSimProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "console-sim-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    log_ = dir_ + "/log.jsonl";
+    summary_ = dir_ + "/summary.jsonl";
+  }
+  void TearDown() override {
+    std::remove(log_.c_str());
+    std::remove(summary_.c_str());
+    rmdir(dir_.c_str());
+  }
+  // Starts the simulator on a free port with a log and a summary file.
+  int Start(SimProcess& sim, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--port", "0", "--log", log_, "--summary-json", summary_,
+                                      "--timeout", "60"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    if (!sim.Start(args)) return 0;
+    return sim.ReadPort();
+  }
+
+  std::string dir_, log_, summary_;
+};
+
+// 0123456789012345 6789 0123 4567
+const Bytes kCh5At08 = {0x2F, 0x63, 0x68, 0x2F, 0x30, 0x35, 0x2F, 0x6D, 0x69, 0x78,
+                        0x2F, 0x66, 0x61, 0x64, 0x65, 0x72, 0x00, 0x00, 0x00, 0x00,
+                        0x2C, 0x66, 0x00, 0x00, 0x3F, 0x4C, 0xCC, 0xCD};
+
+TEST_F(ConsoleSimProcess, TouchReportsToSubscriberAndAFadeIsSummarised) {
+  SimProcess sim;
+  int port = Start(sim);
+  ASSERT_NE(port, 0) << sim.Stderr();
+  Client client(port);
+  client.Subscribe();
+  // Datagrams are handled in order: the answer to a query shows that the
+  // subscription has been taken before the touch is typed.
+  Bytes query;
+  sim::AppendOscString(query, "/ch/05/mix/fader");
+  client.Send(query);
+  Bytes reply;
+  ASSERT_TRUE(client.Receive(&reply));
+  EXPECT_EQ(reply, sim::EncodeFloatMessage("/ch/05/mix/fader", 0.75f));
+
+  sim.Write("touch 5 0.8\n");
+  Bytes report;
+  int from = 0;
+  ASSERT_TRUE(client.Receive(&report, &from));
+  EXPECT_EQ(report, kCh5At08);
+  EXPECT_EQ(from, port);
+
+  // A fade of six messages, paced like the program's.
+  float level = 0.8f, lastSent = 0.0f;
+  for (int k = 0; k < 6; ++k) {
+    client.Send(sim::EncodeFloatMessage("/ch/05/mix/fader", level));
+    lastSent = level;
+    level -= 0.006f;
+    usleep(10000);
+  }
+  std::string line = sim.WaitForLine("fade ");
+  EXPECT_TRUE(Has(line, "fade ch05: 6 messages, 0.8 -> 0.77,")) << line;
+  EXPECT_TRUE(Has(line, "capture latency")) << line;
+  sim.Write("quit\n");
+  EXPECT_EQ(sim.Wait(), 0);
+
+  std::vector<std::string> summaries = Lines(ReadFile(summary_));
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_TRUE(Has(summaries[0], "\"fader\":5,")) << summaries[0];
+  EXPECT_TRUE(Has(summaries[0], "\"count\":6,")) << summaries[0];
+  EXPECT_TRUE(Has(summaries[0], "\"first\":0.800000012,")) << summaries[0];
+  EXPECT_TRUE(Has(summaries[0], "\"last\":" + sim::JsonNumber(lastSent) + ",")) << summaries[0];
+  EXPECT_TRUE(Has(summaries[0], "\"stimulus\":\"touch 5 0.8\"")) << summaries[0];
+  EXPECT_TRUE(Has(summaries[0], "\"port\":" + std::to_string(client.Port()) + ",")) << summaries[0];
+
+  std::string log = ReadFile(log_);
+  int faderIn = 0;
+  for (const std::string& l : Lines(log)) {
+    if (Has(l, "\"dir\":\"in\"") && Has(l, "\"action\":\"fader\"")) ++faderIn;
+  }
+  EXPECT_EQ(faderIn, 6);
+  EXPECT_TRUE(Has(log, "\"dir\":\"in\",\"socket\":\"main\",\"local_port\":" + std::to_string(port) +
+                           ",\"peer\":\"127.0.0.1\",\"port\":" + std::to_string(client.Port()) +
+                           ",\"len\":20,\"action\":\"subscribe\",\"address\":\"/xremote\""))
+      << log;
+  EXPECT_TRUE(Has(log, "\"dir\":\"out\"") &&
+              Has(log, "\"action\":\"touch 5 0.8\",\"address\":\"/ch/05/mix/fader\",\"fader\":5,"
+                       "\"typetag\":\",f\",\"args\":[0.800000012],\"bytes24_27\":0.800000012,"
+                       "\"hex\":\"2f63682f30352f6d69782f6661646572000000002c6600003f4ccccd\""))
+      << log;
+}
+
+TEST_F(ConsoleSimProcess, EchoesFaderChangesToOtherSubscribersOnly) {
+  SimProcess sim;
+  int port = Start(sim);
+  ASSERT_NE(port, 0);
+  Client a(port), b(port);
+  a.Subscribe();
+  b.Subscribe();
+  Bytes bytes;
+  // b's query is answered after both subscriptions were taken.
+  Bytes query;
+  sim::AppendOscString(query, "/main/st/mix/fader");
+  b.Send(query);
+  ASSERT_TRUE(b.Receive(&bytes));
+
+  a.Send(sim::EncodeFloatMessage("/ch/03/mix/fader", 0.5f));
+  ASSERT_TRUE(b.Receive(&bytes));
+  EXPECT_EQ(bytes, sim::EncodeFloatMessage("/ch/03/mix/fader", 0.5f));
+  // Out-of-range levels are applied clamped, as the console's fader stops at 1.
+  a.Send(sim::EncodeFloatMessage("/ch/03/mix/fader", 1.5f));
+  ASSERT_TRUE(b.Receive(&bytes));
+  EXPECT_EQ(bytes, sim::EncodeFloatMessage("/ch/03/mix/fader", 1.0f));
+
+  // a got no echo of its own changes: the next thing it receives is the touch.
+  sim.Write("touch 1 0.25\n");
+  ASSERT_TRUE(a.Receive(&bytes));
+  EXPECT_EQ(bytes, sim::EncodeFloatMessage("/ch/01/mix/fader", 0.25f));
+  sim.Write("quit\n");
+  EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST_F(ConsoleSimProcess, SendsMalformedAndForeignDatagramsOnRequest) {
+  SimProcess sim;
+  // Scheduled from the first /xremote, in the order given.
+  int port = Start(sim, {"--touch", "main:0.9@0", "--at", "0:short 5", "--at", "0:typetag 5",
+                         "--at", "0:nan 5", "--at", "0:level 5 -0.1"});
+  ASSERT_NE(port, 0);
+  Client client(port);
+  client.Subscribe();
+  Bytes bytes;
+  int from = 0;
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes, sim::EncodeFloatMessage("/main/st/mix/fader", 0.9f));
+  ASSERT_TRUE(client.Receive(&bytes));
+  Bytes shortReport = sim::EncodeFloatMessage("/ch/05/mix/fader", 0.75f);
+  shortReport.pop_back();
+  EXPECT_EQ(bytes, shortReport);
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes, sim::EncodeIntMessage("/ch/05/mix/fader", 1));
+  ASSERT_TRUE(client.Receive(&bytes));
+  ASSERT_EQ(bytes.size(), 28u);
+  EXPECT_EQ(sim::HexBytes(bytes.data() + 24, 4), "7fc00000");
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes, sim::EncodeFloatMessage("/ch/05/mix/fader", -0.1f));
+
+  sim.Write("eq 5\nother 5 0.25\nforeign 5 0.3\nempty\nbig\nraw 2f 78 00 00\n");
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes, sim::EncodeFloatMessage("/ch/05/eq/1/g", 0.5f));
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes, sim::EncodeFloatMessage("/ch/05/mix/01/level", 0.25f));
+  EXPECT_EQ(bytes.size(), 28u);
+  ASSERT_TRUE(client.Receive(&bytes, &from));
+  EXPECT_EQ(bytes, sim::EncodeFloatMessage("/ch/05/mix/fader", 0.3f));
+  EXPECT_NE(from, port);
+  ASSERT_TRUE(client.Receive(&bytes, &from));
+  EXPECT_EQ(bytes.size(), 0u);
+  EXPECT_EQ(from, port);
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes.size(), 2049u);
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes, (Bytes{0x2F, 0x78, 0x00, 0x00}));
+
+  // A mistyped command is reported and changes nothing.
+  sim.Write("touch 5 1.5\n");
+  EXPECT_TRUE(Has(sim.ReadLine(), "touch: a fader stands between 0 and 1"));
+  sim.Write("quit\n");
+  EXPECT_EQ(sim.Wait(), 0);
+  std::string log = ReadFile(log_);
+  EXPECT_TRUE(Has(log, "\"len\":27,\"action\":\"short 5\",\"address\":\"/ch/05/mix/fader\",\"fader\":5,"
+                       "\"typetag\":\",f\",\"malformed\":true"))
+      << log;
+  EXPECT_TRUE(Has(log, "\"socket\":\"foreign\"")) << log;
+}
+
+TEST_F(ConsoleSimProcess, SurvivesMalformedDatagramsAndLogsThem) {
+  SimProcess sim;
+  int port = Start(sim);
+  ASSERT_NE(port, 0);
+  Client client(port);
+  client.Send(Bytes{});
+  client.Send(Bytes{1, 2, 3});
+  client.Send(Bytes{'#', 'b', 'u', 'n', 'd', 'l', 'e', 0});
+  client.Send(Bytes(3000, 0x2F));
+  Bytes cut = kCh5At08;
+  cut.resize(26);
+  client.Send(cut);
+  // Still alive and answering.
+  client.Subscribe();
+  Bytes query, bytes;
+  sim::AppendOscString(query, "/ch/05/mix/fader");
+  client.Send(query);
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes.size(), 28u);
+  sim.Write("quit\n");
+  EXPECT_EQ(sim.Wait(), 0);
+
+  int malformed = 0;
+  for (const std::string& l : Lines(ReadFile(log_))) {
+    if (Has(l, "\"malformed\":true")) ++malformed;
+  }
+  EXPECT_EQ(malformed, 5);
+  // No fade was started by the cut fader message.
+  EXPECT_EQ(ReadFile(summary_), "");
+}
+
+TEST_F(ConsoleSimProcess, RefusesAnythingButLoopback) {
+  for (const char* address : {"192.0.2.1", "0.0.0.0", "10.0.0.1", "not-an-address"}) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--address", address, "--port", "0"}));
+    EXPECT_EQ(sim.Wait(), 2) << address;
+    EXPECT_EQ(sim.ReadLine(100), "") << address;  // never listened
+  }
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--address", "127.0.0.2", "--port", "0", "--timeout", "60"}));
+  EXPECT_EQ(sim.ReadLine().rfind("console-sim listening on 127.0.0.2:", 0), 0u);
+  kill(sim.Pid(), SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST_F(ConsoleSimProcess, ExitsAfterFadesOnTimeoutAndRejectsBadSchedules) {
+  {
+    SimProcess sim;
+    int port = Start(sim, {"--exit-after-fades", "1", "--fade-gap", "100"});
+    ASSERT_NE(port, 0);
+    Client client(port);
+    client.Send(sim::EncodeFloatMessage("/main/st/mix/fader", 0.5f));
+    EXPECT_TRUE(Has(sim.WaitForLine("fade "), "fade main: 1 message, 0.5 -> 0.5"));
+    EXPECT_EQ(sim.Wait(), 0);
+  }
+  {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--port", "0", "--exit-after-fades", "1", "--timeout", "0.2"}));
+    EXPECT_EQ(sim.Wait(), 3);
+  }
+  {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--port", "0", "--at", "100:touch 40 0.5"}));
+    EXPECT_EQ(sim.Wait(), 2);
+    EXPECT_TRUE(Has(sim.Stderr(), "no fader \"40\""));
+  }
+}
+
+TEST_F(ConsoleSimProcess, SubscriptionLapsesWithoutRenewal) {
+  SimProcess sim;
+  int port = Start(sim, {"--xremote-seconds", "0.2"});
+  ASSERT_NE(port, 0);
+  Client client(port);
+  client.Subscribe();
+  Bytes query, bytes;
+  sim::AppendOscString(query, "/ch/05/mix/fader");
+  client.Send(query);
+  ASSERT_TRUE(client.Receive(&bytes));
+  usleep(400000);  // the lapse itself is what is tested
+  sim.Write("touch 5 0.8\n");
+  EXPECT_TRUE(Has(sim.ReadLine(), "no live subscriber"));
+  client.Subscribe();
+  client.Send(query);
+  ASSERT_TRUE(client.Receive(&bytes));
+  sim.Write("touch 5 0.8\n");
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes, kCh5At08);
+  sim.Write("quit\n");
+  EXPECT_EQ(sim.Wait(), 0);
+}
+
+}  // namespace
