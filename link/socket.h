@@ -1,0 +1,46 @@
+// Raw IPv4 datagram socket operations under the mixer link. Internal to link/:
+// posix_udp.cpp and win32_udp.cpp implement them, mixer_link.cpp builds the
+// link on top, so the pending-datagram logic exists once.
+#pragma once
+
+#include <cstdint>
+
+// A socket handle wide enough for a Winsock SOCKET and a POSIX descriptor.
+using RawSocket = std::uintptr_t;
+inline constexpr RawSocket kNoSocket = ~RawSocket{0};
+
+// Starts / stops the platform's socket layer; start returns 1 when ready.
+int RawStartNetworking();
+void RawStopNetworking();
+
+// socket(AF_INET, SOCK_DGRAM, 0), or kNoSocket.
+RawSocket RawOpenSocket();
+void RawCloseSocket(RawSocket socket);
+// 1 when the socket no longer waits on receive and send.
+int RawSetNonBlocking(RawSocket socket);
+
+// Dotted IPv4 text first, then a host-name lookup (first IPv4 answer). Stores
+// the address in network byte order and returns 1; returns 0 when the text
+// does not resolve or resolves to 255.255.255.255, the lookup's "no address".
+int RawResolveIPv4(const char* text, std::uint32_t* address);
+
+// One datagram to address (network order) : port (host order), without waiting.
+// Returns length, or -1 when the operating system refused it.
+int RawSendTo(RawSocket socket, std::uint32_t address, int port, const unsigned char* data, int length);
+
+// Takes one datagram without waiting into buffer (capacity bytes). Returns its
+// length (a longer one comes back as at least capacity, or as an error), or -1
+// when nothing was taken: nothing waiting, not bound yet, or any socket error
+// (ICMP port unreachable for an earlier send, over-long datagram). The error is
+// consumed; the socket goes on working. from / fromPort may be null.
+int RawReceiveFrom(RawSocket socket, unsigned char* buffer, int capacity, std::uint32_t* from, int* fromPort);
+
+// The local port the socket is bound to, 0 when it is not bound yet.
+int RawLocalPort(RawSocket socket);
+
+// Test seams. Binds the socket to 127.0.0.1:port (0 = any free port); returns 1.
+int RawBindLoopback(RawSocket socket, int port);
+// The next RawReceiveFrom fails as if an ICMP port unreachable had come back
+// for an earlier datagram (WSAECONNRESET on Windows, ECONNREFUSED on POSIX),
+// which neither Wine nor Linux report on an unconnected UDP socket.
+void RawFailNextReceiveWithReset();
