@@ -86,7 +86,7 @@ std::string FormatSummaryText(const FadeSummary& s) {
   if (s.hasLatency) {
     text += ", capture latency " + Ms(s.captureLatencyMs) + " ms";
   } else {
-    text += ", no capture latency (no report sent before it)";
+    text += ", no capture latency";
   }
   text += ", from port " + std::to_string(s.port);
   if (s.mixedPorts) text += " and others";
