@@ -895,6 +895,9 @@ int Usage(const std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed stdin would hand fd 0 to the first socket, which would then be read
+  // as commands: put /dev/null there instead.
+  if (fcntl(STDIN_FILENO, F_GETFD) < 0) open("/dev/null", O_RDONLY);
   Options options;
   for (int k = 1; k < argc; ++k) {
     std::string flag = argv[k];
