@@ -1,0 +1,537 @@
+// Builds the real main window in-process (under Wine in CI) and checks it with
+// the Win32 API: layout, starting states, the control layer, which user
+// actions report events, callbacks, merging, Tab order and the close request.
+#include <windows.h>
+#include <commctrl.h>
+#include <uxtheme.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ui/controls.h"
+
+namespace {
+
+std::map<int, int> g_calls;  // bound-callback runs by control number
+
+template <int Control>
+void CountCall() {
+  ++g_calls[Control];
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                 nullptr);
+  std::string narrow(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), size, nullptr,
+                      nullptr);
+  return narrow;
+}
+
+std::string WindowText(HWND hwnd) {
+  wchar_t buffer[256] = {};
+  GetWindowTextW(hwnd, buffer, 256);
+  return Narrow(buffer);
+}
+
+std::string ClassOf(HWND hwnd) {
+  wchar_t buffer[64] = {};
+  GetClassNameW(hwnd, buffer, 64);
+  std::string name = Narrow(buffer);
+  std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(tolower(c)); });
+  return name;
+}
+
+HWND MainHwnd() {
+  std::wstring title;
+  for (const char* p = kWindowTitle; *p != '\0'; ++p) title += static_cast<wchar_t>(*p);
+  return FindWindowW(nullptr, title.c_str());
+}
+
+HWND Item(int number) {
+  return GetDlgItem(MainHwnd(), number);
+}
+
+int Dpi() {
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+int S(int pixels) {
+  return MulDiv(pixels, Dpi(), 96);
+}
+
+RECT ClientRectOf(HWND child) {
+  RECT rect;
+  GetWindowRect(child, &rect);
+  MapWindowPoints(HWND_DESKTOP, MainHwnd(), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+// The control number of the window's direct child that holds the focus.
+int FocusedControl() {
+  HWND focus = GetFocus();
+  while (focus != nullptr && GetParent(focus) != MainHwnd()) focus = GetParent(focus);
+  return focus == nullptr ? -1 : GetDlgCtrlID(focus);
+}
+
+// Takes every event, processing pending input; returns the control events.
+std::vector<Event> TakeEvents() {
+  std::vector<Event> taken;
+  for (int i = 0; i < 10000; ++i) {
+    Event event = PollEvent();
+    if (event.kind == EventKind::None) break;
+    if (event.kind == EventKind::Control || event.kind == EventKind::Close) taken.push_back(event);
+  }
+  return taken;
+}
+
+void PressKey(HWND target, WPARAM key) {
+  PostMessageW(target, WM_KEYDOWN, key, 1);
+  PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+}
+
+LPARAM PointOf(const RECT& rect) {
+  return MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+}
+
+class MainWindowTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_EQ(BuildMainWindow(), 1); }
+  static void TearDownTestSuite() { DestroyMainWindow(); }
+
+  void SetUp() override {
+    ASSERT_NE(MainHwnd(), nullptr);
+    SetControlValue(TooSlowOption, 1);
+    SetControlValue(ChannelList, 0);
+    SetControlValue(MinimumSpin, 0);
+    SetControlText(MinimumSpin, "0");
+    BindControlCallback(TooSlowOption, CountCall<TooSlowOption>);
+    BindControlCallback(SlowOption, CountCall<SlowOption>);
+    BindControlCallback(CaptureButton, CountCall<CaptureButton>);
+    BindControlCallback(UpdatesButton, CountCall<UpdatesButton>);
+    BindControlCallback(ChannelList, CountCall<ChannelList>);
+    BindControlCallback(MinimumSpin, CountCall<MinimumSpin>);
+    TakeEvents();
+    g_calls.clear();
+  }
+};
+
+struct ExpectedControl {
+  int number;  // 0: a label, whose number the control layer chooses
+  const char* className;
+  const char* text;
+  int x, y, width, height;
+  bool enabled;
+};
+
+TEST_F(MainWindowTest, WindowHasItsTitleSizeStyleAndCentredPosition) {
+  HWND main = MainHwnd();
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(WindowText(main), kWindowTitle);
+  EXPECT_TRUE(IsWindowVisible(main));
+
+  LONG_PTR style = GetWindowLongPtrW(main, GWL_STYLE);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+  EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+
+  RECT client;
+  GetClientRect(main, &client);
+  EXPECT_EQ(client.right, S(580));
+  EXPECT_EQ(client.bottom, S(165));
+
+  RECT frame;
+  GetWindowRect(main, &frame);
+  int width = frame.right - frame.left;
+  int height = frame.bottom - frame.top;
+  int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  EXPECT_EQ(frame.left, (screenWidth - std::min(width, screenWidth)) / 2);
+  EXPECT_EQ(frame.top, (screenHeight - std::min(height, screenHeight)) / 2);
+
+  EXPECT_EQ(GetClassLongPtrW(main, GCLP_HBRBACKGROUND), COLOR_BTNFACE + 1);
+  EXPECT_NE(GetClassLongPtrW(main, GCLP_HICON), 0);
+}
+
+TEST_F(MainWindowTest, ControlsComeInCreationOrderWithTheirClassTextRectangleAndState) {
+  int overlap = IsAppThemed() ? 1 : 2;
+  const ExpectedControl expected[] = {
+      {TooSlowOption, "button", "Too Slow", 18, 22, 62, 25, true},
+      {SlowOption, "button", "Slow", 18, 46, 62, 25, true},
+      {NormalOption, "button", "Normal", 18, 68, 62, 25, true},
+      {FastOption, "button", "Fast", 18, 90, 62, 25, true},
+      {CaptureButton, "button", "Get Main Position Until Touch", 95, 10, 155, 35, true},
+      {ResetOffButton, "button", "Reset Off", 95, 52, 155, 35, false},
+      {UpdatesButton, "button", "Updates", 95, 92, 155, 35, true},
+      {0, "static", "Pick Out One Channel", 426, 16, 130, 20, true},
+      {ChannelList, "listbox", "", 426, 32, 140, 94, true},
+      {MainStatusBar, "msctls_statusbar32", nullptr, 0, 0, 0, 0, true},
+      {EditIpButton, "button", "Edit IP", 280, 15, 130, 25, true},
+      {0, "static", "IP", 280, 45, 130, 20, true},
+      {MixerIpField, "sysipaddress32", nullptr, 280, 60, 130, 21, false},
+      {0, "static", "Fade to (100 --> 0)", 280, 90, 130, 20, true},
+      {MinimumSpin, "edit", "0", 280, 105, 112, 21, true},
+      {0, "msctls_updown32", nullptr, 392, 105, 18, 21, true},
+  };
+  HFONT guiFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  HWND child = GetWindow(MainHwnd(), GW_CHILD);
+  for (const ExpectedControl& want : expected) {
+    ASSERT_NE(child, nullptr) << want.className;
+    SCOPED_TRACE(std::string(want.className) + " " + (want.text ? want.text : ""));
+    EXPECT_EQ(ClassOf(child), want.className);
+    if (want.number != 0) {
+      EXPECT_EQ(GetDlgCtrlID(child), want.number);
+    }
+    if (want.text != nullptr) {
+      EXPECT_EQ(WindowText(child), want.text);
+    }
+    EXPECT_TRUE(IsWindowVisible(child));
+    EXPECT_EQ(IsWindowEnabled(child) != FALSE, want.enabled);
+    if (want.number != MainStatusBar) {
+      RECT rect = ClientRectOf(child);
+      // The text box reaches under the arrows by the arrows' border.
+      int right = want.number == MinimumSpin ? S(392) + overlap : S(want.x + want.width);
+      EXPECT_EQ(rect.left, S(want.x));
+      EXPECT_EQ(rect.top, S(want.y));
+      EXPECT_EQ(rect.right, right);
+      EXPECT_EQ(rect.bottom - rect.top, S(want.height));
+      // The address field's font is the one its four edit fields use.
+      HWND fontHolder = want.number == MixerIpField ? GetWindow(child, GW_CHILD) : child;
+      if (std::string(want.className) != "msctls_updown32") {
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(fontHolder, WM_GETFONT, 0, 0)), guiFont);
+      }
+    }
+    child = GetWindow(child, GW_HWNDNEXT);
+  }
+  EXPECT_EQ(child, nullptr);
+
+  // Starting states that the window is built with.
+  EXPECT_EQ(GetControlValue(TooSlowOption), 1);
+  EXPECT_EQ(GetControlValue(SlowOption) + GetControlValue(NormalOption) + GetControlValue(FastOption), 0);
+  LONG_PTR listStyle = GetWindowLongPtrW(Item(ChannelList), GWL_STYLE);
+  EXPECT_TRUE(listStyle & LBS_NOINTEGRALHEIGHT);
+  EXPECT_FALSE(listStyle & LBS_SORT);
+  EXPECT_TRUE(GetWindowLongPtrW(Item(ChannelList), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+  EXPECT_FALSE(GetWindowLongPtrW(Item(CaptureButton), GWL_STYLE) & BS_DEFPUSHBUTTON);
+}
+
+TEST_F(MainWindowTest, ChannelListHoldsMainAndThirtyTwoChannelsWithMainSelected) {
+  HWND list = Item(ChannelList);
+  ASSERT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 33);
+  auto entry = [list](int index) {
+    wchar_t buffer[32] = {};
+    SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer));
+    return Narrow(buffer);
+  };
+  EXPECT_EQ(entry(0), "Main");
+  EXPECT_EQ(entry(1), "Ch 1");
+  EXPECT_EQ(entry(13), "Ch 13");
+  EXPECT_EQ(entry(32), "Ch 32");
+  EXPECT_EQ(GetControlValue(ChannelList), 0);
+}
+
+TEST_F(MainWindowTest, StatusBarRunsAlongTheBottomBelowEveryControl) {
+  HWND bar = Item(MainStatusBar);
+  ASSERT_NE(bar, nullptr);
+  RECT rect = ClientRectOf(bar);
+  EXPECT_EQ(rect.left, 0);
+  EXPECT_EQ(rect.right, S(580));
+  EXPECT_EQ(rect.bottom, S(165));
+  EXPECT_GE(rect.top, S(127));
+  for (HWND child = GetWindow(MainHwnd(), GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (child != bar) {
+      EXPECT_LE(ClientRectOf(child).bottom, rect.top) << ClassOf(child);
+    }
+  }
+  RECT field;  // the field's drawing area
+  SendMessageW(bar, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&field));
+  EXPECT_GE(field.bottom - field.top, S(18));
+
+  int parts[4] = {};
+  EXPECT_EQ(SendMessageW(bar, SB_GETPARTS, 4, reinterpret_cast<LPARAM>(parts)), 1);
+  EXPECT_EQ(parts[0], -1);
+  EXPECT_FALSE(GetWindowLongPtrW(bar, GWL_STYLE) & SBARS_SIZEGRIP);
+  wchar_t text[256] = {};
+  SendMessageW(bar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
+  EXPECT_EQ(Narrow(text), std::string("\t") + kCreditsLine);
+}
+
+TEST_F(MainWindowTest, SpinArrowsSitAtTheRightOfTheTextBoxAndKeepTheirOwnValue) {
+  HWND arrows = FindWindowExW(MainHwnd(), nullptr, UPDOWN_CLASSW, nullptr);
+  ASSERT_NE(arrows, nullptr);
+  RECT rect = ClientRectOf(arrows);
+  EXPECT_EQ(rect.left, S(392));
+  EXPECT_EQ(rect.right, S(410));
+  EXPECT_EQ(reinterpret_cast<HWND>(SendMessageW(arrows, UDM_GETBUDDY, 0, 0)), Item(MinimumSpin));
+  int low = -1, high = -1;
+  SendMessageW(arrows, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
+  EXPECT_EQ(low, 0);
+  EXPECT_EQ(high, 100);
+  LONG_PTR style = GetWindowLongPtrW(arrows, GWL_STYLE);
+  EXPECT_FALSE(style & UDS_SETBUDDYINT);
+  EXPECT_TRUE(style & UDS_ARROWKEYS);
+  EXPECT_FALSE(style & WS_TABSTOP);
+  EXPECT_TRUE(GetWindowLongPtrW(Item(MinimumSpin), GWL_STYLE) & ES_RIGHT);
+
+  SetControlValue(MinimumSpin, 42);
+  EXPECT_EQ(GetControlValue(MinimumSpin), 42);
+  EXPECT_EQ(GetControlText(MinimumSpin), "0");
+  SetControlText(MinimumSpin, "x7");
+  EXPECT_EQ(GetControlValue(MinimumSpin), 42);
+  EXPECT_EQ(GetControlText(MinimumSpin), "x7");
+
+  DisableControl(MinimumSpin, 1);
+  EXPECT_FALSE(IsWindowEnabled(Item(MinimumSpin)));
+  EXPECT_FALSE(IsWindowEnabled(arrows));
+  DisableControl(MinimumSpin, 0);
+  EXPECT_TRUE(IsWindowEnabled(Item(MinimumSpin)));
+  EXPECT_TRUE(IsWindowEnabled(arrows));
+}
+
+TEST_F(MainWindowTest, OptionValuesFollowTheGroup) {
+  SetControlValue(FastOption, 1);
+  EXPECT_EQ(GetControlValue(FastOption), 1);
+  EXPECT_EQ(GetControlValue(TooSlowOption) + GetControlValue(SlowOption) + GetControlValue(NormalOption), 0);
+  SetControlValue(FastOption, 1);  // selecting the selected option keeps it selected
+  EXPECT_EQ(GetControlValue(FastOption), 1);
+  SetControlValue(FastOption, 0);  // 0 deselects that option alone
+  EXPECT_EQ(GetControlValue(TooSlowOption) + GetControlValue(SlowOption) + GetControlValue(NormalOption) +
+                GetControlValue(FastOption),
+            0);
+  SetControlValue(SlowOption, 1);
+  EXPECT_EQ(GetControlValue(SlowOption), 1);
+  EXPECT_EQ(GetControlValue(TooSlowOption) + GetControlValue(NormalOption) + GetControlValue(FastOption), 0);
+}
+
+TEST_F(MainWindowTest, AddressFieldShowsOctetOneFromTheLowestByte) {
+  SetControlValue(MixerIpField, 0x1001A8C0);  // the packed value of 192.168.1.16
+  EXPECT_EQ(GetControlText(MixerIpField), "192.168.1.16");
+  EXPECT_EQ(GetControlValue(MixerIpField), 0x1001A8C0);
+  std::vector<std::pair<int, std::string>> fields;
+  for (HWND edit = GetWindow(Item(MixerIpField), GW_CHILD); edit != nullptr; edit = GetWindow(edit, GW_HWNDNEXT)) {
+    fields.push_back({ClientRectOf(edit).left, WindowText(edit)});
+  }
+  std::sort(fields.begin(), fields.end());
+  ASSERT_EQ(fields.size(), 4u);
+  EXPECT_EQ(fields[0].second, "192");
+  EXPECT_EQ(fields[1].second, "168");
+  EXPECT_EQ(fields[2].second, "1");
+  EXPECT_EQ(fields[3].second, "16");
+}
+
+TEST_F(MainWindowTest, NumbersThatNameNoControlDoNothing) {
+  SetControlText(4242, "x");
+  SetControlValue(4242, 1);
+  DisableControl(4242, 1);
+  AddListEntry(4242, 0, "x");
+  AddListEntry(CaptureButton, 0, "x");
+  BindControlCallback(4242, CountCall<4242>);
+  EXPECT_EQ(GetControlText(4242), "");
+  EXPECT_EQ(GetControlValue(4242), 0);
+  EXPECT_EQ(GetControlText(CaptureButton), "Get Main Position Until Touch");
+}
+
+TEST_F(MainWindowTest, ProgramChangesReportNoEventAndRunNoCallback) {
+  SetControlText(CaptureButton, "Touch Selected Downwards");
+  SetControlText(MinimumSpin, "55");
+  SetControlValue(MinimumSpin, 7);
+  SetControlValue(SlowOption, 1);
+  SetControlValue(ChannelList, 5);
+  SetControlValue(MixerIpField, 0x0100007F);
+  DisableControl(ChannelList, 1);
+  DisableControl(ChannelList, 0);
+  AddListEntry(ChannelList, 33, "Extra");
+  AddListEntry(ChannelList, 0, "First");
+  EXPECT_EQ(SendMessageW(Item(ChannelList), LB_GETCOUNT, 0, 0), 35);
+  SendMessageW(Item(ChannelList), LB_DELETESTRING, 34, 0);
+  SendMessageW(Item(ChannelList), LB_DELETESTRING, 0, 0);
+  SetControlText(CaptureButton, "Get Main Position Until Touch");
+
+  EXPECT_TRUE(g_calls.empty());
+  EXPECT_TRUE(TakeEvents().empty());
+  EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(MainWindowTest, ClickRunsTheCallbackAtOnceAndQueuesOneEvent) {
+  SendMessageW(Item(UpdatesButton), BM_CLICK, 0, 0);
+  EXPECT_EQ(g_calls[UpdatesButton], 1);  // before any event is taken
+  Event event = PollEvent();
+  EXPECT_EQ(event.kind, EventKind::Control);
+  EXPECT_EQ(event.control, UpdatesButton);
+  EXPECT_EQ(EventControl(), UpdatesButton);
+  EXPECT_TRUE(TakeEvents().empty());
+  EXPECT_EQ(g_calls[UpdatesButton], 1);  // taking the event runs nothing again
+}
+
+TEST_F(MainWindowTest, AnEventEqualToTheNewestQueuedOneMerges) {
+  SendMessageW(Item(UpdatesButton), BM_CLICK, 0, 0);
+  SendMessageW(Item(UpdatesButton), BM_CLICK, 0, 0);
+  EXPECT_EQ(g_calls[UpdatesButton], 2);  // the callback runs for the merged click too
+  std::vector<Event> events = TakeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].control, UpdatesButton);
+
+  SendMessageW(Item(CaptureButton), BM_CLICK, 0, 0);
+  SendMessageW(Item(UpdatesButton), BM_CLICK, 0, 0);
+  SendMessageW(Item(CaptureButton), BM_CLICK, 0, 0);
+  events = TakeEvents();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].control, CaptureButton);
+  EXPECT_EQ(events[1].control, UpdatesButton);
+  EXPECT_EQ(events[2].control, CaptureButton);
+  EXPECT_EQ(EventControl(), CaptureButton);
+}
+
+TEST_F(MainWindowTest, ClickOnAnOptionSelectsItAloneAndReportsOnce) {
+  SendMessageW(Item(SlowOption), BM_CLICK, 0, 0);
+  EXPECT_GE(g_calls[SlowOption], 1);
+  EXPECT_EQ(GetControlValue(SlowOption), 1);
+  EXPECT_EQ(GetControlValue(TooSlowOption) + GetControlValue(NormalOption) + GetControlValue(FastOption), 0);
+  std::vector<Event> events = TakeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].control, SlowOption);
+}
+
+TEST_F(MainWindowTest, TypingInTheSpinReportsAfterTheInputIsProcessed) {
+  HWND edit = Item(MinimumSpin);
+  SendMessageW(edit, EM_SETSEL, 1, 1);
+  PostMessageW(edit, WM_CHAR, L'5', 1);
+  // The call that processes the typing returns another kind of event; the
+  // callback has run by then and the control event comes with the next call.
+  for (int i = 0; i < 100 && g_calls[MinimumSpin] == 0; ++i) EXPECT_EQ(PollEvent().kind, EventKind::Other);
+  EXPECT_EQ(g_calls[MinimumSpin], 1);
+  Event typed = PollEvent();
+  EXPECT_EQ(typed.kind, EventKind::Control);
+  EXPECT_EQ(typed.control, MinimumSpin);
+  EXPECT_TRUE(TakeEvents().empty());
+  EXPECT_EQ(GetControlText(MinimumSpin), "05");
+  EXPECT_EQ(GetControlValue(MinimumSpin), 0);  // typing never changes the value
+
+  PostMessageW(edit, WM_CHAR, L'\t', 1);  // a tab character never reaches the text box
+  EXPECT_TRUE(TakeEvents().empty());
+  EXPECT_EQ(GetControlText(MinimumSpin), "05");
+}
+
+TEST_F(MainWindowTest, ArrowStepsChangeOnlyTheValueWithinItsRange) {
+  HWND edit = Item(MinimumSpin);
+  PressKey(edit, VK_UP);
+  std::vector<Event> events = TakeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].control, MinimumSpin);
+  EXPECT_EQ(g_calls[MinimumSpin], 1);
+  EXPECT_EQ(GetControlValue(MinimumSpin), 1);
+  EXPECT_EQ(GetControlText(MinimumSpin), "0");
+
+  SetControlValue(MinimumSpin, 99);
+  for (int i = 0; i < 3; ++i) PressKey(edit, VK_UP);
+  TakeEvents();
+  EXPECT_EQ(GetControlValue(MinimumSpin), 100);
+  SetControlValue(MinimumSpin, 0);
+  PressKey(edit, VK_DOWN);
+  TakeEvents();
+  EXPECT_EQ(GetControlValue(MinimumSpin), 0);
+  EXPECT_EQ(GetControlText(MinimumSpin), "0");
+}
+
+TEST_F(MainWindowTest, ListReportsSelectionButtonReleasesAndDrags) {
+  HWND list = Item(ChannelList);
+  RECT item;
+  SendMessageW(list, LB_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&item));
+  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, PointOf(item));
+  PostMessageW(list, WM_LBUTTONUP, 0, PointOf(item));
+  std::vector<Event> events = TakeEvents();
+  EXPECT_EQ(GetControlValue(ChannelList), 2);
+  ASSERT_FALSE(events.empty());
+  bool sawRelease = false;
+  for (const Event& event : events) {
+    EXPECT_EQ(event.control, ChannelList);
+    sawRelease = sawRelease || event.action == WM_LBUTTONUP;
+  }
+  EXPECT_TRUE(sawRelease);
+  EXPECT_EQ(g_calls[ChannelList], static_cast<int>(events.size()));
+
+  PostMessageW(list, WM_RBUTTONUP, 0, PointOf(item));
+  events = TakeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].action, WM_RBUTTONUP);
+
+  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, PointOf(item));
+  PostMessageW(list, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(item.left + 2, item.top + 20));
+  PostMessageW(list, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(item.left + 3, item.top + 22));
+  PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(item.left + 3, item.top + 22));
+  events = TakeEvents();
+  int drags = 0;
+  for (const Event& event : events) drags += event.action == WM_MOUSEMOVE ? 1 : 0;
+  EXPECT_EQ(drags, 1);
+}
+
+TEST_F(MainWindowTest, CloseRequestQueuesACloseEventAndKeepsTheWindow) {
+  PostMessageW(MainHwnd(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(PollEvent().kind, EventKind::Other);
+  EXPECT_EQ(PollEvent().kind, EventKind::Close);
+  EXPECT_TRUE(IsWindow(MainHwnd()));
+  SendMessageW(MainHwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  std::vector<Event> events = TakeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, EventKind::Close);
+  EXPECT_TRUE(IsWindowVisible(MainHwnd()));
+}
+
+TEST_F(MainWindowTest, WaitEventReturnsQueuedEventsFirstThenProcessesOneMessage) {
+  SendMessageW(Item(CaptureButton), BM_CLICK, 0, 0);
+  Event queued = WaitEvent();
+  EXPECT_EQ(queued.kind, EventKind::Control);
+  EXPECT_EQ(queued.control, CaptureButton);
+  PostMessageW(MainHwnd(), WM_NULL, 0, 0);
+  EXPECT_EQ(WaitEvent().kind, EventKind::Other);
+}
+
+TEST_F(MainWindowTest, TabAndShiftTabWalkTheTabStopsInCreationOrder) {
+  DisableControl(ResetOffButton, 0);
+  DisableControl(MixerIpField, 0);
+  SetFocus(Item(TooSlowOption));
+  ASSERT_EQ(FocusedControl(), TooSlowOption);
+
+  auto walk = [](int steps) {
+    std::vector<int> visited;
+    for (int i = 0; i < steps; ++i) {
+      PressKey(GetFocus(), VK_TAB);
+      TakeEvents();
+      visited.push_back(FocusedControl());
+    }
+    return visited;
+  };
+  std::vector<int> forward = {SlowOption,    NormalOption, FastOption,   CaptureButton, ResetOffButton, UpdatesButton,
+                              ChannelList,   EditIpButton, MixerIpField, MinimumSpin,   TooSlowOption};
+  EXPECT_EQ(walk(11), forward);
+
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  BYTE shifted[256];
+  std::copy(keys, keys + 256, shifted);
+  shifted[VK_SHIFT] = 0x80;
+  SetKeyboardState(shifted);
+  std::vector<int> backward = {MinimumSpin, MixerIpField, EditIpButton};
+  EXPECT_EQ(walk(3), backward);
+  SetKeyboardState(keys);
+
+  DisableControl(MixerIpField, 1);
+  DisableControl(ResetOffButton, 1);
+  std::vector<int> skipping = {MinimumSpin, TooSlowOption, SlowOption,   NormalOption,
+                               FastOption,  CaptureButton, UpdatesButton};
+  EXPECT_EQ(walk(7), skipping);
+
+  EXPECT_TRUE(g_calls.empty());  // moving the focus reports nothing and selects no option
+  EXPECT_EQ(GetControlValue(TooSlowOption), 1);
+  EXPECT_EQ(GetControlText(MinimumSpin), "0");
+}
+
+}  // namespace
