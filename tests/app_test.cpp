@@ -66,6 +66,7 @@ struct World {
   std::vector<Datagram> received;
   std::function<void()> script;
   long idleCalls = 0;
+  bool waiting = false;  // the program waits in its main loop, not in a drain
 
   void Collect() {
     unsigned char buffer[4096];
@@ -114,8 +115,9 @@ struct World {
 
 World* g_world = nullptr;
 
-void OnIdle() {
+void OnIdle(int waiting) {
   ++g_world->idleCalls;
+  g_world->waiting = waiting != 0;
   g_world->Collect();
   // A runaway scenario ends as a closed window rather than hanging the suite.
   if (g_world->idleCalls > 2000000) {
@@ -125,8 +127,10 @@ void OnIdle() {
   if (g_world->script) g_world->script();
 }
 
+// The main loop is waiting with every control idle: user actions now reach
+// their handlers (inside a cycle's drains they are discarded).
 bool Idle() {
-  return NullControlEnabled(CaptureButton) == 1 && NullControlText(CaptureButton) == "Get Main Position Until Touch";
+  return g_world->waiting && NullControlEnabled(CaptureButton) == 1 && NullControlText(CaptureButton) == "Get Main Position Until Touch";
 }
 
 class QuorlenTest : public ::testing::Test {
@@ -197,7 +201,7 @@ TEST_F(QuorlenTest, StartsIdleShowsTheAddressAndEndsWithExitCodeZeroOnClose) {
   WriteConfig(kLoopbackConfig);
   bool checked = false;
   const int exitCode = Run([&] {
-    if (checked) return;
+    if (checked || !world_.waiting) return;
     checked = true;
     EXPECT_EQ(NullControlValue(TooSlowOption), 1);
     EXPECT_EQ(NullControlValue(SlowOption) + NullControlValue(NormalOption) + NullControlValue(FastOption), 0);
@@ -225,6 +229,7 @@ TEST_F(QuorlenTest, HandlersKeepTheMinimumTextEqualToTheValueAndOpenTheMakersPag
   WriteConfig(kLoopbackConfig);
   int stage = 0;
   Run([&] {
+    if (!world_.waiting) return;
     switch (stage++) {
       case 0:
         NullSpinStep(MinimumSpin, -1);  // at 0 it stays 0
@@ -274,7 +279,7 @@ TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
   WriteConfig(kLoopbackConfig);
   bool started = false, touched = false, closed = false;
   Run([&] {
-    if (!started) {
+    if (!started && world_.waiting) {
       started = true;
       Prepare(5, FastOption, 50);
       NullClick(CaptureButton);
@@ -323,7 +328,9 @@ TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
   EXPECT_TRUE(world_.received.back().IsSubscription());
   for (const Datagram& d : world_.received) {
     EXPECT_EQ(d.fromPort, world_.received.front().fromPort);
-    if (d.IsFaderLevel()) EXPECT_EQ(d.Address(), "/ch/05/mix/fader");
+    if (d.IsFaderLevel()) {
+      EXPECT_EQ(d.Address(), "/ch/05/mix/fader");
+    }
   }
   EXPECT_EQ(world_.received.size(), expected.size() + 2);
 
@@ -336,7 +343,7 @@ TEST_F(QuorlenTest, RefusesAMinimumAboveTheCapturedLevelAfterOneUnchangedMessage
   WriteConfig(kLoopbackConfig);
   bool started = false, touched = false, closed = false;
   Run([&] {
-    if (!started) {
+    if (!started && world_.waiting) {
       started = true;
       Prepare(0, SlowOption, 100);
       NullClick(CaptureButton);
@@ -370,7 +377,7 @@ TEST_F(QuorlenTest, EdgesOfTheFadeLevelEqualToMinimumAndLevelZero) {
     WriteConfig(kLoopbackConfig);
     bool started = false, touched = false, closed = false;
     Run([&] {
-      if (!started) {
+      if (!started && world_.waiting) {
         started = true;
         Prepare(7, NormalOption, c.minimumSteps);
         NullClick(CaptureButton);
@@ -392,7 +399,7 @@ TEST_F(QuorlenTest, ResetOffWhileWaitingSendsNoFaderMessage) {
   WriteConfig(kLoopbackConfig);
   bool started = false, pressed = false, closed = false;
   Run([&] {
-    if (!started) {
+    if (!started && world_.waiting) {
       started = true;
       Prepare(3, FastOption, 10);
       NullClick(CaptureButton);
@@ -417,7 +424,7 @@ TEST_F(QuorlenTest, ResetOffWhileFadingStopsAfterTheMessageInFlight) {
   bool started = false, touched = false, pressed = false, closed = false;
   int seenWhenPressed = 0;
   Run([&] {
-    if (!started) {
+    if (!started && world_.waiting) {
       started = true;
       Prepare(0, TooSlowOption, 0);
       NullClick(CaptureButton);
@@ -444,7 +451,7 @@ TEST_F(QuorlenTest, IgnoresEveryDatagramThatIsNotTheSelectedFadersReport) {
   bool started = false, spoiled = false, touched = false, closed = false;
   long spoiledAt = 0;
   Run([&] {
-    if (!started) {
+    if (!started && world_.waiting) {
       started = true;
       Prepare(5, FastOption, 0);
       NullClick(CaptureButton);
@@ -486,6 +493,7 @@ TEST_F(QuorlenTest, EachCycleUsesAFreshLinkAndNeverSeesTheOldOnesDatagrams) {
   Run([&] {
     switch (stage) {
       case 0:
+        if (!world_.waiting) break;
         Prepare(2, FastOption, 90);
         NullClick(CaptureButton);
         stage = 1;
@@ -556,7 +564,7 @@ TEST_F(QuorlenTest, KeepsTheSubscriptionAliveEveryTenSecondsWhileWaiting) {
   std::int64_t startedAt = 0;
   std::vector<std::int64_t> renewals;
   Run([&] {
-    if (!started) {
+    if (!started && world_.waiting) {
       started = true;
       startedAt = ClockMilliseconds();
       NullClick(CaptureButton);
@@ -586,7 +594,7 @@ TEST_F(QuorlenTest, ClicksAndCloseRequestsDuringACycleAreDiscarded) {
   WriteConfig(kLoopbackConfig);
   int stage = 0;
   Run([&] {
-    if (stage == 0) {
+    if (stage == 0 && world_.waiting) {
       NullClick(CaptureButton);
       stage = 1;
     } else if (stage == 1 && world_.Subscriptions() == 1) {
@@ -614,7 +622,7 @@ TEST_F(QuorlenTest, ClicksAndCloseRequestsDuringACycleAreDiscarded) {
 TEST_F(QuorlenTest, MissingAddressFileStartsTheEditorAsksForARestartAndEnds) {
   std::ofstream("config.ini") << "10\n0\n0\n1\n";  // the name in the message; never read
   bool idleReached = false;
-  const int exitCode = Run([&] { idleReached = true; });
+  const int exitCode = Run([&] { idleReached = idleReached || world_.waiting; });
   EXPECT_EQ(exitCode, 0);
   EXPECT_FALSE(idleReached) << "the main loop never runs";
   ASSERT_EQ(NullMessages().size(), 2u);
@@ -636,7 +644,7 @@ TEST_F(QuorlenTest, EditIpStartsTheEditorAndEndsEvenWhenTheEditorCannotStart) {
   NullSetStartProgramResult(0);
   bool clicked = false;
   const int exitCode = Run([&] {
-    if (!clicked) {
+    if (!clicked && world_.waiting) {
       clicked = true;
       NullClick(EditIpButton);
     }
@@ -668,6 +676,7 @@ TEST_F(QuorlenTest, ReadsTheAddressFileThroughAByteOrderMarkAndCarriesOctets) {
     WriteConfig(c.bytes);
     std::string shown;
     Run([&] {
+      if (!world_.waiting) return;
       shown = NullControlText(MixerIpField);
       NullRequestClose();
     });

@@ -35,9 +35,10 @@ std::vector<std::string>& NullOpenedPages();
 
 // Called whenever WaitEvent or PollEvent finds the queue empty, before it
 // answers; a test uses it to act as the user (and as the console) at the
-// moment the program looks for input. WaitEvent keeps calling it until an
-// event is queued.
-using NullIdleHook = void (*)();
+// moment the program looks for input. waiting is 1 when the program waits in
+// the main loop (WaitEvent), 0 inside a drain (PollEvent), whose events the
+// program discards.
+using NullIdleHook = void (*)(int waiting);
 void NullSetIdleHook(NullIdleHook hook);
 // Called inside ShowMessageBox, after the message has been recorded.
 using NullMessageHook = void (*)(const char* title, const char* text);

@@ -187,7 +187,7 @@ void BindControlCallback(int control, void (*procedure)()) {
 
 Event PollEvent() {
   if (g_queue.empty()) {
-    if (g_idleHook != nullptr) g_idleHook();
+    if (g_idleHook != nullptr) g_idleHook(0);
     // Like processing one input message: what it queued comes with the next call.
     return Event{g_queue.empty() ? EventKind::None : EventKind::Other, 0, 0};
   }
@@ -201,7 +201,7 @@ Event WaitEvent() {
   if (g_queue.empty()) {
     // Without a script there is no user: a headless run ends as if closed.
     if (g_idleHook == nullptr) return Event{EventKind::Close, 0, 0};
-    g_idleHook();
+    g_idleHook(1);
     return Event{EventKind::Other, 0, 0};
   }
   return PollEvent();
