@@ -17,17 +17,19 @@ std::string DirectoryPart(const char* name) {
 }
 
 std::string CommandLineFor(const char* program, const char* argument) {
+  const char* name = program != nullptr ? program : "";
+  bool quoted = name[0] == '"';
   std::string line;
-  if (program != nullptr && program[0] == '"') {
-    line = program;
-  } else {
-    line = "\"";
-    line += program != nullptr ? program : "";
-    line += "\"";
+  if (!quoted) {
+    line.push_back('"');
+  }
+  line.append(name);
+  if (!quoted) {
+    line.push_back('"');
   }
   if (argument != nullptr && argument[0] != '\0') {
-    line += ' ';
-    line += argument;
+    line.push_back(' ');
+    line.append(argument);
   }
   return line;
 }

@@ -1,1 +1,54 @@
-// to be written
+// Reading an existing file with the Windows API: read access only, no
+// sharing, so the open fails while another program holds the file open.
+#include "config/file.h"
+
+#include <string>
+#include <windows.h>
+
+namespace {
+
+std::wstring WideFromUtf8(const char* text) {
+  int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  if (length <= 0) {
+    return std::wstring();
+  }
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), length);
+  wide.resize(static_cast<std::size_t>(length - 1));  // drop the terminator
+  return wide;
+}
+
+}  // namespace
+
+std::intptr_t OpenExistingFile(const char* name) {
+  if (name == nullptr || name[0] == '\0') {
+    return 0;
+  }
+  std::wstring wideName = WideFromUtf8(name);
+  if (wideName.empty()) {
+    return 0;
+  }
+  HANDLE file = CreateFileW(wideName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE || file == nullptr) {
+    return 0;
+  }
+  return reinterpret_cast<std::intptr_t>(file);
+}
+
+int ReadFileBytes(std::intptr_t file, unsigned char* buffer, int size) {
+  if (file == 0 || buffer == nullptr || size <= 0) {
+    return 0;
+  }
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, static_cast<DWORD>(size), &got, nullptr)) {
+    return 0;  // an error counts as the end of the file
+  }
+  return static_cast<int>(got);
+}
+
+void CloseFile(std::intptr_t file) {
+  if (file != 0) {
+    CloseHandle(reinterpret_cast<HANDLE>(file));
+  }
+}
