@@ -6,7 +6,7 @@
 # 64-bit programs go straight to Wine's 64-bit loader: on machines that can't
 # execute 32-bit ELF code, /usr/bin/wine fails before it gets that far.
 # 32-bit programs use QUORLEN_WINE32 when it is set (see tools/wine-env.sh).
-: "${WINEPREFIX:=${QUORLEN_WINEPREFIX:-/tmp/quorlen-wineprefix}}"
+: "${WINEPREFIX:=${QUORLEN_WINEPREFIX:-/tmp/quorlen-wine}}"
 export WINEPREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"

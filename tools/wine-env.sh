@@ -1,13 +1,20 @@
 # Sourced by the test and demo scripts: one Wine prefix and one X display for
 # the whole run.
-#   QUORLEN_WINEPREFIX  the prefix (default /tmp/quorlen-wineprefix), made once
+#   QUORLEN_WINEPREFIX  the prefix (default /tmp/quorlen-wine), made once
 #   DISPLAY             an Xvfb of our own unless QUORLEN_USE_DISPLAY=1
 #   QUORLEN_WINE32      how to run 32-bit programs, when plain wine can't
 
-export QUORLEN_WINEPREFIX="${QUORLEN_WINEPREFIX:-/tmp/quorlen-wineprefix}"
+export QUORLEN_WINEPREFIX="${QUORLEN_WINEPREFIX:-/tmp/quorlen-wine}"
 export WINEPREFIX="$QUORLEN_WINEPREFIX"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# 32-bit programs: plain wine where 32-bit code runs, else through qemu-i386
+# in a namespace of their own (tools/wine32-setup.sh, tools/wine32-ns).
+quorlen_tools_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+if [ -z "${QUORLEN_WINE32:-}" ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  export QUORLEN_WINE32="$quorlen_tools_dir/wine32-ns wine"
+fi
 
 quorlen_wine64() {
   WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$@"
@@ -40,10 +47,20 @@ quorlen_stop_display() {
 
 # Makes the prefix once; later runs reuse it. Keeps a wineserver running for
 # the whole run so that each program starts in well under a second.
+# Where 32-bit programs go through qemu, the prefix must be made through the
+# same path, or its syswow64 stays empty; such a prefix is made anew.
 quorlen_prepare_wine() {
+  local boot=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 wineboot -i)
+  local wrap=()
+  [ -n "${QUORLEN_WINE32:-}" ] && wrap=("$quorlen_tools_dir/wine32-ns")
+  if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    echo "The Wine prefix $WINEPREFIX has no 32-bit support; making it anew..."
+    /usr/lib/wine/wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once)..."
-    quorlen_wine64 wineboot -i >/dev/null 2>&1 || true
+    "${wrap[@]}" "${boot[@]}" >/dev/null 2>&1 || true
   fi
   WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -p 2>/dev/null || true
 }
