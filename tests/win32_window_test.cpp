@@ -221,6 +221,9 @@ TEST_F(MainWindowTest, ControlsComeInCreationOrderWithTheirClassTextRectangleAnd
   EXPECT_FALSE(listStyle & LBS_SORT);
   EXPECT_TRUE(GetWindowLongPtrW(Item(ChannelList), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
   EXPECT_FALSE(GetWindowLongPtrW(Item(CaptureButton), GWL_STYLE) & BS_DEFPUSHBUTTON);
+  for (HWND field = GetWindow(Item(MixerIpField), GW_CHILD); field != nullptr; field = GetWindow(field, GW_HWNDNEXT)) {
+    EXPECT_FALSE(IsWindowEnabled(field));  // no typing into the disabled address field
+  }
 }
 
 TEST_F(MainWindowTest, ChannelListHoldsMainAndThirtyTwoChannelsWithMainSelected) {

@@ -470,11 +470,15 @@ static void SetUpSpinArrows(const ControlSpec& spec, HWND edit, HFONT font) {
 
 static void CreateControl(const ControlSpec& spec, HFONT font) {
   std::wstring text = spec.kind == ControlKind::StatusBar ? std::wstring() : Widen(spec.text);
-  HWND hwnd = CreateWindowExW(spec.exStyle, spec.className, text.c_str(), WS_CHILD | WS_VISIBLE | spec.style,
+  // A disabled starting state is applied after creation: the address field
+  // greys its four edit fields only when it is disabled as a window.
+  DWORD style = WS_CHILD | WS_VISIBLE | (spec.style & ~static_cast<DWORD>(WS_DISABLED));
+  HWND hwnd = CreateWindowExW(spec.exStyle, spec.className, text.c_str(), style,
                               Scale(spec.x), Scale(spec.y), Scale(spec.width), Scale(spec.height), g_hwndMain,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.number)), g_hinst, nullptr);
   if (hwnd == nullptr) return;
   if (spec.kind != ControlKind::StatusBar) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (spec.style & WS_DISABLED) EnableWindow(hwnd, FALSE);
   switch (spec.kind) {
     case ControlKind::Option:
       if (spec.checked) SendMessageW(hwnd, BM_SETCHECK, BST_CHECKED, 0);
