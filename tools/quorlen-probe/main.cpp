@@ -10,6 +10,9 @@
 //   quorlen-probe message [ms]      wait for a message box; print its title and text
 //   quorlen-probe message-ok        press OK in the message box
 //   quorlen-probe gone [ms]         wait until the main window no longer exists
+//   quorlen-probe windows           every visible top-level window: pid, class, title
+//                                   (and a message box's text)
+//   quorlen-probe terminate PID     end that process (for an editor Quorlen started)
 //   quorlen-probe serve             read such commands from stdin, one a line;
 //                                   after each one's output print "=> CODE"
 //
@@ -118,6 +121,26 @@ std::string RectJson(const RECT& r) {
   return buffer;
 }
 
+// Messages whose lParam points at memory the control writes to are not
+// marshalled between processes: the pointer must be valid in the target, so it
+// is a block allocated there and read back.
+bool RemoteCall(HWND hwnd, UINT message, WPARAM wparam, void* out, SIZE_T size, LRESULT* result) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  HANDLE handle = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process);
+  if (handle == nullptr) return false;
+  void* remote = VirtualAllocEx(handle, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  bool ok = false;
+  if (remote != nullptr) {
+    *result = SendMessageW(hwnd, message, wparam, reinterpret_cast<LPARAM>(remote));
+    SIZE_T read = 0;
+    ok = ReadProcessMemory(handle, remote, out, size, &read) && read == size;
+    VirtualFreeEx(handle, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(handle);
+  return ok;
+}
+
 struct ControlList {
   HWND main;
   std::string json;
@@ -150,12 +173,12 @@ BOOL CALLBACK DescribeControl(HWND hwnd, LPARAM lparam) {
     }
     item += "]";
   } else if (cls == L"msctls_updown32") {
-    BOOL error = FALSE;
-    const LRESULT pos = SendMessageW(hwnd, UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&error));
+    const LRESULT pos = SendMessageW(hwnd, UDM_GETPOS32, 0, 0);
     item += ",\"position\":" + std::to_string(pos);
   } else if (cls == L"SysIPAddress32") {
     DWORD address = 0;
-    const LRESULT filled = SendMessageW(hwnd, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    LRESULT filled = 0;
+    if (!RemoteCall(hwnd, IPM_GETADDRESS, 0, &address, sizeof address, &filled)) filled = -1;
     char dotted[32];
     std::snprintf(dotted, sizeof dotted, "%lu.%lu.%lu.%lu", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
                   (address >> 8) & 0xFF, address & 0xFF);
@@ -243,6 +266,34 @@ int MessageOk() {
   return 0;
 }
 
+BOOL CALLBACK DescribeTopLevel(HWND hwnd, LPARAM lparam) {
+  if (!IsWindowVisible(hwnd)) return TRUE;
+  auto* json = reinterpret_cast<std::string*>(lparam);
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  if (!json->empty()) *json += ",";
+  HWND text = ClassOf(hwnd) == L"#32770" ? GetDlgItem(hwnd, 0xFFFF) : nullptr;  // a message box's text
+  *json += "{\"pid\":" + std::to_string(process) + ",\"class\":" + Json(Utf8(ClassOf(hwnd))) +
+           ",\"title\":" + Json(Utf8(WindowText(hwnd))) +
+           ",\"text\":" + Json(text != nullptr ? Utf8(WindowText(text)) : std::string()) + "}";
+  return TRUE;
+}
+
+int Windows() {
+  std::string json;
+  EnumWindows(DescribeTopLevel, reinterpret_cast<LPARAM>(&json));
+  std::printf("[%s]\n", json.c_str());
+  return 0;
+}
+
+int Terminate(const char* pid) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(std::strtoul(pid, nullptr, 10)));
+  if (process == nullptr) return 1;
+  const BOOL ended = TerminateProcess(process, 0);
+  CloseHandle(process);
+  return ended ? 0 : 1;
+}
+
 int Gone(int milliseconds) {
   for (int waited = 0; MainWindow() != nullptr; waited += 50) {
     if (waited >= milliseconds) return 1;
@@ -269,6 +320,8 @@ int Dispatch(int argc, char** argv) {
   if (command == "message") return Message(wait);
   if (command == "message-ok") return MessageOk();
   if (command == "gone") return Gone(wait);
+  if (command == "windows") return Windows();
+  if (command == "terminate" && arg != nullptr) return Terminate(arg);
   return 2;
 }
 
