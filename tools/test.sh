@@ -49,17 +49,52 @@ run_suite() {
   [ "$bad" -eq 0 ] || failures+=("$name: $bad of $total failed")
 }
 
+# run_e2e NAME EXE: the end-to-end suite (tests/e2e) for one Windows program;
+# counts unittest's passed, failed and skipped tests.
+run_e2e() {
+  local name=$1 exe=$2
+  echo "=== end-to-end, $name ==="
+  local log="build/e2e-$name.log"
+  python3 tests/e2e/quorlen_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
+    --out "build/e2e-$name" 2>&1 | tee "$log"
+  local ran result bad skipped
+  ran=$(sed -nE 's/^Ran ([0-9]+) tests? in .*/\1/p' "$log" | tail -1)
+  result=$(grep -E "^(OK|FAILED)" "$log" | tail -1)
+  if [ -z "$ran" ] || [ -z "$result" ]; then
+    failures+=("e2e $name: no result")
+    failed=$((failed + 1))
+    return
+  fi
+  count() {
+    local n
+    n=$(echo "$result" | sed -nE "s/.*[(, ]$1=([0-9]+).*/\1/p")
+    echo "${n:-0}"
+  }
+  bad=$(( $(count failures) + $(count errors) + $(count "unexpected successes") ))
+  skipped=$(count skipped)
+  passed=$((passed + ran - bad - skipped))
+  failed=$((failed + bad))
+  [ "$skipped" -eq 0 ] || skipped_total=$((skipped_total + skipped))
+  [ "$bad" -eq 0 ] || failures+=("e2e $name: $bad of $ran failed")
+}
+skipped_total=0
+
 mkdir -p build
 quorlen_start_display || exit 1
 trap 'quorlen_stop_wine; quorlen_stop_display' EXIT
 quorlen_prepare_wine
 
-run_suite "native" linux-debug
-run_suite "native, ASan + UBSan" linux-asan
+# The end-to-end entries of the native builds run once, below, after the
+# Windows builds they drive.
+run_suite "native" linux-debug -E '^e2e_quorlen'
+run_suite "native, ASan + UBSan" linux-asan -E '^e2e_quorlen'
 run_suite "win64 under Wine" win64-release
 run_suite "win32 under Wine" win32-release
+run_e2e quorlen64 build/win64-release/quorlen.exe
+run_e2e quorlen32 build/win32-release/quorlen32.exe
 
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
+[ "$skipped_total" -eq 0 ] || echo "($skipped_total end-to-end tests skipped; the reason is in their log)"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -160,6 +160,18 @@ def wine_command(path):
     return ["wine", path]
 
 
+def boot_command():
+    """wineboot for a new prefix; where 32-bit programs run through a wrapper
+    (QUORLEN_WINE32 = "WRAPPER... wine"), the prefix is made through it too,
+    so that it gets its 32-bit half."""
+    loader = ["/usr/lib/wine/wine64"] if os.path.exists("/usr/lib/wine/wine64") else ["wine"]
+    wrap = []
+    words = shlex.split(os.environ.get("QUORLEN_WINE32", ""))
+    if len(words) > 1 and os.path.basename(words[-1]) == "wine":
+        wrap = words[:-1]
+    return wrap + loader + ["wineboot", "-i"]
+
+
 def find_skip_reason():
     if not os.path.exists(Settings.exe):
         return "%s is not built" % Settings.exe
@@ -212,11 +224,17 @@ class Session:
 
     def start_wine(self):
         prefix = self.env["WINEPREFIX"]
-        loader = wine_command(Settings.probe)[:-1]
-        if not os.path.exists(os.path.join(prefix, "system.reg")):
-            subprocess.run(loader + ["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=300)
+        needs_wow64 = pe_machine(Settings.exe) == 0x14C or pe_machine(Settings.probe) == 0x14C
         self.wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+        if (needs_wow64 and os.path.exists(os.path.join(prefix, "system.reg"))
+                and not os.path.exists(os.path.join(prefix, "drive_c", "windows", "syswow64", "kernel32.dll"))):
+            # Made for 64-bit programs only: make it anew with 32-bit support.
+            subprocess.run([self.wineserver, "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+            shutil.rmtree(prefix, ignore_errors=True)
+        if not os.path.exists(os.path.join(prefix, "system.reg")):
+            subprocess.run(boot_command(), env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=600)
         subprocess.run([self.wineserver, "-p"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
 
