@@ -147,11 +147,16 @@ void FinishCycle() {
 
 float StepOfSpeedOption(int control) {
   switch (control) {
-    case TooSlowOption: return 0.0005f;
-    case SlowOption: return 0.0015f;
-    case NormalOption: return 0.003f;
-    case FastOption: return 0.006f;
-    default: return 0.0f;
+    case TooSlowOption:
+      return 0.0005f;
+    case SlowOption:
+      return 0.0015f;
+    case NormalOption:
+      return 0.003f;
+    case FastOption:
+      return 0.006f;
+    default:
+      return 0.0f;
   }
 }
 

@@ -4,16 +4,16 @@
 #include <cstdint>
 
 struct FadeState {
-  float position = 0.0f;      // the level the next fader-level message carries
-  float minimum = 0.0f;       // the fade ends once position <= minimum
-  float step = 0.0005f;       // subtracted from position after each message
-  int selectedFader = 0;      // index into FaderAddressTable
-  int armed = 1;              // 1 while the cycle waits for the console's report
-  int stopRequested = 0;      // ends the fade loop at its next test
-  int resetRequest = 0;       // 100 asks the cycle loop to reset at its next pass
+  float position = 0.0f;                   // the level the next fader-level message carries
+  float minimum = 0.0f;                    // the fade ends once position <= minimum
+  float step = 0.0005f;                    // subtracted from position after each message
+  int selectedFader = 0;                   // index into FaderAddressTable
+  int armed = 1;                           // 1 while the cycle waits for the console's report
+  int stopRequested = 0;                   // ends the fade loop at its next test
+  int resetRequest = 0;                    // 100 asks the cycle loop to reset at its next pass
   unsigned char* receiveBuffer = nullptr;  // 2048-byte blocks, or none
   unsigned char* sendBuffer = nullptr;
-  const char* fadeAddress = "";            // OSC address of the fader being faded
+  const char* fadeAddress = "";  // OSC address of the fader being faded
 };
 
 extern FadeState g_fade;

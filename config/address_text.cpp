@@ -61,8 +61,7 @@ void ScanCharacter(IntegerScanner* scanner, std::uint32_t character) {
     return;
   }
   // Unsigned arithmetic: wraps around modulo 2^64 without undefined behaviour.
-  scanner->value = scanner->value * static_cast<std::uint64_t>(scanner->base) +
-                   static_cast<std::uint64_t>(digit);
+  scanner->value = scanner->value * static_cast<std::uint64_t>(scanner->base) + static_cast<std::uint64_t>(digit);
   scanner->phase = kInDigits;
 }
 
@@ -150,8 +149,7 @@ void TakeByte(AddressLineReader* reader, unsigned char byte) {
   }
   reader->havePendingByte = false;
   std::uint32_t first = reader->pendingByte;
-  std::uint32_t unit = reader->encoding == kUtf16Le ? (first | (std::uint32_t{byte} << 8))
-                                                    : ((first << 8) | byte);
+  std::uint32_t unit = reader->encoding == kUtf16Le ? (first | (std::uint32_t{byte} << 8)) : ((first << 8) | byte);
   TakeCharacter(reader, unit);
 }
 

@@ -21,7 +21,7 @@ std::string FormatIpAddress(std::uint32_t value);
 // Streaming ParseInteger: feed it characters one at a time; memory stays
 // constant however long the line is.
 struct IntegerScanner {
-  int phase = 0;            // 0 leading blanks, 1 after sign, 2 after base mark, 3 in digits, 4 done
+  int phase = 0;  // 0 leading blanks, 1 after sign, 2 after base mark, 3 in digits, 4 done
   int base = 10;
   bool negative = false;
   std::uint64_t value = 0;
@@ -36,13 +36,13 @@ std::int64_t ScannedInteger(const IntegerScanner* scanner);
 // same line rules apply. Without a byte-order mark the bytes are taken as they
 // are. Feed the data in chunks of any size, then call FinishAddressLines.
 struct AddressLineReader {
-  int encoding = 0;          // 0 undecided, 1 bytes (UTF-8), 2 UTF-16LE, 3 UTF-16BE
+  int encoding = 0;  // 0 undecided, 1 bytes (UTF-8), 2 UTF-16LE, 3 UTF-16BE
   unsigned char head[3] = {};
-  int headLength = 0;        // bytes kept while the byte-order mark is undecided
+  int headLength = 0;  // bytes kept while the byte-order mark is undecided
   unsigned char pendingByte = 0;
   bool havePendingByte = false;  // first half of a UTF-16 code unit
   bool afterCarriageReturn = false;
-  int line = 0;              // 0..3 while reading lines 1..4; 4 when done
+  int line = 0;  // 0..3 while reading lines 1..4; 4 when done
   IntegerScanner scanner;
   std::int64_t octets[4] = {};
 };

@@ -6,8 +6,7 @@ std::vector<StartedProgram> g_nullStartedPrograms;
 int g_nullStartProgramResult = 1;
 
 int StartProgram(const char* program, const char* argument, const char* directory) {
-  g_nullStartedPrograms.push_back(StartedProgram{program != nullptr ? program : "",
-                                                 argument != nullptr ? argument : "",
+  g_nullStartedPrograms.push_back(StartedProgram{program != nullptr ? program : "", argument != nullptr ? argument : "",
                                                  directory != nullptr ? directory : ""});
   return g_nullStartProgramResult;
 }

@@ -28,8 +28,7 @@ std::intptr_t OpenExistingFile(const char* name) {
   if (wideName.empty()) {
     return 0;
   }
-  HANDLE file = CreateFileW(wideName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(wideName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE || file == nullptr) {
     return 0;
   }

@@ -42,8 +42,7 @@ int CreateProgramProcess(const std::string& commandLine, const std::wstring& dir
   return 1;
 }
 
-int ShellOpenProgram(const std::wstring& program, const std::wstring& argument,
-                     const std::wstring& directory) {
+int ShellOpenProgram(const std::wstring& program, const std::wstring& argument, const std::wstring& directory) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;

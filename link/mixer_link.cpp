@@ -10,16 +10,16 @@
 #include "link/socket.h"
 
 struct MixerLink {
-    RawSocket socket;
-    std::uint32_t consoleAddress;  // network byte order
-    int consolePort;
-    unsigned char* pending;        // the datagram the last poll took, exactly its length
-    int pendingLength;             // bytes of it not read yet
-    int readPosition;              // where the next receive starts
-    int hasSender;
-    std::uint32_t senderAddress;   // network byte order
-    int senderPort;
-    MixerLink* nextOpen;           // every open link, so stopping networking releases them
+  RawSocket socket;
+  std::uint32_t consoleAddress;  // network byte order
+  int consolePort;
+  unsigned char* pending;  // the datagram the last poll took, exactly its length
+  int pendingLength;       // bytes of it not read yet
+  int readPosition;        // where the next receive starts
+  int hasSender;
+  std::uint32_t senderAddress;  // network byte order
+  int senderPort;
+  MixerLink* nextOpen;  // every open link, so stopping networking releases them
 };
 
 MixerConnection g_mixerConnection = nullptr;
@@ -28,179 +28,146 @@ static int g_networkingStarted = 0;
 static MixerLink* g_openLinks = nullptr;
 static ClockSource g_clockSource = nullptr;
 
-int StartNetworking()
-{
-    if (g_networkingStarted)
-        return 1;
-    g_networkingStarted = RawStartNetworking() ? 1 : 0;
-    return g_networkingStarted;
+int StartNetworking() {
+  if (g_networkingStarted) return 1;
+  g_networkingStarted = RawStartNetworking() ? 1 : 0;
+  return g_networkingStarted;
 }
 
-static void DropPending(MixerLink* link)
-{
-    std::free(link->pending);
-    link->pending = nullptr;
-    link->pendingLength = 0;
-    link->readPosition = 0;
+static void DropPending(MixerLink* link) {
+  std::free(link->pending);
+  link->pending = nullptr;
+  link->pendingLength = 0;
+  link->readPosition = 0;
 }
 
 // Unhooks the link from the open list; 0 when it is not an open link.
-static int UnlinkOpen(MixerLink* link)
-{
-    for (MixerLink** slot = &g_openLinks; *slot; slot = &(*slot)->nextOpen) {
-        if (*slot == link) {
-            *slot = link->nextOpen;
-            return 1;
-        }
+static int UnlinkOpen(MixerLink* link) {
+  for (MixerLink** slot = &g_openLinks; *slot; slot = &(*slot)->nextOpen) {
+    if (*slot == link) {
+      *slot = link->nextOpen;
+      return 1;
     }
-    return 0;
+  }
+  return 0;
 }
 
-static void ReleaseLink(MixerLink* link)
-{
-    RawCloseSocket(link->socket);
-    DropPending(link);
-    std::free(link);
+static void ReleaseLink(MixerLink* link) {
+  RawCloseSocket(link->socket);
+  DropPending(link);
+  std::free(link);
 }
 
-void StopNetworking()
-{
-    while (g_openLinks) {
-        MixerLink* link = g_openLinks;
-        g_openLinks = link->nextOpen;
-        if (g_mixerConnection == link)
-            g_mixerConnection = nullptr;
-        ReleaseLink(link);
-    }
-    if (g_networkingStarted)
-        RawStopNetworking();
-    g_networkingStarted = 0;
-}
-
-MixerConnection OpenMixerLink(const char* addressText, int port)
-{
-    if (!addressText || !*addressText)
-        return nullptr;
-    if (port < 1 || port > 65535)
-        return nullptr;
-
-    RawSocket socket = RawOpenSocket();
-    if (socket == kNoSocket)
-        return nullptr;
-
-    std::uint32_t address = 0;
-    MixerLink* link = nullptr;
-    if (RawResolveIPv4(addressText, &address) && RawSetNonBlocking(socket))
-        link = static_cast<MixerLink*>(std::calloc(1, sizeof(MixerLink)));
-    if (!link) {
-        RawCloseSocket(socket);
-        return nullptr;
-    }
-
-    link->socket = socket;
-    link->consoleAddress = address;
-    link->consolePort = port;
-    link->nextOpen = g_openLinks;
-    g_openLinks = link;
-    return link;
-}
-
-void CloseMixerLink(MixerConnection link)
-{
-    if (!link || !UnlinkOpen(link))
-        return;
+void StopNetworking() {
+  while (g_openLinks) {
+    MixerLink* link = g_openLinks;
+    g_openLinks = link->nextOpen;
+    if (g_mixerConnection == link) g_mixerConnection = nullptr;
     ReleaseLink(link);
+  }
+  if (g_networkingStarted) RawStopNetworking();
+  g_networkingStarted = 0;
 }
 
-int PollMixerLink(MixerConnection link)
-{
-    if (!link)
-        return 0;
+MixerConnection OpenMixerLink(const char* addressText, int port) {
+  if (!addressText || !*addressText) return nullptr;
+  if (port < 1 || port > 65535) return nullptr;
 
-    // One byte more than the longest datagram taken, so a longer one shows.
-    unsigned char staging[kMaxDatagram + 1];
-    std::uint32_t from = 0;
-    int fromPort = 0;
-    int received = RawReceiveFrom(link->socket, staging, static_cast<int>(sizeof staging), &from, &fromPort);
-    if (received <= 0 || received > kMaxDatagram)
-        return 0;
+  RawSocket socket = RawOpenSocket();
+  if (socket == kNoSocket) return nullptr;
 
-    auto* block = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(received)));
-    if (!block)
-        return 0;
-    std::memcpy(block, staging, static_cast<std::size_t>(received));
+  std::uint32_t address = 0;
+  MixerLink* link = nullptr;
+  if (RawResolveIPv4(addressText, &address) && RawSetNonBlocking(socket))
+    link = static_cast<MixerLink*>(std::calloc(1, sizeof(MixerLink)));
+  if (!link) {
+    RawCloseSocket(socket);
+    return nullptr;
+  }
 
-    DropPending(link);
-    link->pending = block;
-    link->pendingLength = received;
-    link->readPosition = 0;
-    link->hasSender = 1;
-    link->senderAddress = from;
-    link->senderPort = fromPort;
-    return 2;
+  link->socket = socket;
+  link->consoleAddress = address;
+  link->consolePort = port;
+  link->nextOpen = g_openLinks;
+  g_openLinks = link;
+  return link;
 }
 
-int ReceiveFromMixer(MixerConnection link, unsigned char* buffer, int size)
-{
-    if (!link || !link->pending || !buffer || size <= 0)
-        return 0;
-
-    int count = size < link->pendingLength ? size : link->pendingLength;
-    std::memcpy(buffer, link->pending + link->readPosition, static_cast<std::size_t>(count));
-    link->readPosition += count;
-    link->pendingLength -= count;
-    if (link->pendingLength == 0)
-        DropPending(link);
-    return count;
+void CloseMixerLink(MixerConnection link) {
+  if (!link || !UnlinkOpen(link)) return;
+  ReleaseLink(link);
 }
 
-int SendToMixer(MixerConnection link, const unsigned char* data, int length)
-{
-    if (!link || !data || length < 0)
-        return -1;
-    return RawSendTo(link->socket, link->consoleAddress, link->consolePort, data, length);
+int PollMixerLink(MixerConnection link) {
+  if (!link) return 0;
+
+  // One byte more than the longest datagram taken, so a longer one shows.
+  unsigned char staging[kMaxDatagram + 1];
+  std::uint32_t from = 0;
+  int fromPort = 0;
+  int received = RawReceiveFrom(link->socket, staging, static_cast<int>(sizeof staging), &from, &fromPort);
+  if (received <= 0 || received > kMaxDatagram) return 0;
+
+  auto* block = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(received)));
+  if (!block) return 0;
+  std::memcpy(block, staging, static_cast<std::size_t>(received));
+
+  DropPending(link);
+  link->pending = block;
+  link->pendingLength = received;
+  link->readPosition = 0;
+  link->hasSender = 1;
+  link->senderAddress = from;
+  link->senderPort = fromPort;
+  return 2;
 }
 
-int LastSenderOfMixerLink(MixerConnection link, std::uint32_t* address, int* port)
-{
-    if (!link || !link->hasSender)
-        return 0;
-    if (address)
-        *address = link->senderAddress;
-    if (port)
-        *port = link->senderPort;
-    return 1;
+int ReceiveFromMixer(MixerConnection link, unsigned char* buffer, int size) {
+  if (!link || !link->pending || !buffer || size <= 0) return 0;
+
+  int count = size < link->pendingLength ? size : link->pendingLength;
+  std::memcpy(buffer, link->pending + link->readPosition, static_cast<std::size_t>(count));
+  link->readPosition += count;
+  link->pendingLength -= count;
+  if (link->pendingLength == 0) DropPending(link);
+  return count;
 }
 
-std::uint32_t ConsoleAddressOfMixerLink(MixerConnection link)
-{
-    return link ? link->consoleAddress : 0;
+int SendToMixer(MixerConnection link, const unsigned char* data, int length) {
+  if (!link || !data || length < 0) return -1;
+  return RawSendTo(link->socket, link->consoleAddress, link->consolePort, data, length);
 }
 
-int LocalPortOfMixerLink(MixerConnection link)
-{
-    return link ? RawLocalPort(link->socket) : 0;
+int LastSenderOfMixerLink(MixerConnection link, std::uint32_t* address, int* port) {
+  if (!link || !link->hasSender) return 0;
+  if (address) *address = link->senderAddress;
+  if (port) *port = link->senderPort;
+  return 1;
 }
 
-void SendRemoteSubscription()
-{
-    auto* buffer = static_cast<unsigned char*>(std::malloc(kMessageBlockSize));
-    if (buffer) {
-        int length = BuildOscMessage(buffer, "/xremote", ",f", 0.0f);
-        SendToMixer(g_mixerConnection, buffer, length);
-    }
-    SleepMilliseconds(20);
-    std::free(buffer);
+std::uint32_t ConsoleAddressOfMixerLink(MixerConnection link) {
+  return link ? link->consoleAddress : 0;
 }
 
-std::int64_t ClockMilliseconds()
-{
-    if (g_clockSource)
-        return g_clockSource();
-    return SystemClockMilliseconds();
+int LocalPortOfMixerLink(MixerConnection link) {
+  return link ? RawLocalPort(link->socket) : 0;
 }
 
-void SetClockSource(ClockSource source)
-{
-    g_clockSource = source;
+void SendRemoteSubscription() {
+  auto* buffer = static_cast<unsigned char*>(std::malloc(kMessageBlockSize));
+  if (buffer) {
+    int length = BuildOscMessage(buffer, "/xremote", ",f", 0.0f);
+    SendToMixer(g_mixerConnection, buffer, length);
+  }
+  SleepMilliseconds(20);
+  std::free(buffer);
+}
+
+std::int64_t ClockMilliseconds() {
+  if (g_clockSource) return g_clockSource();
+  return SystemClockMilliseconds();
+}
+
+void SetClockSource(ClockSource source) {
+  g_clockSource = source;
 }

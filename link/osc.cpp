@@ -5,80 +5,66 @@
 
 char FaderAddressTable[kFaderCount][20];
 
-void FillFaderAddressTable()
-{
-    std::memcpy(FaderAddressTable[0], "/main/st/mix/fader", sizeof "/main/st/mix/fader");
-    for (int channel = 1; channel < kFaderCount; ++channel) {
-        char* entry = FaderAddressTable[channel];
-        std::memcpy(entry, "/ch/00/mix/fader", sizeof "/ch/00/mix/fader");
-        entry[4] = static_cast<char>('0' + channel / 10);
-        entry[5] = static_cast<char>('0' + channel % 10);
-    }
+void FillFaderAddressTable() {
+  std::memcpy(FaderAddressTable[0], "/main/st/mix/fader", sizeof "/main/st/mix/fader");
+  for (int channel = 1; channel < kFaderCount; ++channel) {
+    char* entry = FaderAddressTable[channel];
+    std::memcpy(entry, "/ch/00/mix/fader", sizeof "/ch/00/mix/fader");
+    entry[4] = static_cast<char>('0' + channel / 10);
+    entry[5] = static_cast<char>('0' + channel % 10);
+  }
 }
 
-void StoreFloatBigEndian(unsigned char* out, float value)
-{
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    out[0] = static_cast<unsigned char>(bits >> 24);
-    out[1] = static_cast<unsigned char>(bits >> 16);
-    out[2] = static_cast<unsigned char>(bits >> 8);
-    out[3] = static_cast<unsigned char>(bits);
+void StoreFloatBigEndian(unsigned char* out, float value) {
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  out[0] = static_cast<unsigned char>(bits >> 24);
+  out[1] = static_cast<unsigned char>(bits >> 16);
+  out[2] = static_cast<unsigned char>(bits >> 8);
+  out[3] = static_cast<unsigned char>(bits);
 }
 
-float LoadFloatBigEndian(const unsigned char* in)
-{
-    std::uint32_t bits = (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) |
-                         (std::uint32_t{in[2]} << 8) | std::uint32_t{in[3]};
-    float value = 0.0f;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
+float LoadFloatBigEndian(const unsigned char* in) {
+  std::uint32_t bits =
+      (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) | (std::uint32_t{in[2]} << 8) | std::uint32_t{in[3]};
+  float value = 0.0f;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
 }
 
 // An OSC string: the characters, one zero byte, then zeros up to a multiple of 4.
-static std::size_t PaddedLength(const char* text)
-{
-    std::size_t length = text ? std::strlen(text) : 0;
-    return (length + 4) & ~std::size_t{3};
+static std::size_t PaddedLength(const char* text) {
+  std::size_t length = text ? std::strlen(text) : 0;
+  return (length + 4) & ~std::size_t{3};
 }
 
-static std::size_t WritePaddedText(unsigned char* out, const char* text)
-{
-    std::size_t length = text ? std::strlen(text) : 0;
-    std::size_t padded = (length + 4) & ~std::size_t{3};
-    if (length > 0)
-        std::memcpy(out, text, length);
-    std::memset(out + length, 0, padded - length);
-    return padded;
+static std::size_t WritePaddedText(unsigned char* out, const char* text) {
+  std::size_t length = text ? std::strlen(text) : 0;
+  std::size_t padded = (length + 4) & ~std::size_t{3};
+  if (length > 0) std::memcpy(out, text, length);
+  std::memset(out + length, 0, padded - length);
+  return padded;
 }
 
-int BuildOscMessage(unsigned char* buffer, const char* address, const char* typeTag, float value)
-{
-    if (!buffer)
-        return 0;
-    // The caller's block is 2048 bytes; a message that would not fit is not written at all.
-    std::size_t total = PaddedLength(address) + PaddedLength(typeTag) + 4;
-    if (total > static_cast<std::size_t>(kMessageBlockSize))
-        return 0;
+int BuildOscMessage(unsigned char* buffer, const char* address, const char* typeTag, float value) {
+  if (!buffer) return 0;
+  // The caller's block is 2048 bytes; a message that would not fit is not written at all.
+  std::size_t total = PaddedLength(address) + PaddedLength(typeTag) + 4;
+  if (total > static_cast<std::size_t>(kMessageBlockSize)) return 0;
 
-    std::size_t position = WritePaddedText(buffer, address);
-    position += WritePaddedText(buffer + position, typeTag);
-    StoreFloatBigEndian(buffer + position, value);
-    return static_cast<int>(position + 4);
+  std::size_t position = WritePaddedText(buffer, address);
+  position += WritePaddedText(buffer + position, typeTag);
+  StoreFloatBigEndian(buffer + position, value);
+  return static_cast<int>(position + 4);
 }
 
-float ReadFaderLevel(const unsigned char* datagram)
-{
-    if (!datagram)
-        return 0.0f;
-    return LoadFloatBigEndian(datagram + kFaderLevelOffset);
+float ReadFaderLevel(const unsigned char* datagram) {
+  if (!datagram) return 0.0f;
+  return LoadFloatBigEndian(datagram + kFaderLevelOffset);
 }
 
-int ReadFaderLevel(const unsigned char* datagram, int length, float* level)
-{
-    if (!datagram || length < kFaderReportLength)
-        return 0;
-    if (level)
-        *level = LoadFloatBigEndian(datagram + kFaderLevelOffset);
-    return 1;
+int ReadFaderLevel(const unsigned char* datagram, int length, float* level) {
+  if (!datagram || length < kFaderReportLength) return 0;
+  if (level) *level = LoadFloatBigEndian(datagram + kFaderLevelOffset);
+  return 1;
 }

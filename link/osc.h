@@ -7,9 +7,9 @@
 #include <cstdint>
 
 inline constexpr int kMessageBlockSize = 2048;  // every message buffer is this long
-inline constexpr int kFaderCount = 33;           // 0 = main stereo, 1..32 = channels
-inline constexpr int kFaderReportLength = 28;    // a fader report: 20-byte address, ",f", float
-inline constexpr int kFaderLevelOffset = 24;     // where a report carries its level
+inline constexpr int kFaderCount = 33;          // 0 = main stereo, 1..32 = channels
+inline constexpr int kFaderReportLength = 28;   // a fader report: 20-byte address, ",f", float
+inline constexpr int kFaderLevelOffset = 24;    // where a report carries its level
 
 // The 33 fader addresses; index 0 is "/main/st/mix/fader", i is "/ch/ii/mix/fader".
 // Filled once by FillFaderAddressTable() at start-up, read-only afterwards.

@@ -8,8 +8,8 @@
 inline constexpr int kMixerPort = 10023;
 inline constexpr int kMaxDatagram = 2048;
 
-struct MixerLink;                     // owns its socket and its pending datagram
-using MixerConnection = MixerLink*;   // null: the last opening failed
+struct MixerLink;                    // owns its socket and its pending datagram
+using MixerConnection = MixerLink*;  // null: the last opening failed
 
 // The program-wide handle of the link. The fade control owns it; it lives here
 // because SendRemoteSubscription sends through it.

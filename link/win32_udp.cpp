@@ -8,121 +8,98 @@
 static int g_winsockStarted = 0;
 static int g_failNextReceive = 0;
 
-static SOCKET Handle(RawSocket socket)
-{
-    return static_cast<SOCKET>(socket);
+static SOCKET Handle(RawSocket socket) {
+  return static_cast<SOCKET>(socket);
 }
 
-int RawStartNetworking()
-{
-    if (g_winsockStarted)
-        return 1;
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
-        return 0;
-    g_winsockStarted = 1;
-    return 1;
+int RawStartNetworking() {
+  if (g_winsockStarted) return 1;
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return 0;
+  g_winsockStarted = 1;
+  return 1;
 }
 
 // Releases every socket still open.
-void RawStopNetworking()
-{
-    if (g_winsockStarted)
-        WSACleanup();
-    g_winsockStarted = 0;
+void RawStopNetworking() {
+  if (g_winsockStarted) WSACleanup();
+  g_winsockStarted = 0;
 }
 
-RawSocket RawOpenSocket()
-{
-    SOCKET handle = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (handle == INVALID_SOCKET)
-        return kNoSocket;
-    return static_cast<RawSocket>(handle);
+RawSocket RawOpenSocket() {
+  SOCKET handle = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (handle == INVALID_SOCKET) return kNoSocket;
+  return static_cast<RawSocket>(handle);
 }
 
-void RawCloseSocket(RawSocket socket)
-{
-    if (socket != kNoSocket)
-        closesocket(Handle(socket));
+void RawCloseSocket(RawSocket socket) {
+  if (socket != kNoSocket) closesocket(Handle(socket));
 }
 
-int RawSetNonBlocking(RawSocket socket)
-{
-    u_long nonBlocking = 1;
-    return ioctlsocket(Handle(socket), FIONBIO, &nonBlocking) == 0 ? 1 : 0;
+int RawSetNonBlocking(RawSocket socket) {
+  u_long nonBlocking = 1;
+  return ioctlsocket(Handle(socket), FIONBIO, &nonBlocking) == 0 ? 1 : 0;
 }
 
-int RawResolveIPv4(const char* text, std::uint32_t* address)
-{
-    std::uint32_t resolved = inet_addr(text);
-    if (resolved == INADDR_NONE) {
-        const hostent* host = gethostbyname(text);
-        if (host && host->h_addrtype == AF_INET && host->h_length == 4 && host->h_addr_list &&
-            host->h_addr_list[0])
-            std::memcpy(&resolved, host->h_addr_list[0], sizeof resolved);
-    }
-    if (resolved == INADDR_NONE)
-        return 0;
-    *address = resolved;
-    return 1;
+int RawResolveIPv4(const char* text, std::uint32_t* address) {
+  std::uint32_t resolved = inet_addr(text);
+  if (resolved == INADDR_NONE) {
+    const hostent* host = gethostbyname(text);
+    if (host && host->h_addrtype == AF_INET && host->h_length == 4 && host->h_addr_list && host->h_addr_list[0])
+      std::memcpy(&resolved, host->h_addr_list[0], sizeof resolved);
+  }
+  if (resolved == INADDR_NONE) return 0;
+  *address = resolved;
+  return 1;
 }
 
-int RawSendTo(RawSocket socket, std::uint32_t address, int port, const unsigned char* data, int length)
-{
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = address;
-    to.sin_port = htons(static_cast<u_short>(port));
-    int sent = sendto(Handle(socket), reinterpret_cast<const char*>(data), length, 0,
-                      reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    return sent == SOCKET_ERROR ? -1 : sent;
+int RawSendTo(RawSocket socket, std::uint32_t address, int port, const unsigned char* data, int length) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address;
+  to.sin_port = htons(static_cast<u_short>(port));
+  int sent = sendto(Handle(socket), reinterpret_cast<const char*>(data), length, 0,
+                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  return sent == SOCKET_ERROR ? -1 : sent;
 }
 
-int RawReceiveFrom(RawSocket socket, unsigned char* buffer, int capacity, std::uint32_t* from, int* fromPort)
-{
-    sockaddr_in sender{};
-    int senderLength = sizeof sender;
-    int received;
-    if (g_failNextReceive) {
-        g_failNextReceive = 0;
-        WSASetLastError(WSAECONNRESET);
-        received = SOCKET_ERROR;
-    } else {
-        received = recvfrom(Handle(socket), reinterpret_cast<char*>(buffer), capacity, 0,
-                            reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    }
-    // WSAEWOULDBLOCK (nothing waiting), WSAEINVAL (not bound before the first
-    // send), WSAECONNRESET (ICMP port unreachable for an earlier datagram),
-    // WSAEMSGSIZE (longer than buffer, and discarded): nothing taken, and the
-    // error is consumed, so the next receive sees the next datagram.
-    if (received == SOCKET_ERROR)
-        return -1;
-    if (from)
-        *from = sender.sin_addr.s_addr;
-    if (fromPort)
-        *fromPort = ntohs(sender.sin_port);
-    return received;
+int RawReceiveFrom(RawSocket socket, unsigned char* buffer, int capacity, std::uint32_t* from, int* fromPort) {
+  sockaddr_in sender{};
+  int senderLength = sizeof sender;
+  int received;
+  if (g_failNextReceive) {
+    g_failNextReceive = 0;
+    WSASetLastError(WSAECONNRESET);
+    received = SOCKET_ERROR;
+  } else {
+    received = recvfrom(Handle(socket), reinterpret_cast<char*>(buffer), capacity, 0,
+                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
+  }
+  // WSAEWOULDBLOCK (nothing waiting), WSAEINVAL (not bound before the first
+  // send), WSAECONNRESET (ICMP port unreachable for an earlier datagram),
+  // WSAEMSGSIZE (longer than buffer, and discarded): nothing taken, and the
+  // error is consumed, so the next receive sees the next datagram.
+  if (received == SOCKET_ERROR) return -1;
+  if (from) *from = sender.sin_addr.s_addr;
+  if (fromPort) *fromPort = ntohs(sender.sin_port);
+  return received;
 }
 
-int RawLocalPort(RawSocket socket)
-{
-    sockaddr_in local{};
-    int localLength = sizeof local;
-    if (getsockname(Handle(socket), reinterpret_cast<sockaddr*>(&local), &localLength) != 0)
-        return 0;
-    return ntohs(local.sin_port);
+int RawLocalPort(RawSocket socket) {
+  sockaddr_in local{};
+  int localLength = sizeof local;
+  if (getsockname(Handle(socket), reinterpret_cast<sockaddr*>(&local), &localLength) != 0) return 0;
+  return ntohs(local.sin_port);
 }
 
-int RawBindLoopback(RawSocket socket, int port)
-{
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    local.sin_port = htons(static_cast<u_short>(port));
-    return bind(Handle(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 1 : 0;
+int RawBindLoopback(RawSocket socket, int port) {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  local.sin_port = htons(static_cast<u_short>(port));
+  return bind(Handle(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 1 : 0;
 }
 
-void RawFailNextReceiveWithReset()
-{
-    g_failNextReceive = 1;
+void RawFailNextReceiveWithReset() {
+  g_failNextReceive = 1;
 }

@@ -13,8 +13,7 @@
 namespace {
 
 std::string Address(const std::string& bytes) {
-  return FormatIpAddress(
-      AddressFromBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+  return FormatIpAddress(AddressFromBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
 }
 
 // Feeds bytes in pieces of the given sizes, repeating the last size.
@@ -61,15 +60,43 @@ TEST(ParseInteger, LinesAsWritten) {
     std::int64_t expected;
   };
   const Case cases[] = {
-      {"192", 192},     {"  192", 192},   {"\t192", 192},   {" \t 192", 192},
-      {"192   ", 192},  {"192abc", 192},  {"192 # the console", 192},
-      {"1.5", 1},       {"0192", 192},    {"+7", 7},        {"-1", -1},
-      {"$C0", 192},     {"$c0", 192},     {"$fF", 255},     {"%101", 5},
-      {"%102", 2},      {"-$10", -16},    {"+%11", 3},      {"abc", 0},
-      {"", 0},          {"\xEF\xBB\xBF" "192", 0},          {"- 5", 0},
-      {"--5", 0},       {"+-5", 0},       {"$-5", 0},       {"$", 0},
-      {"%", 0},         {"-", 0},         {"\n192", 0},     {"\v192", 0},
-      {"\xC2\xA0" "192", 0},              {"$G1", 0},       {"12$3", 12},
+      {"192", 192},
+      {"  192", 192},
+      {"\t192", 192},
+      {" \t 192", 192},
+      {"192   ", 192},
+      {"192abc", 192},
+      {"192 # the console", 192},
+      {"1.5", 1},
+      {"0192", 192},
+      {"+7", 7},
+      {"-1", -1},
+      {"$C0", 192},
+      {"$c0", 192},
+      {"$fF", 255},
+      {"%101", 5},
+      {"%102", 2},
+      {"-$10", -16},
+      {"+%11", 3},
+      {"abc", 0},
+      {"", 0},
+      {"\xEF\xBB\xBF"
+       "192",
+       0},
+      {"- 5", 0},
+      {"--5", 0},
+      {"+-5", 0},
+      {"$-5", 0},
+      {"$", 0},
+      {"%", 0},
+      {"-", 0},
+      {"\n192", 0},
+      {"\v192", 0},
+      {"\xC2\xA0"
+       "192",
+       0},
+      {"$G1", 0},
+      {"12$3", 12},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ParseInteger(c.text), c.expected) << "text: \"" << c.text << "\"";
@@ -138,7 +165,12 @@ TEST(AddressLines, LineEnds) {
   EXPECT_EQ(Address("192\r168\r1\r16\r"), "192.168.1.16");
   EXPECT_EQ(Address("192\r\n168\r1\n16"), "192.168.1.16");
   EXPECT_EQ(Address("192\n168\n1\n16"), "192.168.1.16");
-  EXPECT_EQ(Address(std::string("192\0" "168\0" "1\0" "16", 12)), "192.168.1.16");
+  EXPECT_EQ(Address(std::string("192\0"
+                                "168\0"
+                                "1\0"
+                                "16",
+                                12)),
+            "192.168.1.16");
   // CR followed by a byte: the byte begins the next line. CR CR is two ends.
   EXPECT_EQ(Address("192\r\r168\n1\n16"), "192.0.168.1");
   EXPECT_EQ(Address("192\n\r\n168\n1"), "192.0.168.1");
@@ -155,7 +187,10 @@ TEST(AddressLines, LinesAfterTheFourthChangeNothing) {
   EXPECT_EQ(Address("192\n168\n1\n16\n99\n"), "192.168.1.16");
   EXPECT_EQ(Address("192\n168\n1\n16\n$FFFFFFFF\r\n-7\n"), "192.168.1.16");
   EXPECT_EQ(Address("192\n168\n1\n16\r"), "192.168.1.16");
-  EXPECT_EQ(Address(std::string("192\n168\n1\n16\0" "77", 15)), "192.168.1.16");
+  EXPECT_EQ(Address(std::string("192\n168\n1\n16\0"
+                                "77",
+                                15)),
+            "192.168.1.16");
 }
 
 TEST(AddressLines, ByteOrderMarks) {
@@ -165,20 +200,42 @@ TEST(AddressLines, ByteOrderMarks) {
   EXPECT_EQ(Address(kBom16Le + Utf16("192\n168\r1\r\n16", true)), "192.168.1.16");
   EXPECT_EQ(Address(kBom16Le + Utf16("192\n168\n1\n16\n99\n", true)), "192.168.1.16");
   // A zero code unit ends a line in UTF-16 as a zero byte does in UTF-8.
-  EXPECT_EQ(Address(kBom16Le + Utf16(std::string("192\0" "168", 7), true)), "192.168.0.0");
+  EXPECT_EQ(Address(kBom16Le + Utf16(std::string("192\0"
+                                                 "168",
+                                                 7),
+                                     true)),
+            "192.168.0.0");
   // A non-ASCII code unit whose low byte looks like a digit is no digit.
-  EXPECT_EQ(Address(kBom16Le + std::string("7\0" "1\x01" "\n\0" "5\0", 8)), "7.5.0.0");
-  EXPECT_EQ(Address(kBom16Le + std::string("1\x00" "9\x00" "\x0A\x20" "5\x00", 8)), "19.0.0.0");
+  EXPECT_EQ(Address(kBom16Le + std::string("7\0"
+                                           "1\x01"
+                                           "\n\0"
+                                           "5\0",
+                                           8)),
+            "7.5.0.0");
+  EXPECT_EQ(Address(kBom16Le + std::string("1\x00"
+                                           "9\x00"
+                                           "\x0A\x20"
+                                           "5\x00",
+                                           8)),
+            "19.0.0.0");
   // Without a mark, UTF-16 keeps the byte rules: its zero bytes end lines.
   EXPECT_EQ(Address(Utf16("192\r\n168\r\n1\r\n16\r\n", true)), "1.9.2.0");
   // Only a mark at the very start counts.
   EXPECT_EQ(Address("\n" + kBom8 + "192"), "0.0.0.0");
   EXPECT_EQ(Address(kBom8 + kBom8 + "192"), "0.0.0.0");
   // Near-marks are ordinary bytes.
-  EXPECT_EQ(Address("\xEF\xBB" "192\n7"), "0.7.0.0");
-  EXPECT_EQ(Address("\xEF" "192\n7"), "0.7.0.0");
-  EXPECT_EQ(Address("\xFF" "192\n7"), "0.7.0.0");
-  EXPECT_EQ(Address("\xFE" "\n7"), "0.7.0.0");
+  EXPECT_EQ(Address("\xEF\xBB"
+                    "192\n7"),
+            "0.7.0.0");
+  EXPECT_EQ(Address("\xEF"
+                    "192\n7"),
+            "0.7.0.0");
+  EXPECT_EQ(Address("\xFF"
+                    "192\n7"),
+            "0.7.0.0");
+  EXPECT_EQ(Address("\xFE"
+                    "\n7"),
+            "0.7.0.0");
   EXPECT_EQ(Address("\xFF\xFF\n7"), "0.7.0.0");
 }
 
@@ -195,7 +252,10 @@ TEST(AddressLines, DataShorterThanAMark) {
   EXPECT_EQ(Address(kBom8 + "7"), "7.0.0.0");
   EXPECT_EQ(Address(kBom16Le + "7"), "0.0.0.0");  // half a code unit is no character
   EXPECT_EQ(Address(kBom16Le + std::string("7\0", 2)), "7.0.0.0");
-  EXPECT_EQ(Address(kBom16Be + std::string("\0" "7", 2)), "7.0.0.0");
+  EXPECT_EQ(Address(kBom16Be + std::string("\0"
+                                           "7",
+                                           2)),
+            "7.0.0.0");
   EXPECT_EQ(AddressFromBytes(nullptr, 0), 0u);
 }
 
@@ -276,12 +336,17 @@ TEST(AddressLines, AnySplitOfTheDataReadsTheSame) {
       kBom16Le + Utf16("192\r\n168\r\n1\r\n16\r\n", true),
       kBom16Be + Utf16("192\r168\n1\r\n16", false),
       Utf16("192\r\n168\r\n1\r\n16\r\n", true),
-      "\xEF\xBB" "5\n6",
-      "1", "12", "\xEF\xBB", "\r", "\r\n",
+      "\xEF\xBB"
+      "5\n6",
+      "1",
+      "12",
+      "\xEF\xBB",
+      "\r",
+      "\r\n",
   };
   // Random inputs over an alphabet rich in line ends, signs and mark bytes.
-  const char alphabet[] = {'1', '9', '0', '\r', '\n', '\0', ' ', '\t', '-', '+', '$', '%', 'c',
-                           '.', '\xEF', '\xBB', '\xBF', '\xFF', '\xFE', '\x01'};
+  const char alphabet[] = {'1', '9', '0', '\r', '\n',   '\0',   ' ',    '\t',   '-',    '+',
+                           '$', '%', 'c', '.',  '\xEF', '\xBB', '\xBF', '\xFF', '\xFE', '\x01'};
   std::mt19937 rng(20240611u);
   for (int n = 0; n < 400; ++n) {
     std::string input;

@@ -61,8 +61,8 @@ std::vector<unsigned char> Report(const char* address, float level, const char* 
 
 // Everything the scenario needs lives here; the idle hook reaches it through g_world.
 struct World {
-  int console = -1;       // 127.0.0.1:10023
-  int foreign = -1;       // 127.0.0.2, any port
+  int console = -1;  // 127.0.0.1:10023
+  int foreign = -1;  // 127.0.0.2, any port
   std::vector<Datagram> received;
   std::function<void()> script;
   long idleCalls = 0;
@@ -73,11 +73,11 @@ struct World {
     for (;;) {
       sockaddr_in from{};
       socklen_t fromLength = sizeof from;
-      const ssize_t n = recvfrom(console, buffer, sizeof buffer, MSG_DONTWAIT,
-                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
+      const ssize_t n =
+          recvfrom(console, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
       if (n < 0) return;
-      received.push_back(Datagram{std::vector<unsigned char>(buffer, buffer + n), ntohs(from.sin_port),
-                                  ClockMilliseconds()});
+      received.push_back(
+          Datagram{std::vector<unsigned char>(buffer, buffer + n), ntohs(from.sin_port), ClockMilliseconds()});
     }
   }
 
@@ -130,7 +130,8 @@ void OnIdle(int waiting) {
 // The main loop is waiting with every control idle: user actions now reach
 // their handlers (inside a cycle's drains they are discarded).
 bool Idle() {
-  return g_world->waiting && NullControlEnabled(CaptureButton) == 1 && NullControlText(CaptureButton) == "Get Main Position Until Touch";
+  return g_world->waiting && NullControlEnabled(CaptureButton) == 1 &&
+         NullControlText(CaptureButton) == "Get Main Position Until Touch";
 }
 
 class QuorlenTest : public ::testing::Test {
@@ -160,9 +161,7 @@ class QuorlenTest : public ::testing::Test {
     std::filesystem::remove_all(directory_);
   }
 
-  static void WriteConfig(const std::string& bytes) {
-    std::ofstream("config.txt", std::ios::binary) << bytes;
-  }
+  static void WriteConfig(const std::string& bytes) { std::ofstream("config.txt", std::ios::binary) << bytes; }
 
   int Run(std::function<void()> script) {
     world_.script = std::move(script);
@@ -462,11 +461,11 @@ TEST_F(QuorlenTest, IgnoresEveryDatagramThatIsNotTheSelectedFadersReport) {
       shortReport.pop_back();
       std::vector<unsigned char> longReport = Report("/ch/05/mix/fader", 0.9f);
       longReport.push_back(0);
-      world_.Touch(Report("/ch/06/mix/fader", 0.9f));           // another fader
-      world_.Touch(Report("/ch/05/eq/1/g", 0.9f));              // another parameter
-      world_.Touch(Report("/ch/05/mix/fader", 0.9f, ",i"));     // another type tag
-      world_.Touch(shortReport);                                // 27 bytes
-      world_.Touch(longReport);                                 // 29 bytes
+      world_.Touch(Report("/ch/06/mix/fader", 0.9f));        // another fader
+      world_.Touch(Report("/ch/05/eq/1/g", 0.9f));           // another parameter
+      world_.Touch(Report("/ch/05/mix/fader", 0.9f, ",i"));  // another type tag
+      world_.Touch(shortReport);                             // 27 bytes
+      world_.Touch(longReport);                              // 29 bytes
       world_.Touch(Report("/ch/05/mix/fader", std::numeric_limits<float>::quiet_NaN()));
       world_.Touch(Report("/ch/05/mix/fader", std::numeric_limits<float>::infinity()));
       world_.Touch(Report("/ch/05/mix/fader", -0.1f));
@@ -558,7 +557,8 @@ TEST_F(QuorlenTest, KeepsTheSubscriptionAliveEveryTenSecondsWhileWaiting) {
   static std::chrono::steady_clock::time_point origin;
   origin = std::chrono::steady_clock::now();
   SetClockSource([]() -> std::int64_t {
-    return 100 * std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - origin).count();
+    return 100 *
+           std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - origin).count();
   });
   bool started = false, pressed = false, closed = false;
   std::int64_t startedAt = 0;
@@ -601,7 +601,7 @@ TEST_F(QuorlenTest, ClicksAndCloseRequestsDuringACycleAreDiscarded) {
       NullClick(EditIpButton);
       NullClick(UpdatesButton);
       NullRequestClose();
-      NullClick(FastOption);      // disabled: nothing happens
+      NullClick(FastOption);  // disabled: nothing happens
       NullSpinStep(MinimumSpin, 1);
       stage = 2;
     } else if (stage == 2 && world_.idleCalls > 200) {
@@ -664,7 +664,9 @@ TEST_F(QuorlenTest, ReadsTheAddressFileThroughAByteOrderMarkAndCarriesOctets) {
     const char* shown;
   };
   const Case cases[] = {
-      {"\xEF\xBB\xBF" "192\r\n168\r\n1\r\n16\r\n", "192.168.1.16"},
+      {"\xEF\xBB\xBF"
+       "192\r\n168\r\n1\r\n16\r\n",
+       "192.168.1.16"},
       {"300\r168\r1\r16", "44.169.1.16"},
       {"", "0.0.0.0"},
       {"192.168.1.16\n", "192.0.0.0"},

@@ -5,49 +5,45 @@
 namespace {
 
 // Runs first in this binary: nothing has read the clock before it.
-TEST(ClockMilliseconds, FirstReadingIsZeroAndReadingsNeverDecrease)
-{
-    EXPECT_EQ(ClockMilliseconds(), 0);
-    std::int64_t previous = 0;
-    for (int i = 0; i < 100000; ++i) {
-        std::int64_t now = ClockMilliseconds();
-        ASSERT_GE(now, previous);
-        previous = now;
-    }
+TEST(ClockMilliseconds, FirstReadingIsZeroAndReadingsNeverDecrease) {
+  EXPECT_EQ(ClockMilliseconds(), 0);
+  std::int64_t previous = 0;
+  for (int i = 0; i < 100000; ++i) {
+    std::int64_t now = ClockMilliseconds();
+    ASSERT_GE(now, previous);
+    previous = now;
+  }
 }
 
-TEST(ClockMilliseconds, SleepIsMeasuredInMilliseconds)
-{
-    std::int64_t before = ClockMilliseconds();
-    SleepMilliseconds(50);
-    std::int64_t slept = ClockMilliseconds() - before;
-    EXPECT_GE(slept, 50);
-    EXPECT_LT(slept, 1000);
+TEST(ClockMilliseconds, SleepIsMeasuredInMilliseconds) {
+  std::int64_t before = ClockMilliseconds();
+  SleepMilliseconds(50);
+  std::int64_t slept = ClockMilliseconds() - before;
+  EXPECT_GE(slept, 50);
+  EXPECT_LT(slept, 1000);
 
-    before = ClockMilliseconds();
-    SleepMilliseconds(0);
-    SleepMilliseconds(-5);
-    EXPECT_LT(ClockMilliseconds() - before, 50);
+  before = ClockMilliseconds();
+  SleepMilliseconds(0);
+  SleepMilliseconds(-5);
+  EXPECT_LT(ClockMilliseconds() - before, 50);
 }
 
 std::int64_t g_fakeNow = 0;
-std::int64_t FakeClock()
-{
-    return g_fakeNow;
+std::int64_t FakeClock() {
+  return g_fakeNow;
 }
 
-TEST(ClockMilliseconds, InjectedSourceIsReadUntilRemoved)
-{
-    std::int64_t real = ClockMilliseconds();
-    SetClockSource(FakeClock);
-    g_fakeNow = 9999;
-    EXPECT_EQ(ClockMilliseconds(), 9999);
-    g_fakeNow = -7;
-    EXPECT_EQ(ClockMilliseconds(), -7);
-    SetClockSource(nullptr);
-    std::int64_t after = ClockMilliseconds();
-    EXPECT_GE(after, real);
-    EXPECT_LT(after - real, 1000);
+TEST(ClockMilliseconds, InjectedSourceIsReadUntilRemoved) {
+  std::int64_t real = ClockMilliseconds();
+  SetClockSource(FakeClock);
+  g_fakeNow = 9999;
+  EXPECT_EQ(ClockMilliseconds(), 9999);
+  g_fakeNow = -7;
+  EXPECT_EQ(ClockMilliseconds(), -7);
+  SetClockSource(nullptr);
+  std::int64_t after = ClockMilliseconds();
+  EXPECT_GE(after, real);
+  EXPECT_LT(after - real, 1000);
 }
 
 }  // namespace

@@ -13,7 +13,9 @@ using sim::Bytes;
 
 // Exactly the bytes given, in a buffer of exactly that size, so that the
 // sanitizers catch any read past the end.
-sim::OscMessage Decode(const Bytes& bytes) { return sim::DecodeOsc(bytes.data(), bytes.size()); }
+sim::OscMessage Decode(const Bytes& bytes) {
+  return sim::DecodeOsc(bytes.data(), bytes.size());
+}
 
 Bytes Text(const char* text, size_t length) {
   return Bytes(reinterpret_cast<const uint8_t*>(text), reinterpret_cast<const uint8_t*>(text) + length);
@@ -21,9 +23,8 @@ Bytes Text(const char* text, size_t length) {
 
 TEST(ConsoleSimOsc, WritesAndReadsTheFaderReportAndSubscription) {
   // 0123456789012345 6789 0123 4567
-  const Bytes ch5At08 = {0x2F, 0x63, 0x68, 0x2F, 0x30, 0x35, 0x2F, 0x6D, 0x69, 0x78,
-                         0x2F, 0x66, 0x61, 0x64, 0x65, 0x72, 0x00, 0x00, 0x00, 0x00,
-                         0x2C, 0x66, 0x00, 0x00, 0x3F, 0x4C, 0xCC, 0xCD};
+  const Bytes ch5At08 = {0x2F, 0x63, 0x68, 0x2F, 0x30, 0x35, 0x2F, 0x6D, 0x69, 0x78, 0x2F, 0x66, 0x61, 0x64,
+                         0x65, 0x72, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x66, 0x00, 0x00, 0x3F, 0x4C, 0xCC, 0xCD};
   EXPECT_EQ(sim::EncodeFloatMessage(sim::FaderAddress(5), 0.8f), ch5At08);
   sim::OscMessage m = Decode(ch5At08);
   ASSERT_TRUE(m.ok) << m.reason;
@@ -71,9 +72,9 @@ TEST(ConsoleSimOsc, ReadsOtherArgumentKindsAndBareAddresses) {
 
 TEST(ConsoleSimOsc, FlagsMalformedDatagramsWithoutReadingPastThem) {
   Bytes report = sim::EncodeFloatMessage(sim::FaderAddress(5), 0.8f);
-  Bytes cut(report.begin(), report.end() - 1);            // 27 bytes
-  Bytes tagOnly(report.begin(), report.begin() + 24);     // ",f" but no float
-  Bytes extra = report;                                   // 4 bytes too many
+  Bytes cut(report.begin(), report.end() - 1);         // 27 bytes
+  Bytes tagOnly(report.begin(), report.begin() + 24);  // ",f" but no float
+  Bytes extra = report;                                // 4 bytes too many
   for (int k = 0; k < 4; ++k) extra.push_back(0);
   Bytes dirtyPad = report;
   dirtyPad[17] = 'x';
@@ -86,9 +87,8 @@ TEST(ConsoleSimOsc, FlagsMalformedDatagramsWithoutReadingPastThem) {
   sim::AppendOscString(bigBlob, "/b");
   sim::AppendOscString(bigBlob, ",b");
   sim::AppendBigEndian32(bigBlob, 0xFFFFFFF0u);
-  const Bytes cases[] = {Bytes{},        Bytes{1, 2, 3}, Text("#bundle\0", 8), cut,
-                         tagOnly,        extra,          dirtyPad,             unknownType,
-                         noTerminator,   noComma,        bigBlob};
+  const Bytes cases[] = {Bytes{},  Bytes{1, 2, 3}, Text("#bundle\0", 8), cut,     tagOnly, extra,
+                         dirtyPad, unknownType,    noTerminator,         noComma, bigBlob};
   for (const Bytes& c : cases) {
     sim::OscMessage m = Decode(c);
     EXPECT_FALSE(m.ok) << sim::HexBytes(c.data(), c.size());

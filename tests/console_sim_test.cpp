@@ -224,8 +224,7 @@ class ConsoleSimProcess : public ::testing::Test {
   }
   // Starts the simulator on a free port with a log and a summary file.
   int Start(SimProcess& sim, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--port", "0", "--log", log_, "--summary-json", summary_,
-                                      "--timeout", "60"};
+    std::vector<std::string> args = {"--port", "0", "--log", log_, "--summary-json", summary_, "--timeout", "60"};
     args.insert(args.end(), extra.begin(), extra.end());
     if (!sim.Start(args)) return 0;
     return sim.ReadPort();
@@ -235,9 +234,8 @@ class ConsoleSimProcess : public ::testing::Test {
 };
 
 // 0123456789012345 6789 0123 4567
-const Bytes kCh5At08 = {0x2F, 0x63, 0x68, 0x2F, 0x30, 0x35, 0x2F, 0x6D, 0x69, 0x78,
-                        0x2F, 0x66, 0x61, 0x64, 0x65, 0x72, 0x00, 0x00, 0x00, 0x00,
-                        0x2C, 0x66, 0x00, 0x00, 0x3F, 0x4C, 0xCC, 0xCD};
+const Bytes kCh5At08 = {0x2F, 0x63, 0x68, 0x2F, 0x30, 0x35, 0x2F, 0x6D, 0x69, 0x78, 0x2F, 0x66, 0x61, 0x64,
+                        0x65, 0x72, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x66, 0x00, 0x00, 0x3F, 0x4C, 0xCC, 0xCD};
 
 TEST_F(ConsoleSimProcess, TouchReportsToSubscriberAndAFadeIsSummarised) {
   SimProcess sim;
@@ -295,9 +293,10 @@ TEST_F(ConsoleSimProcess, TouchReportsToSubscriberAndAFadeIsSummarised) {
                            ",\"len\":20,\"action\":\"subscribe\",\"address\":\"/xremote\""))
       << log;
   EXPECT_TRUE(Has(log, "\"dir\":\"out\"") &&
-              Has(log, "\"action\":\"touch 5 0.8\",\"address\":\"/ch/05/mix/fader\",\"fader\":5,"
-                       "\"typetag\":\",f\",\"args\":[0.800000012],\"bytes24_27\":0.800000012,"
-                       "\"hex\":\"2f63682f30352f6d69782f6661646572000000002c6600003f4ccccd\""))
+              Has(log,
+                  "\"action\":\"touch 5 0.8\",\"address\":\"/ch/05/mix/fader\",\"fader\":5,"
+                  "\"typetag\":\",f\",\"args\":[0.800000012],\"bytes24_27\":0.800000012,"
+                  "\"hex\":\"2f63682f30352f6d69782f6661646572000000002c6600003f4ccccd\""))
       << log;
 }
 
@@ -334,8 +333,8 @@ TEST_F(ConsoleSimProcess, EchoesFaderChangesToOtherSubscribersOnly) {
 TEST_F(ConsoleSimProcess, SendsMalformedAndForeignDatagramsOnRequest) {
   SimProcess sim;
   // Scheduled from the first /xremote, in the order given.
-  int port = Start(sim, {"--touch", "main:0.9@0", "--at", "0:short 5", "--at", "0:typetag 5",
-                         "--at", "0:nan 5", "--at", "0:level 5 -0.1"});
+  int port = Start(sim, {"--touch", "main:0.9@0", "--at", "0:short 5", "--at", "0:typetag 5", "--at", "0:nan 5", "--at",
+                         "0:level 5 -0.1"});
   ASSERT_NE(port, 0);
   Client client(port);
   client.Subscribe();
@@ -378,8 +377,9 @@ TEST_F(ConsoleSimProcess, SendsMalformedAndForeignDatagramsOnRequest) {
   sim.Write("quit\n");
   EXPECT_EQ(sim.Wait(), 0);
   std::string log = ReadFile(log_);
-  EXPECT_TRUE(Has(log, "\"len\":27,\"action\":\"short 5\",\"address\":\"/ch/05/mix/fader\",\"fader\":5,"
-                       "\"typetag\":\",f\",\"malformed\":true"))
+  EXPECT_TRUE(Has(log,
+                  "\"len\":27,\"action\":\"short 5\",\"address\":\"/ch/05/mix/fader\",\"fader\":5,"
+                  "\"typetag\":\",f\",\"malformed\":true"))
       << log;
   EXPECT_TRUE(Has(log, "\"socket\":\"foreign\"")) << log;
 }

@@ -11,26 +11,22 @@ namespace {
 constexpr unsigned char kJunk = 0x74;
 
 struct Block {
-    unsigned char bytes[kMessageBlockSize];
-    Block() { std::memset(bytes, kJunk, sizeof bytes); }
+  unsigned char bytes[kMessageBlockSize];
+  Block() { std::memset(bytes, kJunk, sizeof bytes); }
 };
 
-void ExpectBytes(const unsigned char* actual, const unsigned char* expected, int length)
-{
-    for (int i = 0; i < length; ++i)
-        EXPECT_EQ(actual[i], expected[i]) << "byte " << i;
+void ExpectBytes(const unsigned char* actual, const unsigned char* expected, int length) {
+  for (int i = 0; i < length; ++i) EXPECT_EQ(actual[i], expected[i]) << "byte " << i;
 }
 
-void ExpectUntouchedFrom(const Block& block, int from)
-{
-    for (int i = from; i < kMessageBlockSize; ++i)
-        ASSERT_EQ(block.bytes[i], kJunk) << "byte " << i << " written past the message";
+void ExpectUntouchedFrom(const Block& block, int from) {
+  for (int i = from; i < kMessageBlockSize; ++i)
+    ASSERT_EQ(block.bytes[i], kJunk) << "byte " << i << " written past the message";
 }
 
-TEST(BuildOscMessage, RemoteSubscriptionIsTwentyBytes)
-{
-    Block block;
-    // clang-format off
+TEST(BuildOscMessage, RemoteSubscriptionIsTwentyBytes) {
+  Block block;
+  // clang-format off
     const unsigned char expected[20] = {
         // 0     1     2     3     4     5     6     7     8     9    10    11
         0x2F, 0x78, 0x72, 0x65, 0x6D, 0x6F, 0x74, 0x65, 0x00, 0x00, 0x00, 0x00,  // "/xremote" + 4 zeros
@@ -39,16 +35,15 @@ TEST(BuildOscMessage, RemoteSubscriptionIsTwentyBytes)
         // 16   17    18    19
         0x00, 0x00, 0x00, 0x00,                                                  // 0.0
     };
-    // clang-format on
-    ASSERT_EQ(BuildOscMessage(block.bytes, "/xremote", ",f", 0.0f), 20);
-    ExpectBytes(block.bytes, expected, 20);
-    ExpectUntouchedFrom(block, 20);
+  // clang-format on
+  ASSERT_EQ(BuildOscMessage(block.bytes, "/xremote", ",f", 0.0f), 20);
+  ExpectBytes(block.bytes, expected, 20);
+  ExpectUntouchedFrom(block, 20);
 }
 
-TEST(BuildOscMessage, ChannelFiveAtHalf)
-{
-    Block block;
-    // clang-format off
+TEST(BuildOscMessage, ChannelFiveAtHalf) {
+  Block block;
+  // clang-format off
     const unsigned char expected[28] = {
         // 0     1     2     3     4     5     6     7     8     9    10    11    12    13    14    15
         0x2F, 0x63, 0x68, 0x2F, 0x30, 0x35, 0x2F, 0x6D, 0x69, 0x78, 0x2F, 0x66, 0x61, 0x64, 0x65, 0x72,
@@ -59,16 +54,15 @@ TEST(BuildOscMessage, ChannelFiveAtHalf)
         // 24   25    26    27
         0x3F, 0x00, 0x00, 0x00,                                                  // 0.5
     };
-    // clang-format on
-    ASSERT_EQ(BuildOscMessage(block.bytes, "/ch/05/mix/fader", ",f", 0.5f), 28);
-    ExpectBytes(block.bytes, expected, 28);
-    ExpectUntouchedFrom(block, 28);
+  // clang-format on
+  ASSERT_EQ(BuildOscMessage(block.bytes, "/ch/05/mix/fader", ",f", 0.5f), 28);
+  ExpectBytes(block.bytes, expected, 28);
+  ExpectUntouchedFrom(block, 28);
 }
 
-TEST(BuildOscMessage, MainFaderAtTop)
-{
-    Block block;
-    // clang-format off
+TEST(BuildOscMessage, MainFaderAtTop) {
+  Block block;
+  // clang-format off
     const unsigned char expected[28] = {
         // 0 .. 17: "/main/st/mix/fader"
         '/', 'm', 'a', 'i', 'n', '/', 's', 't', '/', 'm', 'i', 'x', '/', 'f', 'a', 'd', 'e', 'r',
@@ -79,122 +73,115 @@ TEST(BuildOscMessage, MainFaderAtTop)
         // 24   25    26    27
         0x3F, 0x80, 0x00, 0x00,                                                  // 1.0
     };
-    // clang-format on
-    ASSERT_EQ(BuildOscMessage(block.bytes, "/main/st/mix/fader", ",f", 1.0f), 28);
-    ExpectBytes(block.bytes, expected, 28);
-    ExpectUntouchedFrom(block, 28);
+  // clang-format on
+  ASSERT_EQ(BuildOscMessage(block.bytes, "/main/st/mix/fader", ",f", 1.0f), 28);
+  ExpectBytes(block.bytes, expected, 28);
+  ExpectUntouchedFrom(block, 28);
 }
 
-TEST(BuildOscMessage, AddressFillingItsFieldGetsExactlyOneZero)
-{
-    Block block;
-    // clang-format off
+TEST(BuildOscMessage, AddressFillingItsFieldGetsExactlyOneZero) {
+  Block block;
+  // clang-format off
     const unsigned char three[12] = {
         // 0    1    2     3     4     5     6     7     8     9    10    11
         '/', 'a', 'b', 0x00, 0x2C, 0x66, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00,    // -2.0
     };
-    // clang-format on
-    ASSERT_EQ(BuildOscMessage(block.bytes, "/ab", ",f", -2.0f), 12);
-    ExpectBytes(block.bytes, three, 12);
-    ExpectUntouchedFrom(block, 12);
+  // clang-format on
+  ASSERT_EQ(BuildOscMessage(block.bytes, "/ab", ",f", -2.0f), 12);
+  ExpectBytes(block.bytes, three, 12);
+  ExpectUntouchedFrom(block, 12);
 
-    Block seven;
-    // clang-format off
+  Block seven;
+  // clang-format off
     const unsigned char expected[16] = {
         // 0    1    2    3    4    5    6     7     8     9    10    11    12    13    14    15
         '/', 'a', 'b', 'c', 'd', 'e', 'f', 0x00, 0x2C, 0x66, 0x00, 0x00, 0x3E, 0x80, 0x00, 0x00,  // 0.25
     };
-    // clang-format on
-    ASSERT_EQ(BuildOscMessage(seven.bytes, "/abcdef", ",f", 0.25f), 16);
-    ExpectBytes(seven.bytes, expected, 16);
-    ExpectUntouchedFrom(seven, 16);
+  // clang-format on
+  ASSERT_EQ(BuildOscMessage(seven.bytes, "/abcdef", ",f", 0.25f), 16);
+  ExpectBytes(seven.bytes, expected, 16);
+  ExpectUntouchedFrom(seven, 16);
 }
 
-TEST(BuildOscMessage, NullBufferAndNullTexts)
-{
-    EXPECT_EQ(BuildOscMessage(nullptr, "/xremote", ",f", 0.0f), 0);
+TEST(BuildOscMessage, NullBufferAndNullTexts) {
+  EXPECT_EQ(BuildOscMessage(nullptr, "/xremote", ",f", 0.0f), 0);
 
-    // A null text is written as an empty OSC string: four zero bytes.
-    Block block;
-    ASSERT_EQ(BuildOscMessage(block.bytes, nullptr, nullptr, 0.5f), 12);
-    // clang-format off
+  // A null text is written as an empty OSC string: four zero bytes.
+  Block block;
+  ASSERT_EQ(BuildOscMessage(block.bytes, nullptr, nullptr, 0.5f), 12);
+  // clang-format off
     const unsigned char expected[12] = {
         // 0     1     2     3     4     5     6     7     8     9    10    11
         0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x00,
     };
-    // clang-format on
-    ExpectBytes(block.bytes, expected, 12);
-    ExpectUntouchedFrom(block, 12);
+  // clang-format on
+  ExpectBytes(block.bytes, expected, 12);
+  ExpectUntouchedFrom(block, 12);
 }
 
-TEST(BuildOscMessage, MessageLongerThanTheBlockIsNotWritten)
-{
+TEST(BuildOscMessage, MessageLongerThanTheBlockIsNotWritten) {
+  Block block;
+  std::string longest(kMessageBlockSize - 8 - 1, 'a');  // 2039 + 1 zero = 2040, + 4 + 4 = 2048
+  EXPECT_EQ(BuildOscMessage(block.bytes, longest.c_str(), ",f", 1.0f), kMessageBlockSize);
+  EXPECT_EQ(block.bytes[2039], 0x00);
+  EXPECT_EQ(block.bytes[2044], 0x3F);
+
+  Block untouched;
+  std::string tooLong(kMessageBlockSize - 8, 'a');  // would need 2052 bytes
+  EXPECT_EQ(BuildOscMessage(untouched.bytes, tooLong.c_str(), ",f", 1.0f), 0);
+  ExpectUntouchedFrom(untouched, 0);
+}
+
+TEST(ReadFaderLevel, ReadsBytes24To27WhateverTheAddress) {
+  Block block;
+  BuildOscMessage(block.bytes, "/bus/01/mix/on", ",i", 0.0f);
+  block.bytes[24] = 0x3F;
+  block.bytes[25] = 0x40;
+  block.bytes[26] = 0x00;
+  block.bytes[27] = 0x00;
+  EXPECT_EQ(ReadFaderLevel(block.bytes), 0.75f);
+
+  float level = -1.0f;
+  EXPECT_EQ(ReadFaderLevel(block.bytes, 28, &level), 1);
+  EXPECT_EQ(level, 0.75f);
+}
+
+TEST(ReadFaderLevel, RoundTripsWhatTheEncoderWrote) {
+  const float levels[] = {0.0f, 0.0005f, 0.794f, 1.0f, -0.0f, 1.0e-38f};
+  for (float value : levels) {
     Block block;
-    std::string longest(kMessageBlockSize - 8 - 1, 'a');   // 2039 + 1 zero = 2040, + 4 + 4 = 2048
-    EXPECT_EQ(BuildOscMessage(block.bytes, longest.c_str(), ",f", 1.0f), kMessageBlockSize);
-    EXPECT_EQ(block.bytes[2039], 0x00);
-    EXPECT_EQ(block.bytes[2044], 0x3F);
-
-    Block untouched;
-    std::string tooLong(kMessageBlockSize - 8, 'a');       // would need 2052 bytes
-    EXPECT_EQ(BuildOscMessage(untouched.bytes, tooLong.c_str(), ",f", 1.0f), 0);
-    ExpectUntouchedFrom(untouched, 0);
+    ASSERT_EQ(BuildOscMessage(block.bytes, "/ch/32/mix/fader", ",f", value), 28);
+    float read = ReadFaderLevel(block.bytes);
+    EXPECT_EQ(std::memcmp(&read, &value, sizeof value), 0) << value;
+  }
 }
 
-TEST(ReadFaderLevel, ReadsBytes24To27WhateverTheAddress)
-{
-    Block block;
-    BuildOscMessage(block.bytes, "/bus/01/mix/on", ",i", 0.0f);
-    block.bytes[24] = 0x3F;
-    block.bytes[25] = 0x40;
-    block.bytes[26] = 0x00;
-    block.bytes[27] = 0x00;
-    EXPECT_EQ(ReadFaderLevel(block.bytes), 0.75f);
-
-    float level = -1.0f;
-    EXPECT_EQ(ReadFaderLevel(block.bytes, 28, &level), 1);
-    EXPECT_EQ(level, 0.75f);
+TEST(ReadFaderLevel, ShortFormSaysNoLevelBelow28Bytes) {
+  Block block;
+  BuildOscMessage(block.bytes, "/ch/05/mix/fader", ",f", 0.5f);
+  float level = 123.0f;
+  EXPECT_EQ(ReadFaderLevel(block.bytes, 27, &level), 0);
+  EXPECT_EQ(ReadFaderLevel(block.bytes, 0, &level), 0);
+  EXPECT_EQ(ReadFaderLevel(nullptr, 28, &level), 0);
+  EXPECT_EQ(level, 123.0f);
+  EXPECT_EQ(ReadFaderLevel(block.bytes, 2048, &level), 1);
+  EXPECT_EQ(level, 0.5f);
 }
 
-TEST(ReadFaderLevel, RoundTripsWhatTheEncoderWrote)
-{
-    const float levels[] = {0.0f, 0.0005f, 0.794f, 1.0f, -0.0f, 1.0e-38f};
-    for (float value : levels) {
-        Block block;
-        ASSERT_EQ(BuildOscMessage(block.bytes, "/ch/32/mix/fader", ",f", value), 28);
-        float read = ReadFaderLevel(block.bytes);
-        EXPECT_EQ(std::memcmp(&read, &value, sizeof value), 0) << value;
-    }
-}
-
-TEST(ReadFaderLevel, ShortFormSaysNoLevelBelow28Bytes)
-{
-    Block block;
-    BuildOscMessage(block.bytes, "/ch/05/mix/fader", ",f", 0.5f);
-    float level = 123.0f;
-    EXPECT_EQ(ReadFaderLevel(block.bytes, 27, &level), 0);
-    EXPECT_EQ(ReadFaderLevel(block.bytes, 0, &level), 0);
-    EXPECT_EQ(ReadFaderLevel(nullptr, 28, &level), 0);
-    EXPECT_EQ(level, 123.0f);
-    EXPECT_EQ(ReadFaderLevel(block.bytes, 2048, &level), 1);
-    EXPECT_EQ(level, 0.5f);
-}
-
-TEST(FaderAddressTable, MainThenThirtyTwoChannels)
-{
-    FillFaderAddressTable();
-    EXPECT_STREQ(FaderAddressTable[0], "/main/st/mix/fader");
-    EXPECT_STREQ(FaderAddressTable[1], "/ch/01/mix/fader");
-    EXPECT_STREQ(FaderAddressTable[5], "/ch/05/mix/fader");
-    EXPECT_STREQ(FaderAddressTable[13], "/ch/13/mix/fader");
-    EXPECT_STREQ(FaderAddressTable[32], "/ch/32/mix/fader");
-    EXPECT_EQ(std::strlen(FaderAddressTable[0]), 18u);
-    for (int channel = 1; channel < kFaderCount; ++channel) {
-        char expected[20];
-        std::snprintf(expected, sizeof expected, "/ch/%02d/mix/fader", channel % 100);
-        EXPECT_STREQ(FaderAddressTable[channel], expected);
-        EXPECT_EQ(std::strlen(FaderAddressTable[channel]), 16u);
-    }
+TEST(FaderAddressTable, MainThenThirtyTwoChannels) {
+  FillFaderAddressTable();
+  EXPECT_STREQ(FaderAddressTable[0], "/main/st/mix/fader");
+  EXPECT_STREQ(FaderAddressTable[1], "/ch/01/mix/fader");
+  EXPECT_STREQ(FaderAddressTable[5], "/ch/05/mix/fader");
+  EXPECT_STREQ(FaderAddressTable[13], "/ch/13/mix/fader");
+  EXPECT_STREQ(FaderAddressTable[32], "/ch/32/mix/fader");
+  EXPECT_EQ(std::strlen(FaderAddressTable[0]), 18u);
+  for (int channel = 1; channel < kFaderCount; ++channel) {
+    char expected[20];
+    std::snprintf(expected, sizeof expected, "/ch/%02d/mix/fader", channel % 100);
+    EXPECT_STREQ(FaderAddressTable[channel], expected);
+    EXPECT_EQ(std::strlen(FaderAddressTable[channel]), 16u);
+  }
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ TEST(ExistingFileWin32, HeldOpenElsewhereCannotBeOpened) {
   std::u8string name8 = path.u8string();
   std::string name(name8.begin(), name8.end());
 
-  HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   EXPECT_EQ(OpenExistingFile(name.c_str()), 0);
   CloseHandle(other);
@@ -22,8 +22,8 @@ TEST(ExistingFileWin32, HeldOpenElsewhereCannotBeOpened) {
   std::intptr_t file = OpenExistingFile(name.c_str());
   ASSERT_NE(file, 0);
   // Our own open shares nothing either: a second reader is refused.
-  EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+  EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(OpenExistingFile(name.c_str()), 0);
   CloseFile(file);

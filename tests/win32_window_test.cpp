@@ -25,11 +25,9 @@ void CountCall() {
 
 std::string Narrow(const std::wstring& text) {
   if (text.empty()) return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                 nullptr);
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), size, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), size, nullptr, nullptr);
   return narrow;
 }
 
@@ -512,8 +510,8 @@ TEST_F(MainWindowTest, TabAndShiftTabWalkTheTabStopsInCreationOrder) {
     }
     return visited;
   };
-  std::vector<int> forward = {SlowOption,    NormalOption, FastOption,   CaptureButton, ResetOffButton, UpdatesButton,
-                              ChannelList,   EditIpButton, MixerIpField, MinimumSpin,   TooSlowOption};
+  std::vector<int> forward = {SlowOption,  NormalOption, FastOption,   CaptureButton, ResetOffButton, UpdatesButton,
+                              ChannelList, EditIpButton, MixerIpField, MinimumSpin,   TooSlowOption};
   EXPECT_EQ(walk(11), forward);
 
   BYTE keys[256];

@@ -18,7 +18,7 @@ void NullRequestClose();
 // State of a control.
 std::string NullControlText(int control);
 std::int64_t NullControlValue(int control);
-int NullControlEnabled(int control);     // 1 enabled, 0 disabled
+int NullControlEnabled(int control);  // 1 enabled, 0 disabled
 int NullControlExists(int control);
 int NullListEntryCount(int control);
 std::string NullListEntry(int control, int index);

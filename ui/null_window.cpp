@@ -26,7 +26,7 @@ struct NullControl {
 
 // Notification codes, as the Win32 controls send them, so that events of the
 // two backends compare alike.
-constexpr int kClicked = 0;       // BN_CLICKED
+constexpr int kClicked = 0;           // BN_CLICKED
 constexpr int kSelectionChanged = 1;  // LBN_SELCHANGE
 constexpr int kArrowStep = 0x0114;    // WM_VSCROLL from the arrow pair
 constexpr int kTextChanged = 0x0300;  // EN_CHANGE
@@ -70,7 +70,9 @@ NullControl* Find(int control) {
   return found == g_controls.end() ? nullptr : &found->second;
 }
 
-bool IsSpeedOption(int control) { return control >= TooSlowOption && control <= FastOption; }
+bool IsSpeedOption(int control) {
+  return control >= TooSlowOption && control <= FastOption;
+}
 
 void Report(int control, int action) {
   NullControl* c = Find(control);
@@ -90,8 +92,8 @@ NullControl* EnabledControl(int control) {
 
 std::string DottedAddress(std::int64_t value) {
   const auto v = static_cast<std::uint32_t>(value);
-  return std::to_string(v & 0xFF) + "." + std::to_string((v >> 8) & 0xFF) + "." +
-         std::to_string((v >> 16) & 0xFF) + "." + std::to_string(v >> 24);
+  return std::to_string(v & 0xFF) + "." + std::to_string((v >> 8) & 0xFF) + "." + std::to_string((v >> 16) & 0xFF) +
+         "." + std::to_string(v >> 24);
 }
 
 }  // namespace
@@ -173,8 +175,7 @@ void DisableControl(int control, int disabled) {
 
 void AddListEntry(int control, int position, const char* text) {
   NullControl* c = Find(control);
-  if (c == nullptr || c->kind != Kind::List || position < 0 ||
-      position > static_cast<int>(c->entries.size())) {
+  if (c == nullptr || c->kind != Kind::List || position < 0 || position > static_cast<int>(c->entries.size())) {
     return;
   }
   c->entries.insert(c->entries.begin() + position, text != nullptr ? text : "");
@@ -207,9 +208,13 @@ Event WaitEvent() {
   return PollEvent();
 }
 
-int EventControl() { return g_eventControl; }
+int EventControl() {
+  return g_eventControl;
+}
 
-void OpenWebPage(const char* address) { g_openedPages.emplace_back(address != nullptr ? address : ""); }
+void OpenWebPage(const char* address) {
+  g_openedPages.emplace_back(address != nullptr ? address : "");
+}
 
 void ShowMessageBox(const char* title, const char* text) {
   g_messages.push_back(NullMessage{title != nullptr ? title : "", text != nullptr ? text : ""});
@@ -258,15 +263,21 @@ void NullRequestClose() {
   g_queue.push_back(event);
 }
 
-std::string NullControlText(int control) { return GetControlText(control); }
-std::int64_t NullControlValue(int control) { return GetControlValue(control); }
+std::string NullControlText(int control) {
+  return GetControlText(control);
+}
+std::int64_t NullControlValue(int control) {
+  return GetControlValue(control);
+}
 
 int NullControlEnabled(int control) {
   NullControl* c = Find(control);
   return (c != nullptr && c->enabled) ? 1 : 0;
 }
 
-int NullControlExists(int control) { return Find(control) != nullptr ? 1 : 0; }
+int NullControlExists(int control) {
+  return Find(control) != nullptr ? 1 : 0;
+}
 
 int NullListEntryCount(int control) {
   NullControl* c = Find(control);
@@ -279,12 +290,22 @@ std::string NullListEntry(int control, int index) {
   return c->entries[static_cast<std::size_t>(index)];
 }
 
-int NullWindowExists() { return g_windowExists ? 1 : 0; }
+int NullWindowExists() {
+  return g_windowExists ? 1 : 0;
+}
 
-std::vector<NullMessage>& NullMessages() { return g_messages; }
-std::vector<std::string>& NullOpenedPages() { return g_openedPages; }
-void NullSetIdleHook(NullIdleHook hook) { g_idleHook = hook; }
-void NullSetMessageHook(NullMessageHook hook) { g_messageHook = hook; }
+std::vector<NullMessage>& NullMessages() {
+  return g_messages;
+}
+std::vector<std::string>& NullOpenedPages() {
+  return g_openedPages;
+}
+void NullSetIdleHook(NullIdleHook hook) {
+  g_idleHook = hook;
+}
+void NullSetMessageHook(NullMessageHook hook) {
+  g_messageHook = hook;
+}
 
 void NullResetUi() {
   DestroyMainWindow();

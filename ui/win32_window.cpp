@@ -27,8 +27,8 @@ struct ControlSpec {
   int x, y, width, height;  // client pixels at 96 DPI
   DWORD style;              // besides WS_CHILD | WS_VISIBLE; WS_DISABLED is the starting state
   DWORD exStyle;
-  int checked;              // option buttons: selected at start-up
-  int tabStop;              // Tab and Shift+Tab stop here while it is enabled
+  int checked;  // option buttons: selected at start-up
+  int tabStop;  // Tab and Shift+Tab stop here while it is enabled
 };
 
 // The numbers of the labels and of MinimumSpin's arrow pair; nothing else refers to them.
@@ -51,16 +51,14 @@ const ControlSpec kControls[] = {
     {FastOption, ControlKind::Option, WC_BUTTONW, "Fast", 18, 90, 62, 25, kOptionStyle, 0, 0, 1},
     {CaptureButton, ControlKind::PushButton, WC_BUTTONW, "Get Main Position Until Touch", 95, 10, 155, 35,
      WS_GROUP | kPushStyle, 0, 0, 1},
-    {ResetOffButton, ControlKind::PushButton, WC_BUTTONW, "Reset Off", 95, 52, 155, 35, WS_DISABLED | kPushStyle,
-     0, 0, 1},
+    {ResetOffButton, ControlKind::PushButton, WC_BUTTONW, "Reset Off", 95, 52, 155, 35, WS_DISABLED | kPushStyle, 0, 0,
+     1},
     {UpdatesButton, ControlKind::PushButton, WC_BUTTONW, "Updates", 95, 92, 155, 35, kPushStyle, 0, 0, 1},
-    {kChannelListLabel, ControlKind::Label, WC_STATICW, "Pick Out One Channel", 426, 16, 130, 20, kLabelStyle, 0,
-     0, 0},
+    {kChannelListLabel, ControlKind::Label, WC_STATICW, "Pick Out One Channel", 426, 16, 130, 20, kLabelStyle, 0, 0, 0},
     {ChannelList, ControlKind::List, WC_LISTBOXW, "", 426, 32, 140, 94,
      WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, 0, 1},
     {MainStatusBar, ControlKind::StatusBar, STATUSCLASSNAMEW, kCreditsLine, 0, 0, 0, 0, 0, 0, 0, 0},
-    {EditIpButton, ControlKind::PushButton, WC_BUTTONW, "Edit IP", 280, 15, 130, 25, WS_GROUP | kPushStyle, 0, 0,
-     1},
+    {EditIpButton, ControlKind::PushButton, WC_BUTTONW, "Edit IP", 280, 15, 130, 25, WS_GROUP | kPushStyle, 0, 0, 1},
     {kMixerIpLabel, ControlKind::Label, WC_STATICW, "IP", 280, 45, 130, 20, kLabelStyle, 0, 0, 0},
     {MixerIpField, ControlKind::IpField, WC_IPADDRESSW, "", 280, 60, 130, 21, WS_DISABLED | WS_TABSTOP, 0, 0, 1},
     {kMinimumLabel, ControlKind::Label, WC_STATICW, "Fade to (100 --> 0)", 280, 90, 130, 20, kLabelStyle, 0, 0, 0},
@@ -207,8 +205,8 @@ static Event TakeQueuedEvent() {
 // stop in creation order that is enabled and visible, wrapping around.
 static void MoveTabFocus(int direction) {
   int current = ControlIndexOf(GetFocus());
-  int index = current < 0 ? (direction > 0 ? 0 : kControlCount - 1)
-                          : (current + direction + kControlCount) % kControlCount;
+  int index =
+      current < 0 ? (direction > 0 ? 0 : kControlCount - 1) : (current + direction + kControlCount) % kControlCount;
   for (int tries = 0; tries < kControlCount; ++tries) {
     const ControlSpec& spec = kControls[index];
     HWND hwnd = ControlWindow(spec.number);
@@ -340,8 +338,7 @@ static void OnListMouseMove(WPARAM wParam, LPARAM lParam) {
   }
 }
 
-static LRESULT CALLBACK ChannelListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                        DWORD_PTR) {
+static LRESULT CALLBACK ChannelListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   switch (message) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
@@ -415,8 +412,7 @@ static void CreateMainWindow() {
   AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
   std::wstring title = Widen(kWindowTitle);
   g_hwndMain = CreateWindowExW(0, kWindowClass, title.c_str(), kWindowStyle, kWindowX, kWindowY,
-                               frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, g_hinst,
-                               nullptr);
+                               frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, g_hinst, nullptr);
   if (g_hwndMain == nullptr) return;
   CentreMainWindow();
   ShowWindow(g_hwndMain, SW_SHOWNORMAL);
@@ -454,10 +450,9 @@ static void SetUpSpinArrows(const ControlSpec& spec, HWND edit, HFONT font) {
   int arrowLeft = right - arrowWidth;
   int overlap = IsAppThemed() ? 1 : 2;
   // No UDS_SETBUDDYINT: the arrows keep the value and never write the text.
-  HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, L"",
-                                WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
-                                arrowLeft, top, arrowWidth, height, g_hwndMain,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kMinimumArrows)), g_hinst, nullptr);
+  HWND arrows = CreateWindowExW(
+      0, UPDOWN_CLASSW, L"", WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, arrowLeft, top,
+      arrowWidth, height, g_hwndMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kMinimumArrows)), g_hinst, nullptr);
   if (arrows == nullptr) return;
   SendMessageW(arrows, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
@@ -473,8 +468,8 @@ static void CreateControl(const ControlSpec& spec, HFONT font) {
   // A disabled starting state is applied after creation: the address field
   // greys its four edit fields only when it is disabled as a window.
   DWORD style = WS_CHILD | WS_VISIBLE | (spec.style & ~static_cast<DWORD>(WS_DISABLED));
-  HWND hwnd = CreateWindowExW(spec.exStyle, spec.className, text.c_str(), style,
-                              Scale(spec.x), Scale(spec.y), Scale(spec.width), Scale(spec.height), g_hwndMain,
+  HWND hwnd = CreateWindowExW(spec.exStyle, spec.className, text.c_str(), style, Scale(spec.x), Scale(spec.y),
+                              Scale(spec.width), Scale(spec.height), g_hwndMain,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.number)), g_hinst, nullptr);
   if (hwnd == nullptr) return;
   if (spec.kind != ControlKind::StatusBar) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -613,8 +608,8 @@ void SetControlValue(int control, std::int64_t value) {
     case ControlKind::IpField: {
       // Octet 1 sits in the least significant byte of the value.
       std::uint32_t address = static_cast<std::uint32_t>(value);
-      LPARAM shown = MAKEIPADDRESS(address & 0xFF, (address >> 8) & 0xFF, (address >> 16) & 0xFF,
-                                   (address >> 24) & 0xFF);
+      LPARAM shown =
+          MAKEIPADDRESS(address & 0xFF, (address >> 8) & 0xFF, (address >> 16) & 0xFF, (address >> 24) & 0xFF);
       SendMessageW(hwnd, IPM_SETADDRESS, 0, shown);
       break;
     }

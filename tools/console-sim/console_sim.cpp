@@ -104,7 +104,9 @@ int64_t MonotonicUs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-bool IsLoopback(const in_addr& address) { return (ntohl(address.s_addr) >> 24) == 127; }
+bool IsLoopback(const in_addr& address) {
+  return (ntohl(address.s_addr) >> 24) == 127;
+}
 
 std::string AddressText(const in_addr& address) {
   char text[INET_ADDRSTRLEN] = "?";
@@ -112,7 +114,9 @@ std::string AddressText(const in_addr& address) {
   return text;
 }
 
-std::string PeerText(const sockaddr_in& peer) { return AddressText(peer.sin_addr); }
+std::string PeerText(const sockaddr_in& peer) {
+  return AddressText(peer.sin_addr);
+}
 
 bool ParseLong(const std::string& text, long lo, long hi, long* out) {
   if (text.empty()) return false;
@@ -159,10 +163,10 @@ std::vector<std::string> SplitWords(const std::string& line) {
 struct Command {
   enum Kind { kSend, kTouch, kStatus, kHelp, kQuit } kind = kSend;
   int fader = 0;
-  float level = 0.0f;     // kTouch
+  float level = 0.0f;  // kTouch
   bool fromForeign = false;
-  Bytes bytes;            // kSend and kTouch: the datagram
-  std::string text;       // the command line, for logs and summaries
+  Bytes bytes;       // kSend and kTouch: the datagram
+  std::string text;  // the command line, for logs and summaries
 };
 
 struct Scheduled {
@@ -210,13 +214,11 @@ class ConsoleSim {
   void ReadStdin();
   void HandleLine(const std::string& line);
   void Execute(const Command& command);
-  void HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& peer, int fd,
-                      int64_t nowUs);
+  void HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& peer, int fd, int64_t nowUs);
   void Subscribe(const sockaddr_in& peer, int64_t nowUs);
   void ApplyFaderMessage(int fader, float value, const sockaddr_in& peer, int64_t nowUs);
   // Sends data to every live subscriber except `except`; returns how many got it.
-  int SendToSubscribers(int fd, const Bytes& data, const std::string& note,
-                        const sockaddr_in* except);
+  int SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except);
   bool SendTo(int fd, const sockaddr_in& to, const Bytes& data, const std::string& note);
   void RunTimers(int64_t nowUs);
   int64_t NextTimerUs() const;
@@ -225,8 +227,8 @@ class ConsoleSim {
   void ClearBar();
   void PrintLine(const std::string& line);
   void PrintStatus(int64_t nowUs);
-  void Log(int64_t nowUs, const char* direction, int fd, const sockaddr_in& peer,
-           const uint8_t* data, size_t length, const std::string& action);
+  void Log(int64_t nowUs, const char* direction, int fd, const sockaddr_in& peer, const uint8_t* data, size_t length,
+           const std::string& action);
   const char* SocketName(int fd) const { return fd == foreignSock_ ? "foreign" : "main"; }
   int LocalPort(int fd) const { return fd == foreignSock_ ? foreignPort_ : port_; }
   int64_t Elapsed(int64_t nowUs) const { return nowUs - startUs_; }
@@ -263,8 +265,7 @@ ConsoleSim::~ConsoleSim() {
   if (summaryFile_) std::fclose(summaryFile_);
 }
 
-bool ConsoleSim::ParseCommand(const std::string& line, Command* command,
-                              std::string* error) const {
+bool ConsoleSim::ParseCommand(const std::string& line, Command* command, std::string* error) const {
   std::vector<std::string> w = SplitWords(line);
   *command = Command{};
   command->text = line;
@@ -330,8 +331,7 @@ bool ConsoleSim::ParseCommand(const std::string& line, Command* command,
   }
   if (verb == "short") {
     if (!arity(1, 1) || !fader(1, -1, &command->fader)) return false;
-    command->bytes =
-        sim::EncodeFloatMessage(sim::FaderAddress(command->fader), levels_[command->fader]);
+    command->bytes = sim::EncodeFloatMessage(sim::FaderAddress(command->fader), levels_[command->fader]);
     command->bytes.pop_back();
     return true;
   }
@@ -342,8 +342,7 @@ bool ConsoleSim::ParseCommand(const std::string& line, Command* command,
       *error = "typetag: not an integer \"" + w[2] + "\"";
       return false;
     }
-    command->bytes =
-        sim::EncodeIntMessage(sim::FaderAddress(command->fader), static_cast<int32_t>(n));
+    command->bytes = sim::EncodeIntMessage(sim::FaderAddress(command->fader), static_cast<int32_t>(n));
     return true;
   }
   if (verb == "eq" || verb == "other") {
@@ -354,8 +353,7 @@ bool ConsoleSim::ParseCommand(const std::string& line, Command* command,
       address = verb == "eq" ? "/main/st/eq/1/g" : "/main/st/mix/pan";
     } else {
       char text[32];
-      std::snprintf(text, sizeof text, verb == "eq" ? "/ch/%02d/eq/1/g" : "/ch/%02d/mix/01/level",
-                    command->fader);
+      std::snprintf(text, sizeof text, verb == "eq" ? "/ch/%02d/eq/1/g" : "/ch/%02d/mix/01/level", command->fader);
       address = text;
     }
     command->bytes = sim::EncodeFloatMessage(address, v);
@@ -397,9 +395,7 @@ bool ConsoleSim::ParseCommand(const std::string& line, Command* command,
   }
   if (verb == "status" || verb == "help" || verb == "quit") {
     if (!arity(0, 0)) return false;
-    command->kind = verb == "status" ? Command::kStatus
-                    : verb == "help" ? Command::kHelp
-                                     : Command::kQuit;
+    command->kind = verb == "status" ? Command::kStatus : verb == "help" ? Command::kHelp : Command::kQuit;
     return true;
   }
   *error = "unknown command \"" + verb + "\" (try help)";
@@ -429,8 +425,7 @@ int ConsoleSim::OpenSocket(const in_addr& address, int port, int* boundPort) {
 bool ConsoleSim::Open() {
   std::string address = options_.address == "localhost" ? "127.0.0.1" : options_.address;
   if (inet_pton(AF_INET, address.c_str(), &bindAddress_) != 1) {
-    std::fprintf(stderr, "console-sim: --address %s is not an IPv4 address\n",
-                 options_.address.c_str());
+    std::fprintf(stderr, "console-sim: --address %s is not an IPv4 address\n", options_.address.c_str());
     exitCode_ = kExitUsage;
     return false;
   }
@@ -444,8 +439,8 @@ bool ConsoleSim::Open() {
   }
   sock_ = OpenSocket(bindAddress_, static_cast<int>(options_.port), &port_);
   if (sock_ < 0) {
-    std::fprintf(stderr, "console-sim: cannot listen on %s:%ld: %s\n", address.c_str(),
-                 options_.port, std::strerror(errno));
+    std::fprintf(stderr, "console-sim: cannot listen on %s:%ld: %s\n", address.c_str(), options_.port,
+                 std::strerror(errno));
     exitCode_ = kExitRuntimeError;
     return false;
   }
@@ -458,8 +453,7 @@ bool ConsoleSim::Open() {
   if (!options_.logPath.empty()) {
     log_ = std::fopen(options_.logPath.c_str(), "w");
     if (!log_) {
-      std::fprintf(stderr, "console-sim: cannot write %s: %s\n", options_.logPath.c_str(),
-                   std::strerror(errno));
+      std::fprintf(stderr, "console-sim: cannot write %s: %s\n", options_.logPath.c_str(), std::strerror(errno));
       exitCode_ = kExitRuntimeError;
       return false;
     }
@@ -467,8 +461,7 @@ bool ConsoleSim::Open() {
   if (!options_.summaryPath.empty()) {
     summaryFile_ = std::fopen(options_.summaryPath.c_str(), "w");
     if (!summaryFile_) {
-      std::fprintf(stderr, "console-sim: cannot write %s: %s\n", options_.summaryPath.c_str(),
-                   std::strerror(errno));
+      std::fprintf(stderr, "console-sim: cannot write %s: %s\n", options_.summaryPath.c_str(), std::strerror(errno));
       exitCode_ = kExitRuntimeError;
       return false;
     }
@@ -506,7 +499,9 @@ int ConsoleSim::Run() {
       int64_t waitUs = next - MonotonicUs();
       timeoutMs = waitUs <= 0 ? 0 : static_cast<int>((waitUs + 999) / 1000);
     }
-    pollfd fds[4] = {{sock_, POLLIN, 0}, {foreignSock_, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0},
+    pollfd fds[4] = {{sock_, POLLIN, 0},
+                     {foreignSock_, POLLIN, 0},
+                     {g_signalPipe[0], POLLIN, 0},
                      {stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0}};
     int ready = poll(fds, 4, timeoutMs);
     if (ready < 0) {
@@ -541,8 +536,8 @@ void ConsoleSim::ReadSocket(int fd) {
   for (int k = 0; k < 256; ++k) {
     sockaddr_in peer{};
     socklen_t peerSize = sizeof peer;
-    ssize_t n = recvfrom(fd, receiveBuffer_.data(), receiveBuffer_.size(), 0,
-                         reinterpret_cast<sockaddr*>(&peer), &peerSize);
+    ssize_t n =
+        recvfrom(fd, receiveBuffer_.data(), receiveBuffer_.size(), 0, reinterpret_cast<sockaddr*>(&peer), &peerSize);
     if (n < 0) {
       // EAGAIN: drained. Anything else (an ICMP error from an earlier send)
       // is consumed; the next poll tells whether more is waiting.
@@ -606,16 +601,14 @@ void ConsoleSim::Execute(const Command& command) {
   int fd = command.fromForeign ? foreignSock_ : sock_;
   int sent = SendToSubscribers(fd, command.bytes, command.text, nullptr);
   if (sent == 0) {
-    PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text +
-              "\" went nowhere");
+    PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
     return;
   }
   lastStimulusUs_ = MonotonicUs();
   lastStimulus_ = command.text;
 }
 
-void ConsoleSim::HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& peer,
-                                int fd, int64_t nowUs) {
+void ConsoleSim::HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& peer, int fd, int64_t nowUs) {
   sim::OscMessage m = sim::DecodeOsc(data, length);
   std::string action = "ignored";
   int fader = m.ok ? sim::FaderIndexOf(m.address) : -1;
@@ -632,8 +625,8 @@ void ConsoleSim::HandleDatagram(const uint8_t* data, size_t length, const sockad
   }
   Log(nowUs, "in", fd, peer, data, length, action);
   if (options_.verbose) {
-    std::fprintf(stderr, "console-sim: in %s:%d %zu bytes %s %s\n", PeerText(peer).c_str(),
-                 ntohs(peer.sin_port), length, m.address.c_str(), action.c_str());
+    std::fprintf(stderr, "console-sim: in %s:%d %zu bytes %s %s\n", PeerText(peer).c_str(), ntohs(peer.sin_port),
+                 length, m.address.c_str(), action.c_str());
   }
   if (action == "subscribe") {
     Subscribe(peer, nowUs);
@@ -658,13 +651,11 @@ void ConsoleSim::Subscribe(const sockaddr_in& peer, int64_t nowUs) {
   if (subscribers_.size() >= kMaxSubscribers) subscribers_.erase(subscribers_.begin());
   subscribers_.push_back(Subscriber{peer, expires});
   if (options_.verbose) {
-    std::fprintf(stderr, "console-sim: subscriber %s:%d\n", PeerText(peer).c_str(),
-                 ntohs(peer.sin_port));
+    std::fprintf(stderr, "console-sim: subscriber %s:%d\n", PeerText(peer).c_str(), ntohs(peer.sin_port));
   }
 }
 
-void ConsoleSim::ApplyFaderMessage(int fader, float value, const sockaddr_in& peer,
-                                   int64_t nowUs) {
+void ConsoleSim::ApplyFaderMessage(int fader, float value, const sockaddr_in& peer, int64_t nowUs) {
   // The console's faders stand between 0 and 1: clamp, and ignore NaN.
   if (!std::isnan(value)) levels_[fader] = value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
   int port = ntohs(peer.sin_port);
@@ -676,19 +667,16 @@ void ConsoleSim::ApplyFaderMessage(int fader, float value, const sockaddr_in& pe
     lastStimulusUs_ = -1;
   }
   // The console reports a change to every other client that subscribed.
-  SendToSubscribers(sock_, sim::EncodeFloatMessage(sim::FaderAddress(fader), levels_[fader]),
-                    "echo", &peer);
+  SendToSubscribers(sock_, sim::EncodeFloatMessage(sim::FaderAddress(fader), levels_[fader]), "echo", &peer);
   DrawBar();
 }
 
-int ConsoleSim::SendToSubscribers(int fd, const Bytes& data, const std::string& note,
-                                  const sockaddr_in* except) {
+int ConsoleSim::SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except) {
   int64_t nowUs = MonotonicUs();
   int sent = 0;
   for (const Subscriber& s : subscribers_) {
     if (s.expiresUs <= nowUs) continue;
-    if (except && s.peer.sin_addr.s_addr == except->sin_addr.s_addr &&
-        s.peer.sin_port == except->sin_port) {
+    if (except && s.peer.sin_addr.s_addr == except->sin_addr.s_addr && s.peer.sin_port == except->sin_port) {
       continue;
     }
     if (SendTo(fd, s.peer, data, note)) ++sent;
@@ -696,21 +684,17 @@ int ConsoleSim::SendToSubscribers(int fd, const Bytes& data, const std::string& 
   return sent;
 }
 
-bool ConsoleSim::SendTo(int fd, const sockaddr_in& to, const Bytes& data,
-                        const std::string& note) {
+bool ConsoleSim::SendTo(int fd, const sockaddr_in& to, const Bytes& data, const std::string& note) {
   int64_t nowUs = MonotonicUs();
   // The simulator talks to this machine only.
   if (to.sin_family != AF_INET || !IsLoopback(to.sin_addr)) {
     Log(nowUs, "refused", fd, to, data.data(), data.size(), note + ": not loopback");
-    std::fprintf(stderr, "console-sim: refusing to send to %s: not a loopback address\n",
-                 PeerText(to).c_str());
+    std::fprintf(stderr, "console-sim: refusing to send to %s: not a loopback address\n", PeerText(to).c_str());
     return false;
   }
-  ssize_t n = sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                     sizeof to);
+  ssize_t n = sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   if (n < 0) {
-    Log(nowUs, "failed", fd, to, data.data(), data.size(),
-        note + ": " + std::strerror(errno));
+    Log(nowUs, "failed", fd, to, data.data(), data.size(), note + ": " + std::strerror(errno));
     return false;
   }
   Log(nowUs, "out", fd, to, data.data(), data.size(), note);
@@ -718,12 +702,10 @@ bool ConsoleSim::SendTo(int fd, const sockaddr_in& to, const Bytes& data,
 }
 
 void ConsoleSim::RunTimers(int64_t nowUs) {
-  if (options_.timeoutSeconds > 0.0 &&
-      Elapsed(nowUs) >= static_cast<int64_t>(options_.timeoutSeconds * 1e6)) {
+  if (options_.timeoutSeconds > 0.0 && Elapsed(nowUs) >= static_cast<int64_t>(options_.timeoutSeconds * 1e6)) {
     quit_ = true;
     if (options_.exitAfterFades > 0 && fadesDone_ < options_.exitAfterFades) {
-      std::fprintf(stderr, "console-sim: timed out after %ld of %ld fades\n", fadesDone_,
-                   options_.exitAfterFades);
+      std::fprintf(stderr, "console-sim: timed out after %ld of %ld fades\n", fadesDone_, options_.exitAfterFades);
       exitCode_ = kExitTimedOut;
     }
     return;
@@ -799,8 +781,8 @@ void ConsoleSim::PrintStatus(int64_t nowUs) {
   std::string text = "levels:";
   for (int k = 0; k < sim::kFaderCount; ++k) {
     char item[32];
-    std::snprintf(item, sizeof item, "%s %s=%.4f", k % 8 == 1 ? "\n " : "",
-                  sim::FaderName(k).c_str(), static_cast<double>(levels_[k]));
+    std::snprintf(item, sizeof item, "%s %s=%.4f", k % 8 == 1 ? "\n " : "", sim::FaderName(k).c_str(),
+                  static_cast<double>(levels_[k]));
     text += item;
   }
   text += "\nsubscribers:";
@@ -808,8 +790,8 @@ void ConsoleSim::PrintStatus(int64_t nowUs) {
   for (const Subscriber& s : subscribers_) {
     if (s.expiresUs <= nowUs) continue;
     char item[96];
-    std::snprintf(item, sizeof item, " %s:%d (%.1f s left)", PeerText(s.peer).c_str(),
-                  ntohs(s.peer.sin_port), static_cast<double>(s.expiresUs - nowUs) / 1e6);
+    std::snprintf(item, sizeof item, " %s:%d (%.1f s left)", PeerText(s.peer).c_str(), ntohs(s.peer.sin_port),
+                  static_cast<double>(s.expiresUs - nowUs) / 1e6);
     text += item;
     ++live;
   }
@@ -819,16 +801,15 @@ void ConsoleSim::PrintStatus(int64_t nowUs) {
   PrintLine(text + tail);
 }
 
-void ConsoleSim::Log(int64_t nowUs, const char* direction, int fd, const sockaddr_in& peer, const uint8_t* data, size_t length,
-                     const std::string& action) {
+void ConsoleSim::Log(int64_t nowUs, const char* direction, int fd, const sockaddr_in& peer, const uint8_t* data,
+                     size_t length, const std::string& action) {
   if (!log_) return;
   sim::OscMessage m = sim::DecodeOsc(data, length);
-  std::string line = "{\"t_us\":" + std::to_string(Elapsed(nowUs)) + ",\"dir\":\"" + direction +
-                     "\",\"socket\":\"" + SocketName(fd) +
-                     "\",\"local_port\":" + std::to_string(LocalPort(fd)) +
+  std::string line = "{\"t_us\":" + std::to_string(Elapsed(nowUs)) + ",\"dir\":\"" + direction + "\",\"socket\":\"" +
+                     SocketName(fd) + "\",\"local_port\":" + std::to_string(LocalPort(fd)) +
                      ",\"peer\":" + sim::JsonString(PeerText(peer)) +
-                     ",\"port\":" + std::to_string(ntohs(peer.sin_port)) +
-                     ",\"len\":" + std::to_string(length) + ",\"action\":" + sim::JsonString(action);
+                     ",\"port\":" + std::to_string(ntohs(peer.sin_port)) + ",\"len\":" + std::to_string(length) +
+                     ",\"action\":" + sim::JsonString(action);
   if (!m.address.empty() || m.ok) line += ",\"address\":" + sim::JsonString(m.address);
   int fader = sim::FaderIndexOf(m.address);
   if (fader >= 0) line += ",\"fader\":" + std::to_string(fader);
@@ -839,17 +820,35 @@ void ConsoleSim::Log(int64_t nowUs, const char* direction, int fd, const sockadd
       const sim::OscArg& a = m.args[k];
       if (k) line += ",";
       switch (a.type) {
-        case 'f': line += sim::JsonNumber(a.f); break;
-        case 'd': line += sim::JsonNumber(a.d, 17); break;
+        case 'f':
+          line += sim::JsonNumber(a.f);
+          break;
+        case 'd':
+          line += sim::JsonNumber(a.d, 17);
+          break;
         case 'i':
         case 'h':
-        case 't': line += std::to_string(a.i); break;
-        case 's': line += sim::JsonString(a.s); break;
-        case 'b': line += "{\"blob\":" + std::to_string(a.blobLength) + "}"; break;
-        case 'T': line += "true"; break;
-        case 'F': line += "false"; break;
-        case 'N': line += "null"; break;
-        default: line += "\"impulse\""; break;
+        case 't':
+          line += std::to_string(a.i);
+          break;
+        case 's':
+          line += sim::JsonString(a.s);
+          break;
+        case 'b':
+          line += "{\"blob\":" + std::to_string(a.blobLength) + "}";
+          break;
+        case 'T':
+          line += "true";
+          break;
+        case 'F':
+          line += "false";
+          break;
+        case 'N':
+          line += "null";
+          break;
+        default:
+          line += "\"impulse\"";
+          break;
       }
     }
     line += "]";
@@ -859,8 +858,8 @@ void ConsoleSim::Log(int64_t nowUs, const char* direction, int fd, const sockadd
   // The level a fader-sized datagram carries at bytes 24..27, whatever it is:
   // what a reader that trusts the offset would take.
   if (length >= 28) {
-    uint32_t bits = (uint32_t{data[24]} << 24) | (uint32_t{data[25]} << 16) |
-                    (uint32_t{data[26]} << 8) | uint32_t{data[27]};
+    uint32_t bits =
+        (uint32_t{data[24]} << 24) | (uint32_t{data[25]} << 16) | (uint32_t{data[26]} << 8) | uint32_t{data[27]};
     line += ",\"bytes24_27\":" + sim::JsonNumber(sim::FloatFromBits(bits));
   }
   line += ",\"hex\":\"" + sim::HexBytes(data, length) + "\"}\n";
@@ -925,8 +924,7 @@ int main(int argc, char** argv) {
         return Usage("bad --xremote-seconds " + value);
       }
     } else if (flag == "--initial") {
-      if (!ParseFloat(value, &options.initial) ||
-          !(options.initial >= 0.0f && options.initial <= 1.0f)) {
+      if (!ParseFloat(value, &options.initial) || !(options.initial >= 0.0f && options.initial <= 1.0f)) {
         return Usage("bad --initial " + value + " (0..1)");
       }
     } else if (flag == "--log") {

@@ -16,8 +16,7 @@ double NearestRankPercentile(std::vector<double> values, double percent) {
   return values[std::min(index, values.size() - 1)];
 }
 
-void FadeRun::Begin(int fader, int64_t nowUs, float level, int port, int64_t stimulusUs,
-                    const std::string& stimulus) {
+void FadeRun::Begin(int fader, int64_t nowUs, float level, int port, int64_t stimulusUs, const std::string& stimulus) {
   active_ = true;
   lastUs_ = nowUs;
   intervalsMs_.clear();
@@ -75,11 +74,10 @@ std::string Ms(double value) {
 
 std::string FormatSummaryText(const FadeSummary& s) {
   std::string text = "fade " + FaderName(s.fader) + ": " + std::to_string(s.count) +
-                     (s.count == 1 ? " message, " : " messages, ") + Level(s.first) + " -> " +
-                     Level(s.last);
+                     (s.count == 1 ? " message, " : " messages, ") + Level(s.first) + " -> " + Level(s.last);
   if (s.hasIntervals) {
-    text += ", interval mean " + Ms(s.meanIntervalMs) + " ms p99 " + Ms(s.p99IntervalMs) +
-            " ms max " + Ms(s.maxIntervalMs) + " ms";
+    text += ", interval mean " + Ms(s.meanIntervalMs) + " ms p99 " + Ms(s.p99IntervalMs) + " ms max " +
+            Ms(s.maxIntervalMs) + " ms";
   } else {
     text += ", no interval";
   }
@@ -95,20 +93,16 @@ std::string FormatSummaryText(const FadeSummary& s) {
 
 std::string FormatSummaryJson(const FadeSummary& s) {
   auto msOrNull = [](bool has, double v) { return has ? JsonNumber(v, 6) : std::string("null"); };
-  std::string json = "{\"fader\":" + std::to_string(s.fader) +
-                     ",\"address\":" + JsonString(FaderAddress(s.fader)) +
-                     ",\"count\":" + std::to_string(s.count) +
-                     ",\"first\":" + JsonNumber(s.first) + ",\"last\":" + JsonNumber(s.last) +
-                     ",\"lowest\":" + JsonNumber(s.lowest) +
+  std::string json = "{\"fader\":" + std::to_string(s.fader) + ",\"address\":" + JsonString(FaderAddress(s.fader)) +
+                     ",\"count\":" + std::to_string(s.count) + ",\"first\":" + JsonNumber(s.first) +
+                     ",\"last\":" + JsonNumber(s.last) + ",\"lowest\":" + JsonNumber(s.lowest) +
                      ",\"mean_interval_ms\":" + msOrNull(s.hasIntervals, s.meanIntervalMs) +
                      ",\"p99_interval_ms\":" + msOrNull(s.hasIntervals, s.p99IntervalMs) +
                      ",\"max_interval_ms\":" + msOrNull(s.hasIntervals, s.maxIntervalMs) +
                      ",\"capture_latency_ms\":" + msOrNull(s.hasLatency, s.captureLatencyMs) +
                      ",\"stimulus\":" + (s.hasLatency ? JsonString(s.stimulus) : std::string("null")) +
-                     ",\"port\":" + std::to_string(s.port) +
-                     ",\"mixed_ports\":" + (s.mixedPorts ? "true" : "false") +
-                     ",\"start_us\":" + std::to_string(s.startUs) +
-                     ",\"end_us\":" + std::to_string(s.endUs) + "}";
+                     ",\"port\":" + std::to_string(s.port) + ",\"mixed_ports\":" + (s.mixedPorts ? "true" : "false") +
+                     ",\"start_us\":" + std::to_string(s.startUs) + ",\"end_us\":" + std::to_string(s.endUs) + "}";
   return json;
 }
 

@@ -18,11 +18,11 @@ struct FadeSummary {
   double meanIntervalMs = 0.0;
   double p99IntervalMs = 0.0;
   double maxIntervalMs = 0.0;
-  bool hasLatency = false;     // a report went out before the first message
+  bool hasLatency = false;  // a report went out before the first message
   double captureLatencyMs = 0.0;
-  std::string stimulus;        // the command whose report preceded the fade
-  int port = 0;                // source port of the first message
-  bool mixedPorts = false;     // some message came from another port
+  std::string stimulus;     // the command whose report preceded the fade
+  int port = 0;             // source port of the first message
+  bool mixedPorts = false;  // some message came from another port
   int64_t startUs = 0;
   int64_t endUs = 0;
 };
@@ -38,8 +38,7 @@ class FadeRun {
   int64_t LastUs() const { return lastUs_; }
 
   // stimulusUs < 0: no report was sent since the previous fade.
-  void Begin(int fader, int64_t nowUs, float level, int port, int64_t stimulusUs,
-             const std::string& stimulus);
+  void Begin(int fader, int64_t nowUs, float level, int port, int64_t stimulusUs, const std::string& stimulus);
   void Add(int64_t nowUs, float level, int port);
   // Ends the run and returns its figures.
   FadeSummary Finish();

@@ -15,8 +15,7 @@ uint32_t LoadBigEndian32(const uint8_t* in) {
 // Reads a 0-terminated, 0-padded OSC string at *pos. On success advances *pos
 // past the padding. Fails when the terminator is missing, the padding runs past
 // the end or a pad byte isn't zero.
-bool ReadOscString(const uint8_t* data, size_t length, size_t* pos, std::string* text,
-                   std::string* reason) {
+bool ReadOscString(const uint8_t* data, size_t length, size_t* pos, std::string* text, std::string* reason) {
   size_t start = *pos;
   size_t end = start;
   while (end < length && data[end] != 0) ++end;

@@ -16,20 +16,20 @@ inline constexpr int kFaderCount = 33;  // 0 = main stereo, 1..32 = channels
 
 // One decoded argument. Only the field that matches `type` is meaningful.
 struct OscArg {
-  char type = 0;       // 'f', 'i', 's', 'b', 'h', 'd', 't', 'T', 'F', 'N', 'I'
-  float f = 0.0f;      // 'f'
-  int64_t i = 0;       // 'i', 'h', 't'
-  double d = 0.0;      // 'd'
-  std::string s;       // 's'
+  char type = 0;          // 'f', 'i', 's', 'b', 'h', 'd', 't', 'T', 'F', 'N', 'I'
+  float f = 0.0f;         // 'f'
+  int64_t i = 0;          // 'i', 'h', 't'
+  double d = 0.0;         // 'd'
+  std::string s;          // 's'
   size_t blobLength = 0;  // 'b'
 };
 
 struct OscMessage {
-  bool ok = false;           // false: malformed, see `reason`
-  std::string reason;        // why it is malformed
-  std::string address;       // as far as it could be read
-  bool hasTypeTag = false;   // a bare address (a query) has none
-  std::string typeTag;       // including the leading ','
+  bool ok = false;          // false: malformed, see `reason`
+  std::string reason;       // why it is malformed
+  std::string address;      // as far as it could be read
+  bool hasTypeTag = false;  // a bare address (a query) has none
+  std::string typeTag;      // including the leading ','
   std::vector<OscArg> args;
 };
 
