@@ -49,14 +49,15 @@ run_suite() {
   [ "$bad" -eq 0 ] || failures+=("$name: $bad of $total failed")
 }
 
-# run_e2e NAME EXE: the end-to-end suite (tests/e2e) for one Windows program;
-# counts unittest's passed, failed and skipped tests.
+# run_e2e NAME EXE: the end-to-end suite (tests/e2e) for one Windows program,
+# looked into by the 64-bit window probe; counts unittest's passed, failed and
+# skipped tests.
 run_e2e() {
   local name=$1 exe=$2
   echo "=== end-to-end, $name ==="
   local log="build/e2e-$name.log"
   python3 tests/e2e/quorlen_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
-    --out "build/e2e-$name" 2>&1 | tee "$log"
+    --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "build/e2e-$name" 2>&1 | tee "$log"
   local ran result bad skipped
   ran=$(sed -nE 's/^Ran ([0-9]+) tests? in .*/\1/p' "$log" | tail -1)
   result=$(grep -E "^(OK|FAILED)" "$log" | tail -1)

@@ -172,6 +172,13 @@ def boot_command():
     return wrap + loader + ["wineboot", "-i"]
 
 
+def probe_reads_field_memory():
+    """The probe reads the address field's value through memory it places
+    in the program; a 64-bit probe's block is out of a 32-bit program's
+    reach, so only the field's text is compared then."""
+    return pe_machine(Settings.exe) == pe_machine(Settings.probe)
+
+
 def find_skip_reason():
     if not os.path.exists(Settings.exe):
         return "%s is not built" % Settings.exe
@@ -636,7 +643,9 @@ class IdleWindowTest(unittest.TestCase):
         self.assertEqual((channels["selected"], channels["top"]), (0, 0))
 
         field = by_id[IP_FIELD]
-        self.assertEqual((field["text"], field["address"], field["enabled"]), ("127.0.0.1", "127.0.0.1", False))
+        self.assertEqual((field["text"], field["enabled"]), ("127.0.0.1", False))
+        if probe_reads_field_memory():
+            self.assertEqual(field["address"], "127.0.0.1")
 
         spin, arrows = by_id[MINIMUM_SPIN], by_id[SPIN_ARROWS]
         self.assertEqual((spin["text"], arrows["position"]), ("0", 0))
@@ -746,7 +755,9 @@ class AddressFileTest(unittest.TestCase):
                     app.wait_window()
                     info = app.wait_started()
                     field = app.control(IP_FIELD, info)
-                    self.assertEqual((field["text"], field["address"]), (expected, expected))
+                    self.assertEqual(field["text"], expected)
+                    if probe_reads_field_memory():
+                        self.assertEqual(field["address"], expected)
                     self.assertFalse(field["enabled"])
                     self.assertEqual(app.close(), 0)
                 finally:
