@@ -210,10 +210,16 @@ class Session:
                         WINEPREFIX=os.environ.get("QUORLEN_E2E_WINEPREFIX", "/tmp/quorlen-e2e-wineprefix"))
         if os.path.exists("/usr/lib/wine/wine64"):
             self.env["WINELOADER"] = "/usr/lib/wine/wine64"
-        self.start_display()
-        self.start_wine()
-        self.sim = Simulator(self)
-        self.probe = Probe(self)
+        self.xvfb = None
+        self.wineserver = None
+        try:
+            self.start_display()
+            self.start_wine()
+            self.sim = Simulator(self)
+            self.probe = Probe(self)
+        except BaseException:
+            self.close()  # e.g. port 10023 in use: leave no Xvfb or wineserver behind
+            raise
 
     def start_display(self):
         read_fd, write_fd = os.pipe()
@@ -249,10 +255,12 @@ class Session:
         for part in (getattr(self, "probe", None), getattr(self, "sim", None)):
             if part is not None:
                 part.close()
-        subprocess.run([self.wineserver, "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
-        self.xvfb.terminate()
-        self.xvfb.wait(timeout=10)
+        if self.wineserver is not None:
+            subprocess.run([self.wineserver, "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        if self.xvfb is not None:
+            self.xvfb.terminate()
+            self.xvfb.wait(timeout=10)
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def xdotool(self, *args):
@@ -304,7 +312,9 @@ class Simulator:
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         first = self.proc.stdout.readline()
         if "listening on 127.0.0.1:10023" not in first:
-            raise RuntimeError("console-sim did not start: " + first + (self.proc.stdout.read() or ""))
+            rest = self.proc.stdout.read() if self.proc.wait(timeout=10) is not None else ""
+            self.out.close()
+            raise RuntimeError("console-sim did not start: " + first + (rest or ""))
         self.out.write(first)
         threading.Thread(target=self._copy_output, daemon=True).start()
         self.entries = []
