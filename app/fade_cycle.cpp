@@ -37,7 +37,8 @@ void ZeroMinimumSpin() {
   SetControlText(MinimumSpin, "0");
 }
 
-// A report fit to start a fade: the console's own datagram, laid out as the
+// A report fit to start a fade: the console's own datagram (its address and
+// port, the one we send to), laid out as the
 // report of the selected fader (its address, ",f", 28 bytes) and carrying a
 // level on the fader scale. Anything else - another client's change, another
 // parameter, a stray host, a NaN - must not move the fader.
@@ -47,7 +48,8 @@ int IsReportOfSelectedFader(const unsigned char* datagram, int length, float* le
   std::uint32_t sender = 0;
   int senderPort = 0;
   if (LastSenderOfMixerLink(g_mixerConnection, &sender, &senderPort) == 0 ||
-      sender != ConsoleAddressOfMixerLink(g_mixerConnection)) {
+      sender != ConsoleAddressOfMixerLink(g_mixerConnection) ||
+      senderPort != ConsolePortOfMixerLink(g_mixerConnection)) {
     return 0;
   }
 

@@ -149,6 +149,10 @@ std::uint32_t ConsoleAddressOfMixerLink(MixerConnection link) {
   return link ? link->consoleAddress : 0;
 }
 
+int ConsolePortOfMixerLink(MixerConnection link) {
+  return link ? link->consolePort : 0;
+}
+
 int LocalPortOfMixerLink(MixerConnection link) {
   return link ? RawLocalPort(link->socket) : 0;
 }

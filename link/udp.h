@@ -41,8 +41,10 @@ int SendToMixer(MixerConnection link, const unsigned char* data, int length);
 // address in network byte order and a port in host order. Returns 0 when the
 // link is null or no poll has taken a datagram yet.
 int LastSenderOfMixerLink(MixerConnection link, std::uint32_t* address, int* port);
-// The console's address, network byte order, as fixed at opening (0 for null).
+// The console's address, network byte order, and port, as fixed at opening
+// (0 for null).
 std::uint32_t ConsoleAddressOfMixerLink(MixerConnection link);
+int ConsolePortOfMixerLink(MixerConnection link);
 // The local UDP port the link sends from, 0 before its first send or for null.
 int LocalPortOfMixerLink(MixerConnection link);
 

@@ -63,6 +63,7 @@ std::vector<unsigned char> Report(const char* address, float level, const char* 
 struct World {
   int console = -1;  // 127.0.0.1:10023
   int foreign = -1;  // 127.0.0.2, any port
+  int stray = -1;    // the console's address, another port
   std::vector<Datagram> received;
   std::function<void()> script;
   long idleCalls = 0;
@@ -145,6 +146,7 @@ class QuorlenTest : public ::testing::Test {
     world_.console = BoundUdpSocket("127.0.0.1", kMixerPort);
     ASSERT_GE(world_.console, 0) << "port 10023 on 127.0.0.1 is taken";
     world_.foreign = BoundUdpSocket("127.0.0.2", 0);
+    world_.stray = BoundUdpSocket("127.0.0.1", 0);
     g_world = &world_;
     NullResetUi();
     NullSetIdleHook(OnIdle);
@@ -157,6 +159,7 @@ class QuorlenTest : public ::testing::Test {
     g_world = nullptr;
     if (world_.console >= 0) close(world_.console);
     if (world_.foreign >= 0) close(world_.foreign);
+    if (world_.stray >= 0) close(world_.stray);
     std::filesystem::current_path(original_);
     std::filesystem::remove_all(directory_);
   }
@@ -471,6 +474,7 @@ TEST_F(QuorlenTest, IgnoresEveryDatagramThatIsNotTheSelectedFadersReport) {
       world_.Touch(Report("/ch/05/mix/fader", -0.1f));
       world_.Touch(Report("/ch/05/mix/fader", 1.5f));
       world_.SendFrom(world_.foreign, world_.LastSubscriberPort(), Report("/ch/05/mix/fader", 0.9f));
+      world_.SendFrom(world_.stray, world_.LastSubscriberPort(), Report("/ch/05/mix/fader", 0.9f));
     } else if (spoiled && !touched && g_fade.armed == 1 && world_.FaderMessages() == 0 &&
                world_.idleCalls > spoiledAt + 400) {
       touched = true;  // by now every bad datagram has been polled and dropped

@@ -294,6 +294,7 @@ TEST(MixerLinkOpening, AllOnesAddressAndEmptyTextsGiveNoLink) {
   MixerConnection link = OpenMixerLink("127.0.0.2", kMixerPort);
   ASSERT_NE(link, nullptr);
   EXPECT_EQ(ConsoleAddressOfMixerLink(link), 0x0200007Fu);
+  EXPECT_EQ(ConsolePortOfMixerLink(link), kMixerPort);
   CloseMixerLink(link);
 }
 
@@ -321,6 +322,7 @@ TEST(MixerLinkOpening, EmptyHandleOperationsReturnAtOnce) {
   EXPECT_EQ(LastSenderOfMixerLink(nullptr, &address, &port), 0);
   EXPECT_EQ(address, 1u);
   EXPECT_EQ(ConsoleAddressOfMixerLink(nullptr), 0u);
+  EXPECT_EQ(ConsolePortOfMixerLink(nullptr), 0);
   EXPECT_EQ(LocalPortOfMixerLink(nullptr), 0);
   EXPECT_EQ(buffer[0], kJunk);
 
