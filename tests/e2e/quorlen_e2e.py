@@ -1027,9 +1027,10 @@ class FadeCycleTest(unittest.TestCase):
         self.prepare(row=5, speed=FAST, minimum=35)
         since, port = self.capture()
         for command in ["touch 6 0.6", "other 5 0.6", "eq 5 0.6", "typetag 5 1", "short 5", "nan 5", "inf 5",
-                        "level 5 -0.1", "level 5 1.5", "touch main 0.6", "empty", "big"]:
+                        "level 5 -0.1", "level 5 1.5", "touch main 0.6", "foreign 5 0.6", "empty", "big"]:
             self.sim.command(command)
-        # A report of the right fader from another host (127.0.0.2).
+        # "foreign" came from the console's address but another port; this is
+        # a report of the right fader from another host (127.0.0.2).
         foreign = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         foreign.bind(("127.0.0.2", 0))
         report = b"/ch/05/mix/fader\0\0\0\0,f\0\0" + struct.pack(">f", 0.6)
