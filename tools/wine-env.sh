@@ -7,6 +7,8 @@
 export QUORLEN_WINEPREFIX="${QUORLEN_WINEPREFIX:-/tmp/quorlen-wine}"
 export WINEPREFIX="$QUORLEN_WINEPREFIX"
 export WINEDEBUG=-all
+# Wine maps file names through the locale; a UTF-8 one keeps non-ASCII names.
+export LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # 32-bit programs: plain wine where 32-bit code runs, else through qemu-i386
