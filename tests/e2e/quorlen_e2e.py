@@ -516,9 +516,14 @@ class App:
         return self.probe.info()
 
     def wait_started(self):
-        """Start-up is over once Reset Off has been greyed."""
-        return self.wait_until(lambda i: any(c["id"] == RESET_OFF and not c["enabled"] for c in i["controls"]),
-                               10, "the end of start-up")
+        """The window exists, with its starting states, before the address
+        file is read; the field shows the address only after that. A short
+        pause then covers the start-up's last drain, which would take a
+        click meant for the main loop."""
+        info = self.wait_until(lambda i: not self.control(IP_FIELD, i).get("blank", True), 10,
+                               "the address field to show the address")
+        time.sleep(0.3)
+        return info
 
     def info(self):
         info = self.probe.info()
