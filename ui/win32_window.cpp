@@ -19,7 +19,7 @@ namespace {
 
 enum class ControlKind : int { Option, PushButton, Label, List, StatusBar, IpField, Spin };
 
-struct ControlSpec {
+struct ControlRow {
   int number;
   ControlKind kind;
   const wchar_t* className;
@@ -44,7 +44,7 @@ constexpr DWORD kLabelStyle = SS_CENTER | SS_NOPREFIX;
 // The window's controls in creation order. ChannelList's entries are added
 // right after the list, before the status bar, and the status bar places
 // itself along the bottom edge of the client area.
-const ControlSpec kControls[] = {
+const ControlRow kControls[] = {
     {TooSlowOption, ControlKind::Option, WC_BUTTONW, "Too Slow", 18, 22, 62, 25, WS_GROUP | kOptionStyle, 0, 1, 1},
     {SlowOption, ControlKind::Option, WC_BUTTONW, "Slow", 18, 46, 62, 25, kOptionStyle, 0, 0, 1},
     {NormalOption, ControlKind::Option, WC_BUTTONW, "Normal", 18, 68, 62, 25, kOptionStyle, 0, 0, 1},
@@ -133,9 +133,9 @@ static int Scale(int pixels) {
   return MulDiv(pixels, g_dpi, 96);
 }
 
-static const ControlSpec* FindControlSpec(int number) {
-  for (const ControlSpec& spec : kControls) {
-    if (spec.number == number) return &spec;
+static const ControlRow* FindControlRow(int number) {
+  for (const ControlRow& row : kControls) {
+    if (row.number == number) return &row;
   }
   return nullptr;
 }
@@ -208,16 +208,16 @@ static void MoveTabFocus(int direction) {
   int index =
       current < 0 ? (direction > 0 ? 0 : kControlCount - 1) : (current + direction + kControlCount) % kControlCount;
   for (int tries = 0; tries < kControlCount; ++tries) {
-    const ControlSpec& spec = kControls[index];
-    HWND hwnd = ControlWindow(spec.number);
-    if (spec.tabStop && hwnd != nullptr && IsWindowEnabled(hwnd) && IsWindowVisible(hwnd)) {
+    const ControlRow& row = kControls[index];
+    HWND hwnd = ControlWindow(row.number);
+    if (row.tabStop && hwnd != nullptr && IsWindowEnabled(hwnd) && IsWindowVisible(hwnd)) {
       ++g_suppressEvents;  // an option button that gains the focus may notify a click
-      if (spec.kind == ControlKind::IpField) {
+      if (row.kind == ControlKind::IpField) {
         SendMessageW(hwnd, IPM_SETFOCUS, 0, 0);
       } else {
         SetFocus(hwnd);
       }
-      if (spec.kind == ControlKind::Spin) SendMessageW(hwnd, EM_SETSEL, 0, -1);
+      if (row.kind == ControlKind::Spin) SendMessageW(hwnd, EM_SETSEL, 0, -1);
       --g_suppressEvents;
       return;
     }
@@ -243,9 +243,9 @@ static void ProcessInputMessage(const MSG* msg) {
 // The window procedure and its handlers
 
 static void OnCommand(int control, int code) {
-  const ControlSpec* spec = FindControlSpec(control);
-  if (spec == nullptr) return;
-  switch (spec->kind) {
+  const ControlRow* row = FindControlRow(control);
+  if (row == nullptr) return;
+  switch (row->kind) {
     case ControlKind::Option:
     case ControlKind::PushButton:
       if (code == BN_CLICKED || code == BN_DOUBLECLICKED) ReportControlEvent(control, code);
@@ -441,11 +441,11 @@ static void SetUpStatusBar(HWND bar) {
 
 // The text box takes the control's rectangle less the arrow pair at its
 // right, and reaches under the arrows by the width of the arrows' border.
-static void SetUpSpinArrows(const ControlSpec& spec, HWND edit, HFONT font) {
-  int left = Scale(spec.x);
-  int top = Scale(spec.y);
-  int right = Scale(spec.x + spec.width);
-  int height = Scale(spec.height);
+static void SetUpSpinArrows(const ControlRow& row, HWND edit, HFONT font) {
+  int left = Scale(row.x);
+  int top = Scale(row.y);
+  int right = Scale(row.x + row.width);
+  int height = Scale(row.height);
   int arrowWidth = Scale(kArrowWidth) > height / 2 ? Scale(kArrowWidth) : height / 2;
   int arrowLeft = right - arrowWidth;
   int overlap = IsAppThemed() ? 1 : 2;
@@ -463,20 +463,20 @@ static void SetUpSpinArrows(const ControlSpec& spec, HWND edit, HFONT font) {
   SetWindowPos(arrows, nullptr, arrowLeft, top, arrowWidth, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-static void CreateControl(const ControlSpec& spec, HFONT font) {
-  std::wstring text = spec.kind == ControlKind::StatusBar ? std::wstring() : Widen(spec.text);
+static void CreateControl(const ControlRow& row, HFONT font) {
+  std::wstring text = row.kind == ControlKind::StatusBar ? std::wstring() : Widen(row.text);
   // A disabled starting state is applied after creation: the address field
   // greys its four edit fields only when it is disabled as a window.
-  DWORD style = WS_CHILD | WS_VISIBLE | (spec.style & ~static_cast<DWORD>(WS_DISABLED));
-  HWND hwnd = CreateWindowExW(spec.exStyle, spec.className, text.c_str(), style, Scale(spec.x), Scale(spec.y),
-                              Scale(spec.width), Scale(spec.height), g_hwndMain,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.number)), g_hinst, nullptr);
+  DWORD style = WS_CHILD | WS_VISIBLE | (row.style & ~static_cast<DWORD>(WS_DISABLED));
+  HWND hwnd = CreateWindowExW(row.exStyle, row.className, text.c_str(), style, Scale(row.x), Scale(row.y),
+                              Scale(row.width), Scale(row.height), g_hwndMain,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.number)), g_hinst, nullptr);
   if (hwnd == nullptr) return;
-  if (spec.kind != ControlKind::StatusBar) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  if (spec.style & WS_DISABLED) EnableWindow(hwnd, FALSE);
-  switch (spec.kind) {
+  if (row.kind != ControlKind::StatusBar) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (row.style & WS_DISABLED) EnableWindow(hwnd, FALSE);
+  switch (row.kind) {
     case ControlKind::Option:
-      if (spec.checked) SendMessageW(hwnd, BM_SETCHECK, BST_CHECKED, 0);
+      if (row.checked) SendMessageW(hwnd, BM_SETCHECK, BST_CHECKED, 0);
       break;
     case ControlKind::List:
       SetWindowSubclass(hwnd, ChannelListProc, 0, 0);
@@ -492,7 +492,7 @@ static void CreateControl(const ControlSpec& spec, HFONT font) {
       }
       break;
     case ControlKind::Spin:
-      SetUpSpinArrows(spec, hwnd, font);
+      SetUpSpinArrows(row, hwnd, font);
       break;
     default:
       break;
@@ -514,7 +514,7 @@ int BuildMainWindow() {
   CreateMainWindow();
   if (g_hwndMain != nullptr) {
     HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    for (const ControlSpec& spec : kControls) CreateControl(spec, font);
+    for (const ControlRow& row : kControls) CreateControl(row, font);
   }
   --g_suppressEvents;
   return g_hwndMain != nullptr ? 1 : 0;
@@ -534,7 +534,7 @@ void DestroyMainWindow() {
 
 void SetControlText(int control, const char* text) {
   HWND hwnd = ControlWindow(control);
-  if (hwnd == nullptr || FindControlSpec(control) == nullptr) return;
+  if (hwnd == nullptr || FindControlRow(control) == nullptr) return;
   std::wstring wide = Widen(text);
   ++g_suppressEvents;
   SetWindowTextW(hwnd, wide.c_str());
@@ -553,9 +553,9 @@ static std::string AddressFieldText(HWND field) {
 
 std::string GetControlText(int control) {
   HWND hwnd = ControlWindow(control);
-  const ControlSpec* spec = FindControlSpec(control);
-  if (hwnd == nullptr || spec == nullptr) return std::string();
-  if (spec->kind == ControlKind::IpField) return AddressFieldText(hwnd);
+  const ControlRow* row = FindControlRow(control);
+  if (hwnd == nullptr || row == nullptr) return std::string();
+  if (row->kind == ControlKind::IpField) return AddressFieldText(hwnd);
   int length = GetWindowTextLengthW(hwnd);
   if (length <= 0) return std::string();
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
@@ -586,13 +586,13 @@ static int ClampToInt(std::int64_t value) {
 
 void SetControlValue(int control, std::int64_t value) {
   HWND hwnd = ControlWindow(control);
-  const ControlSpec* spec = FindControlSpec(control);
-  if (hwnd == nullptr || spec == nullptr) return;
+  const ControlRow* row = FindControlRow(control);
+  if (hwnd == nullptr || row == nullptr) return;
   ++g_suppressEvents;
-  switch (spec->kind) {
+  switch (row->kind) {
     case ControlKind::Option:
       if (value != 0) {
-        SelectOption(static_cast<int>(spec - kControls));
+        SelectOption(static_cast<int>(row - kControls));
       } else {
         SendMessageW(hwnd, BM_SETCHECK, BST_UNCHECKED, 0);
       }
@@ -621,9 +621,9 @@ void SetControlValue(int control, std::int64_t value) {
 
 std::int64_t GetControlValue(int control) {
   HWND hwnd = ControlWindow(control);
-  const ControlSpec* spec = FindControlSpec(control);
-  if (hwnd == nullptr || spec == nullptr) return 0;
-  switch (spec->kind) {
+  const ControlRow* row = FindControlRow(control);
+  if (hwnd == nullptr || row == nullptr) return 0;
+  switch (row->kind) {
     case ControlKind::Option:
       return SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
     case ControlKind::List:
@@ -647,18 +647,18 @@ std::int64_t GetControlValue(int control) {
 
 void DisableControl(int control, int disabled) {
   HWND hwnd = ControlWindow(control);
-  const ControlSpec* spec = FindControlSpec(control);
-  if (hwnd == nullptr || spec == nullptr) return;
+  const ControlRow* row = FindControlRow(control);
+  if (hwnd == nullptr || row == nullptr) return;
   ++g_suppressEvents;
   EnableWindow(hwnd, disabled ? FALSE : TRUE);
-  if (spec->kind == ControlKind::Spin && SpinArrows() != nullptr) EnableWindow(SpinArrows(), disabled ? FALSE : TRUE);
+  if (row->kind == ControlKind::Spin && SpinArrows() != nullptr) EnableWindow(SpinArrows(), disabled ? FALSE : TRUE);
   --g_suppressEvents;
 }
 
 void AddListEntry(int control, int position, const char* text) {
   HWND hwnd = ControlWindow(control);
-  const ControlSpec* spec = FindControlSpec(control);
-  if (hwnd == nullptr || spec == nullptr || spec->kind != ControlKind::List) return;
+  const ControlRow* row = FindControlRow(control);
+  if (hwnd == nullptr || row == nullptr || row->kind != ControlKind::List) return;
   LRESULT count = SendMessageW(hwnd, LB_GETCOUNT, 0, 0);
   if (position < 0 || position > count) return;
   std::wstring wide = Widen(text);
@@ -668,7 +668,7 @@ void AddListEntry(int control, int position, const char* text) {
 }
 
 void BindControlCallback(int control, void (*procedure)()) {
-  if (ControlWindow(control) == nullptr || FindControlSpec(control) == nullptr) return;
+  if (ControlWindow(control) == nullptr || FindControlRow(control) == nullptr) return;
   for (int i = 0; i < g_bindingCount; ++i) {
     if (g_bindings[i].control == control) {
       g_bindings[i].procedure = procedure;
