@@ -64,7 +64,10 @@ quorlen_prepare_wine() {
     echo "Creating the Wine prefix $WINEPREFIX (once)..."
     "${wrap[@]}" "${boot[@]}" >/dev/null 2>&1 || true
   fi
-  WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -p 2>/dev/null || true
+  # The wineserver that stays for the run starts out here: one started inside
+  # the 32-bit wrapper's namespace can't reach other programs' memory.
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  /usr/lib/wine/wineserver -p 2>/dev/null || true
 }
 
 quorlen_stop_wine() {

@@ -248,6 +248,11 @@ class Session:
         if not os.path.exists(os.path.join(prefix, "system.reg")):
             subprocess.run(boot_command(), env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                            timeout=600)
+        # A wineserver started inside the 32-bit wrapper's namespace can't
+        # reach the memory of programs outside it, which the probe needs; the
+        # one that stays for the run is started here, outside.
+        subprocess.run([self.wineserver, "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
         subprocess.run([self.wineserver, "-p"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
 
