@@ -68,6 +68,9 @@ quorlen_prepare_wine() {
   # the 32-bit wrapper's namespace can't reach other programs' memory.
   /usr/lib/wine/wineserver -k 2>/dev/null || true
   /usr/lib/wine/wineserver -p 2>/dev/null || true
+  # Start the prefix's services now, with nothing of ours open: started by
+  # the first test program, they would hold its output pipe open for good.
+  quorlen_wine64 wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 quorlen_stop_wine() {

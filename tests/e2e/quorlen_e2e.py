@@ -255,6 +255,11 @@ class Session:
                        stderr=subprocess.DEVNULL, timeout=60)
         subprocess.run([self.wineserver, "-p"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
+        # The prefix's services start now, holding none of our pipes open
+        # (started by the probe, they would keep its output open for good).
+        loader = "/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else "wine"
+        subprocess.run([loader, "wineboot"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=600)
 
     def close(self):
         for part in (getattr(self, "probe", None), getattr(self, "sim", None)):
