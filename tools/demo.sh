@@ -5,7 +5,7 @@
 #                              the console's touch into the simulator
 #   tools/demo.sh --headless   (also used when there is no DISPLAY) its own
 #                              Xvfb; the demo plays one whole cycle itself:
-#                              Ch 5, Fast, minimum 50, capture, a touch at 0.8
+#                              Ch 5, Slow, minimum 50, capture, a touch at 0.8
 #                              and the fade down to 0.5
 #
 # Installs what is missing, builds the simulator (native preset) and
@@ -117,7 +117,7 @@ EOF
   exit "$sim_status"
 fi
 
-echo "Playing one cycle headless on display $DISPLAY: Ch 5, Fast, minimum 50, touch at 0.8."
+echo "Playing one cycle headless on display $DISPLAY: Ch 5, Slow, minimum 50, touch at 0.8."
 "$sim_exe" --log "$log" --summary-json "$fades" --no-bar --touch 5:0.8@2500 \
   --exit-after-fades 1 --timeout 120 >"$work/console-sim.out" 2>&1 &
 sim_pid=$!
@@ -130,13 +130,16 @@ fi
 app_pid=$!
 
 probe wait 60000 >/dev/null || fail "the Quorlen window did not appear"
-wait_for 10 field_is 230 enabled False || fail "Quorlen did not finish starting"
+# The address field fills in once the address file is read; a moment later
+# the main loop takes clicks (the start-up's last drain discards them).
+wait_for 10 field_is 999 blank False || fail "Quorlen did not finish starting"
+sleep 0.3
 shot "$work/idle.png"
 
 click 162 5
 wait_for 5 field_is 162 selected 5 || fail "could not select Ch 5"
-click 103
-wait_for 5 field_is 103 checked 1 || fail "could not select Fast"
+click 101
+wait_for 5 field_is 101 checked 1 || fail "could not select Slow"
 click 350
 xdotool key --delay 15 $(printf 'Up %.0s' $(seq 1 50))
 wait_for 5 field_is 350 text 50 || fail "could not set the minimum to 50"
@@ -160,7 +163,7 @@ app_status=$?
 app_pid=""
 [ "$app_status" -eq 0 ] || fail "Quorlen ended with exit code $app_status"
 
-python3 tools/fade_plot.py "$log" "$work/level.png" --fader 5 --title "Ch 5 at Fast" >/dev/null ||
+python3 tools/fade_plot.py "$log" "$work/level.png" --fader 5 --title "Ch 5 at Slow" >/dev/null ||
   fail "could not draw the plot"
 
 echo
