@@ -14,7 +14,7 @@ struct TimerRecord {
 
 // std::list keeps every record at one address for its whole life, which is
 // what makes the address usable as a key.
-std::list<TimerRecord> g_timerList;
+static std::list<TimerRecord> g_timerList;
 
 std::intptr_t AddTimer(std::intptr_t start, std::intptr_t interval, std::intptr_t key) {
   TimerRecord& record = g_timerList.emplace_back(TimerRecord{start, key, interval});
