@@ -160,18 +160,6 @@ def wine_command(path):
     return ["wine", path]
 
 
-def boot_command():
-    """wineboot for a new prefix; where 32-bit programs run through a wrapper
-    (QUORLEN_WINE32 = "WRAPPER... wine"), the prefix is made through it too,
-    so that it gets its 32-bit half."""
-    loader = ["/usr/lib/wine/wine64"] if os.path.exists("/usr/lib/wine/wine64") else ["wine"]
-    wrap = []
-    words = shlex.split(os.environ.get("QUORLEN_WINE32", ""))
-    if len(words) > 1 and os.path.basename(words[-1]) == "wine":
-        wrap = words[:-1]
-    return wrap + loader + ["wineboot", "-i"]
-
-
 def probe_reads_field_memory():
     """The probe reads the address field's value through memory it places
     in the program; a 64-bit probe's block is out of a 32-bit program's
@@ -236,30 +224,15 @@ class Session:
         self.env["DISPLAY"] = self.display
 
     def start_wine(self):
-        prefix = self.env["WINEPREFIX"]
-        needs_wow64 = pe_machine(Settings.exe) == 0x14C or pe_machine(Settings.probe) == 0x14C
+        """The prefix is prepared exactly as the test and demo scripts do it
+        (tools/wine-env.sh): made once, with its 32-bit half where 32-bit
+        programs go through a wrapper, and a wineserver and services that stay
+        for the run."""
         self.wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
-        if (needs_wow64 and os.path.exists(os.path.join(prefix, "system.reg"))
-                and not os.path.exists(os.path.join(prefix, "drive_c", "windows", "syswow64", "kernel32.dll"))):
-            # Made for 64-bit programs only: make it anew with 32-bit support.
-            subprocess.run([self.wineserver, "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
-            shutil.rmtree(prefix, ignore_errors=True)
-        if not os.path.exists(os.path.join(prefix, "system.reg")):
-            subprocess.run(boot_command(), env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=600)
-        # A wineserver started inside the 32-bit wrapper's namespace can't
-        # reach the memory of programs outside it, which the probe needs; the
-        # one that stays for the run is started here, outside.
-        subprocess.run([self.wineserver, "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.run([self.wineserver, "-p"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
-        # The prefix's services start now, holding none of our pipes open
-        # (started by the probe, they would keep its output open for good).
-        loader = "/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else "wine"
-        subprocess.run([loader, "wineboot"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=600)
+        env = dict(self.env, QUORLEN_WINEPREFIX=self.env["WINEPREFIX"])
+        subprocess.run(["bash", "-c", 'source "$1/tools/wine-env.sh" && quorlen_prepare_wine', "bash", REPO],
+                       env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=900, check=True)
 
     def close(self):
         for part in (getattr(self, "probe", None), getattr(self, "sim", None)):
