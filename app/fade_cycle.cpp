@@ -24,8 +24,6 @@ constexpr int kFadeSleep = 10;                       // ms after each fader-leve
 constexpr const char* kCaptureIdleText = "Get Main Position Until Touch";
 constexpr const char* kCaptureBusyText = "Touch Selected Downwards";
 
-constexpr int kSpeedOptions[] = {TooSlowOption, SlowOption, NormalOption, FastOption};
-
 void DisableSettings(int disabled) {
   for (int option : kSpeedOptions) DisableControl(option, disabled);
   DisableControl(ChannelList, disabled);

@@ -17,8 +17,6 @@ int g_lastControl = 0;
 
 namespace {
 
-constexpr int kSpeedOptions[] = {TooSlowOption, SlowOption, NormalOption, FastOption};
-
 void OnChannelList() {
   const std::int64_t index = GetControlValue(ChannelList);
   // The list always has one entry selected; an index outside the table

@@ -22,6 +22,9 @@ enum ControlNumber : int {
   MixerIpField = 999,
 };
 
+// The four speed options, in creation order: one option group.
+inline constexpr int kSpeedOptions[] = {TooSlowOption, SlowOption, NormalOption, FastOption};
+
 inline constexpr const char* kWindowTitle = "Quorlen -Tavisk - Beta 2 - For Behringer X32";
 inline constexpr const char* kMakerWebAddress = "https://quorlen.example.org/";
 inline constexpr const char* kCreditsLine =

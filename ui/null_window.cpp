@@ -70,8 +70,11 @@ NullControl* Find(int control) {
   return found == g_controls.end() ? nullptr : &found->second;
 }
 
-bool IsSpeedOption(int control) {
-  return control >= TooSlowOption && control <= FastOption;
+// Selects an option and deselects the rest of its group; the speed options
+// are the window's one group.
+void SelectOption(int control) {
+  for (int option : kSpeedOptions) g_controls[option].value = 0;
+  g_controls[control].value = 1;
 }
 
 void Report(int control, int action) {
@@ -144,9 +147,10 @@ void SetControlValue(int control, std::int64_t value) {
   switch (c->kind) {
     case Kind::Option:
       if (value == 1) {
-        for (int option = TooSlowOption; option <= FastOption; ++option) g_controls[option].value = 0;
+        SelectOption(control);
+      } else {
+        c->value = 0;
       }
-      c->value = value == 1 ? 1 : 0;
       break;
     case Kind::List:
       if (value >= 0 && value < static_cast<std::int64_t>(c->entries.size())) c->value = value;
@@ -226,12 +230,7 @@ void ShowMessageBox(const char* title, const char* text) {
 void NullClick(int control) {
   NullControl* c = EnabledControl(control);
   if (c == nullptr || (c->kind != Kind::Option && c->kind != Kind::PushButton)) return;
-  if (c->kind == Kind::Option) {
-    if (IsSpeedOption(control)) {
-      for (int option = TooSlowOption; option <= FastOption; ++option) g_controls[option].value = 0;
-    }
-    c->value = 1;
-  }
+  if (c->kind == Kind::Option) SelectOption(control);
   Report(control, kClicked);
 }
 
