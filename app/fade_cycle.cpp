@@ -4,9 +4,7 @@
 // link. ResetOffButton's callback can stop it at any wait or drain.
 #include "app/fade_cycle.h"
 
-#include <cmath>
-#include <cstring>
-
+#include "app/capture_filter.h"
 #include "app/quorlen.h"
 #include "app/timer_list.h"
 #include "config/address_file.h"
@@ -35,38 +33,9 @@ void ZeroMinimumSpin() {
   SetControlText(MinimumSpin, "0");
 }
 
-// A report fit to start a fade: the console's own datagram (its address and
-// port, the one we send to), laid out as the
-// report of the selected fader (its address, ",f", 28 bytes) and carrying a
-// level on the fader scale. Anything else - another client's change, another
-// parameter, a stray host, a NaN - must not move the fader.
-int IsReportOfSelectedFader(const unsigned char* datagram, int length, float* level) {
-  if (length != kFaderReportLength) return 0;
-
-  std::uint32_t sender = 0;
-  int senderPort = 0;
-  if (LastSenderOfMixerLink(g_mixerConnection, &sender, &senderPort) == 0 ||
-      sender != ConsoleAddressOfMixerLink(g_mixerConnection) ||
-      senderPort != ConsolePortOfMixerLink(g_mixerConnection)) {
-    return 0;
-  }
-
-  unsigned char expected[kFaderReportLength];
-  if (BuildOscMessage(expected, g_fade.fadeAddress, ",f", 0.0f) != kFaderReportLength ||
-      std::memcmp(datagram, expected, kFaderLevelOffset) != 0) {
-    return 0;
-  }
-
-  float value = 0.0f;
-  if (ReadFaderLevel(datagram, length, &value) == 0) return 0;
-  if (!std::isfinite(value) || value < 0.0f || value > 1.0f) return 0;
-  *level = value;
-  return 1;
-}
-
 void RunFadeLoop() {
   for (;;) {
-    const int length = BuildOscMessage(g_fade.sendBuffer, g_fade.fadeAddress, ",f", g_fade.position);
+    const int length = BuildOscMessage(g_fade.sendBuffer, kMessageBlockSize, g_fade.fadeAddress, ",f", g_fade.position);
     if (g_fade.sendBuffer != nullptr) {
       SendToMixer(g_mixerConnection, g_fade.sendBuffer, length);
       SleepMilliseconds(kFadeSleep);
@@ -90,8 +59,12 @@ void CaptureAndFade() {
   const int fader = g_fade.selectedFader >= 0 && g_fade.selectedFader < kFaderCount ? g_fade.selectedFader : 0;
   g_fade.fadeAddress = FaderAddressTable[fader];
 
+  UdpEndpoint sender;
+  const int senderKnown = LastSenderOfMixerLink(g_mixerConnection, &sender.address, &sender.port);
+  const UdpEndpoint console{ConsoleAddressOfMixerLink(g_mixerConnection), ConsolePortOfMixerLink(g_mixerConnection)};
   float level = 0.0f;
-  if (IsReportOfSelectedFader(g_fade.receiveBuffer, length, &level) == 0) {
+  if (senderKnown == 0 ||
+      IsReportOfFader(g_fade.receiveBuffer, length, sender, console, g_fade.fadeAddress, &level) == 0) {
     FreeMessageBlock(&g_fade.receiveBuffer);
     g_fade.fadeAddress = "";
     return;

@@ -160,7 +160,7 @@ int LocalPortOfMixerLink(MixerConnection link) {
 void SendRemoteSubscription() {
   auto* buffer = static_cast<unsigned char*>(std::malloc(kMessageBlockSize));
   if (buffer) {
-    int length = BuildOscMessage(buffer, "/xremote", ",f", 0.0f);
+    int length = BuildOscMessage(buffer, kMessageBlockSize, "/xremote", ",f", 0.0f);
     SendToMixer(g_mixerConnection, buffer, length);
   }
   SleepMilliseconds(20);

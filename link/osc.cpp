@@ -46,11 +46,11 @@ static std::size_t WritePaddedText(unsigned char* out, const char* text) {
   return padded;
 }
 
-int BuildOscMessage(unsigned char* buffer, const char* address, const char* typeTag, float value) {
-  if (!buffer) return 0;
-  // The caller's block is 2048 bytes; a message that would not fit is not written at all.
+int BuildOscMessage(unsigned char* buffer, int capacity, const char* address, const char* typeTag, float value) {
+  if (!buffer || capacity <= 0) return 0;
+  // A message that would not fit is not written at all, not even in part.
   std::size_t total = PaddedLength(address) + PaddedLength(typeTag) + 4;
-  if (total > static_cast<std::size_t>(kMessageBlockSize)) return 0;
+  if (total > static_cast<std::size_t>(capacity)) return 0;
 
   std::size_t position = WritePaddedText(buffer, address);
   position += WritePaddedText(buffer + position, typeTag);

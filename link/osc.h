@@ -17,9 +17,10 @@ extern char FaderAddressTable[kFaderCount][20];
 void FillFaderAddressTable();
 
 // Writes address, type tag and the big-endian float into buffer from offset 0.
-// Returns the number of bytes written; 0 (and writes nothing) when buffer is null.
+// Returns the number of bytes written. Writes nothing and returns 0 when buffer
+// is null or the message would need more than capacity bytes.
 // A null address or type tag counts as an empty text.
-int BuildOscMessage(unsigned char* buffer, const char* address, const char* typeTag, float value);
+int BuildOscMessage(unsigned char* buffer, int capacity, const char* address, const char* typeTag, float value);
 
 // The level in bytes 24..27 of a received datagram, big-endian on the wire.
 float ReadFaderLevel(const unsigned char* datagram);

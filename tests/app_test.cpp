@@ -55,7 +55,7 @@ int BoundUdpSocket(const char* address, int port) {
 
 std::vector<unsigned char> Report(const char* address, float level, const char* typeTag = ",f") {
   std::vector<unsigned char> bytes(kMessageBlockSize);
-  bytes.resize(static_cast<std::size_t>(BuildOscMessage(bytes.data(), address, typeTag, level)));
+  bytes.resize(static_cast<std::size_t>(BuildOscMessage(bytes.data(), kMessageBlockSize, address, typeTag, level)));
   return bytes;
 }
 

@@ -36,7 +36,7 @@ TEST(BuildOscMessage, RemoteSubscriptionIsTwentyBytes) {
         0x00, 0x00, 0x00, 0x00,                                                  // 0.0
     };
   // clang-format on
-  ASSERT_EQ(BuildOscMessage(block.bytes, "/xremote", ",f", 0.0f), 20);
+  ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, "/xremote", ",f", 0.0f), 20);
   ExpectBytes(block.bytes, expected, 20);
   ExpectUntouchedFrom(block, 20);
 }
@@ -55,7 +55,7 @@ TEST(BuildOscMessage, ChannelFiveAtHalf) {
         0x3F, 0x00, 0x00, 0x00,                                                  // 0.5
     };
   // clang-format on
-  ASSERT_EQ(BuildOscMessage(block.bytes, "/ch/05/mix/fader", ",f", 0.5f), 28);
+  ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, "/ch/05/mix/fader", ",f", 0.5f), 28);
   ExpectBytes(block.bytes, expected, 28);
   ExpectUntouchedFrom(block, 28);
 }
@@ -74,7 +74,7 @@ TEST(BuildOscMessage, MainFaderAtTop) {
         0x3F, 0x80, 0x00, 0x00,                                                  // 1.0
     };
   // clang-format on
-  ASSERT_EQ(BuildOscMessage(block.bytes, "/main/st/mix/fader", ",f", 1.0f), 28);
+  ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, "/main/st/mix/fader", ",f", 1.0f), 28);
   ExpectBytes(block.bytes, expected, 28);
   ExpectUntouchedFrom(block, 28);
 }
@@ -87,7 +87,7 @@ TEST(BuildOscMessage, AddressFillingItsFieldGetsExactlyOneZero) {
         '/', 'a', 'b', 0x00, 0x2C, 0x66, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00,    // -2.0
     };
   // clang-format on
-  ASSERT_EQ(BuildOscMessage(block.bytes, "/ab", ",f", -2.0f), 12);
+  ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, "/ab", ",f", -2.0f), 12);
   ExpectBytes(block.bytes, three, 12);
   ExpectUntouchedFrom(block, 12);
 
@@ -98,17 +98,17 @@ TEST(BuildOscMessage, AddressFillingItsFieldGetsExactlyOneZero) {
         '/', 'a', 'b', 'c', 'd', 'e', 'f', 0x00, 0x2C, 0x66, 0x00, 0x00, 0x3E, 0x80, 0x00, 0x00,  // 0.25
     };
   // clang-format on
-  ASSERT_EQ(BuildOscMessage(seven.bytes, "/abcdef", ",f", 0.25f), 16);
+  ASSERT_EQ(BuildOscMessage(seven.bytes, kMessageBlockSize, "/abcdef", ",f", 0.25f), 16);
   ExpectBytes(seven.bytes, expected, 16);
   ExpectUntouchedFrom(seven, 16);
 }
 
 TEST(BuildOscMessage, NullBufferAndNullTexts) {
-  EXPECT_EQ(BuildOscMessage(nullptr, "/xremote", ",f", 0.0f), 0);
+  EXPECT_EQ(BuildOscMessage(nullptr, kMessageBlockSize, "/xremote", ",f", 0.0f), 0);
 
   // A null text is written as an empty OSC string: four zero bytes.
   Block block;
-  ASSERT_EQ(BuildOscMessage(block.bytes, nullptr, nullptr, 0.5f), 12);
+  ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, nullptr, nullptr, 0.5f), 12);
   // clang-format off
     const unsigned char expected[12] = {
         // 0     1     2     3     4     5     6     7     8     9    10    11
@@ -119,22 +119,26 @@ TEST(BuildOscMessage, NullBufferAndNullTexts) {
   ExpectUntouchedFrom(block, 12);
 }
 
-TEST(BuildOscMessage, MessageLongerThanTheBlockIsNotWritten) {
+TEST(BuildOscMessage, MessageLongerThanTheCapacityIsNotWritten) {
   Block block;
   std::string longest(kMessageBlockSize - 8 - 1, 'a');  // 2039 + 1 zero = 2040, + 4 + 4 = 2048
-  EXPECT_EQ(BuildOscMessage(block.bytes, longest.c_str(), ",f", 1.0f), kMessageBlockSize);
+  EXPECT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, longest.c_str(), ",f", 1.0f), kMessageBlockSize);
   EXPECT_EQ(block.bytes[2039], 0x00);
   EXPECT_EQ(block.bytes[2044], 0x3F);
 
   Block untouched;
   std::string tooLong(kMessageBlockSize - 8, 'a');  // would need 2052 bytes
-  EXPECT_EQ(BuildOscMessage(untouched.bytes, tooLong.c_str(), ",f", 1.0f), 0);
+  EXPECT_EQ(BuildOscMessage(untouched.bytes, kMessageBlockSize, tooLong.c_str(), ",f", 1.0f), 0);
+  // The capacity is the caller's: a 28-byte report doesn't go into 27 bytes.
+  EXPECT_EQ(BuildOscMessage(untouched.bytes, 27, "/ch/05/mix/fader", ",f", 1.0f), 0);
+  EXPECT_EQ(BuildOscMessage(untouched.bytes, 0, "", "", 1.0f), 0);
   ExpectUntouchedFrom(untouched, 0);
+  EXPECT_EQ(BuildOscMessage(untouched.bytes, 28, "/ch/05/mix/fader", ",f", 1.0f), 28);
 }
 
 TEST(ReadFaderLevel, ReadsBytes24To27WhateverTheAddress) {
   Block block;
-  BuildOscMessage(block.bytes, "/bus/01/mix/on", ",i", 0.0f);
+  BuildOscMessage(block.bytes, kMessageBlockSize, "/bus/01/mix/on", ",i", 0.0f);
   block.bytes[24] = 0x3F;
   block.bytes[25] = 0x40;
   block.bytes[26] = 0x00;
@@ -150,7 +154,7 @@ TEST(ReadFaderLevel, RoundTripsWhatTheEncoderWrote) {
   const float levels[] = {0.0f, 0.0005f, 0.794f, 1.0f, -0.0f, 1.0e-38f};
   for (float value : levels) {
     Block block;
-    ASSERT_EQ(BuildOscMessage(block.bytes, "/ch/32/mix/fader", ",f", value), 28);
+    ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, "/ch/32/mix/fader", ",f", value), 28);
     float read = ReadFaderLevel(block.bytes);
     EXPECT_EQ(std::memcmp(&read, &value, sizeof value), 0) << value;
   }
@@ -158,7 +162,7 @@ TEST(ReadFaderLevel, RoundTripsWhatTheEncoderWrote) {
 
 TEST(ReadFaderLevel, ShortFormSaysNoLevelBelow28Bytes) {
   Block block;
-  BuildOscMessage(block.bytes, "/ch/05/mix/fader", ",f", 0.5f);
+  BuildOscMessage(block.bytes, kMessageBlockSize, "/ch/05/mix/fader", ",f", 0.5f);
   float level = 123.0f;
   EXPECT_EQ(ReadFaderLevel(block.bytes, 27, &level), 0);
   EXPECT_EQ(ReadFaderLevel(block.bytes, 0, &level), 0);

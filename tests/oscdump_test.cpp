@@ -101,7 +101,7 @@ TEST(OscDump, DecodesTheFaderLevelAndTheSubscription) {
   ASSERT_GT(dumper.pid, 0);
 
   unsigned char message[kMessageBlockSize];
-  int faderLength = BuildOscMessage(message, "/ch/05/mix/fader", ",f", 0.5f);
+  int faderLength = BuildOscMessage(message, kMessageBlockSize, "/ch/05/mix/fader", ",f", 0.5f);
   // oscdump needs a moment to start listening; repeat until it has printed.
   std::string line;
   for (int attempt = 0; attempt < 50 && line.empty(); ++attempt) {
@@ -110,7 +110,7 @@ TEST(OscDump, DecodesTheFaderLevelAndTheSubscription) {
   }
   EXPECT_EQ(line, "/ch/05/mix/fader f 0.500000");
 
-  int remoteLength = BuildOscMessage(message, "/xremote", ",f", 0.0f);
+  int remoteLength = BuildOscMessage(message, kMessageBlockSize, "/xremote", ",f", 0.0f);
   EXPECT_EQ(SendToMixer(link, message, remoteLength), 20);
   do line = ReadLine(dumper, 2000);
   while (line == "/ch/05/mix/fader f 0.500000");

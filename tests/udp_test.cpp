@@ -65,7 +65,7 @@ class MixerLinkTest : public ::testing::Test {
   // Sends from the link so that it gets its local port; the console eats it.
   int BindLinkBySending() {
     unsigned char message[kMessageBlockSize];
-    int length = BuildOscMessage(message, "/xremote", ",f", 0.0f);
+    int length = BuildOscMessage(message, kMessageBlockSize, "/xremote", ",f", 0.0f);
     EXPECT_EQ(SendToMixer(link, message, length), 20);
     unsigned char received[64];
     EXPECT_EQ(PeerReceive(console, received, sizeof received, nullptr), 20);
@@ -105,7 +105,7 @@ TEST_F(MixerLinkTest, FreshLinkHasNoPortAndReceivesNothing) {
 
 TEST_F(MixerLinkTest, SubscriptionArrivesAsTwentyBytesFromTheLinksPort) {
   unsigned char message[kMessageBlockSize];
-  int length = BuildOscMessage(message, "/xremote", ",f", 0.0f);
+  int length = BuildOscMessage(message, kMessageBlockSize, "/xremote", ",f", 0.0f);
   ASSERT_EQ(SendToMixer(link, message, length), 20);
 
   unsigned char received[kMessageBlockSize];
@@ -120,7 +120,7 @@ TEST_F(MixerLinkTest, SubscriptionArrivesAsTwentyBytesFromTheLinksPort) {
 TEST_F(MixerLinkTest, FaderReportIsReadWholeAndLeavesTheRestOfTheBuffer) {
   BindLinkBySending();
   unsigned char report[kMessageBlockSize];
-  int length = BuildOscMessage(report, "/ch/05/mix/fader", ",f", 0.75f);
+  int length = BuildOscMessage(report, kMessageBlockSize, "/ch/05/mix/fader", ",f", 0.75f);
   ASSERT_EQ(SendToLink(console, std::vector<unsigned char>(report, report + length)), 28);
 
   ASSERT_EQ(PollUntilPending(), 2);
@@ -257,7 +257,7 @@ TEST_F(MixerLinkTest, SendToAClosedPortStillSucceedsAndPollsFindNothing) {
   MixerConnection nobody = OpenMixerLink("127.0.0.1", port);
   ASSERT_NE(nobody, nullptr);
   unsigned char message[kMessageBlockSize];
-  int length = BuildOscMessage(message, "/xremote", ",f", 0.0f);
+  int length = BuildOscMessage(message, kMessageBlockSize, "/xremote", ",f", 0.0f);
   EXPECT_EQ(SendToMixer(nobody, message, length), 20);
   SleepMilliseconds(20);
   EXPECT_EQ(PollMixerLink(nobody), 0);
@@ -278,7 +278,7 @@ TEST_F(MixerLinkTest, SendRemoteSubscriptionSendsThenSleeps) {
   int fromPort = 0;
   ASSERT_EQ(PeerReceive(console, received, sizeof received, &fromPort), 20);
   unsigned char expected[kMessageBlockSize];
-  BuildOscMessage(expected, "/xremote", ",f", 0.0f);
+  BuildOscMessage(expected, kMessageBlockSize, "/xremote", ",f", 0.0f);
   EXPECT_EQ(std::memcmp(received, expected, 20), 0);
   EXPECT_EQ(fromPort, LocalPortOfMixerLink(link));
 }
@@ -303,7 +303,7 @@ TEST(MixerLinkOpening, BroadcastAddressOpensButEverySendIsRefused) {
   MixerConnection link = OpenMixerLink("127.255.255.255", kMixerPort);
   ASSERT_NE(link, nullptr);
   unsigned char message[kMessageBlockSize];
-  int length = BuildOscMessage(message, "/xremote", ",f", 0.0f);
+  int length = BuildOscMessage(message, kMessageBlockSize, "/xremote", ",f", 0.0f);
   EXPECT_EQ(SendToMixer(link, message, length), -1);
   EXPECT_EQ(SendToMixer(link, message, length), -1);
   EXPECT_EQ(PollMixerLink(link), 0);
