@@ -10,6 +10,7 @@
 #include "config/address_file.h"
 #include "config/address_text.h"
 #include "link/osc.h"
+#include "link/clock.h"
 #include "link/udp.h"
 #include "ui/controls.h"
 
@@ -33,6 +34,13 @@ void ZeroMinimumSpin() {
   SetControlText(MinimumSpin, "0");
 }
 
+// One message, the sleep, one step down, then two drains with the stop test
+// between them. The drains are where Reset Off's callback runs, so a click
+// stops the fade after at most the message already sent; the second drain
+// takes what arrived while the stop test ran. They are part of the period:
+// each message is 10 ms of sleep plus the two drains after the one before.
+// The first message carries the captured level unchanged, and the level that
+// reaches the minimum is never sent: the test follows the step.
 void RunFadeLoop() {
   for (;;) {
     const int length = BuildOscMessage(g_fade.sendBuffer, kMessageBlockSize, g_fade.fadeAddress, ",f", g_fade.position);
@@ -72,6 +80,10 @@ void CaptureAndFade() {
   g_fade.position = level;
   g_fade.sendBuffer = AllocateMessageBlock();
 
+  // A minimum above the captured level is refused, yet the fade loop still
+  // runs once: stopRequested is tested only after the first send, so the
+  // console gets one message with the level it reported - which leaves the
+  // fader exactly where the engineer's hand put it.
   if (g_fade.minimum > g_fade.position) {
     ShowMessageBox("Fade Error", "The minimum value is greater than the actual fade position");
     g_fade.resetRequest = kResetRequested;
@@ -95,7 +107,7 @@ void RenewKeepAlive() {
   if (CheckTimer(kKeepAliveKey) == 1) {
     RemoveTimer(kKeepAliveKey);
     AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
-    SendRemoteSubscription();
+    SendRemoteSubscription(g_mixerConnection);
   }
 }
 
@@ -104,7 +116,7 @@ void RenewKeepAlive() {
 void FinishCycle() {
   ResetFadeCycle();
   g_fade.resetRequest = 0;
-  SendRemoteSubscription();
+  SendRemoteSubscription(g_mixerConnection);
   FreeMessageBlock(&g_fade.receiveBuffer);
   g_fade.position = 0.0f;
   ZeroMinimumSpin();
@@ -159,6 +171,9 @@ void ResetFadeCycle() {
   SetControlValue(TooSlowOption, 1);
   g_fade.step = kTooSlowStep;
 
+  // Three flushes: every click made while the controls went back to idle is
+  // taken and discarded here, so none of them reaches the main loop as the
+  // start of a new action.
   FlushEvents();
   FlushEvents();
   FlushEvents();
@@ -175,8 +190,12 @@ void RunFadeCycle() {
   g_fade.minimum = static_cast<float>(static_cast<double>(static_cast<float>(typed)) / 100.0);
 
   AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
-  SendRemoteSubscription();
+  SendRemoteSubscription(g_mixerConnection);
 
+  // While armed, every pass polls the link once, then flushes twice: drain,
+  // 1 ms, drain, twice over. The two 1 ms sleeps pace the wait (the link is
+  // polled about every 2 ms), and the drains keep the window answering and
+  // let Reset Off's callback run; its reset then follows in the same pass.
   for (;;) {
     RenewKeepAlive();
     const int wasArmed = g_fade.armed;

@@ -8,10 +8,10 @@
 #include "app/timer_list.h"
 #include "config/address_file.h"
 #include "link/osc.h"
-#include "link/udp.h"
 #include "ui/controls.h"
 
 FadeState g_fade;
+MixerConnection g_mixerConnection = nullptr;
 int g_quitRequested = 0;
 int g_lastControl = 0;
 
@@ -72,7 +72,7 @@ void RunMainLoop() {
 }
 
 // The one way out: the window goes, the socket layer goes with the link still
-// open on it, and every block still held is released.
+// open on it (releasing it), and every block still held is released.
 void ShutDown() {
   DestroyMainWindow();
   StopNetworking();
@@ -91,17 +91,6 @@ unsigned char* AllocateMessageBlock() {
 void FreeMessageBlock(unsigned char** block) {
   std::free(*block);
   *block = nullptr;
-}
-
-void Drain() {
-  while (PollEvent().kind != EventKind::None) {
-  }
-}
-
-void FlushEvents() {
-  Drain();
-  SleepMilliseconds(1);
-  Drain();
 }
 
 int RunQuorlen() {

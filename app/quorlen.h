@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "link/udp.h"
+
 struct FadeState {
   float position = 0.0f;                   // the level the next fader-level message carries
   float minimum = 0.0f;                    // the fade ends once position <= minimum
@@ -17,6 +19,9 @@ struct FadeState {
 };
 
 extern FadeState g_fade;
+// The link to the console. The fade control owns it for the whole run: the
+// reset of every cycle closes it and opens a new one.
+extern MixerConnection g_mixerConnection;
 extern int g_quitRequested;
 extern int g_lastControl;
 
@@ -25,12 +30,6 @@ inline constexpr float kTooSlowStep = 0.0005f;
 
 // Start-up, main loop and shutdown. Returns the exit code, always 0.
 int RunQuorlen();
-
-// Takes and discards every pending window event without waiting; bound
-// callbacks still run for the clicks processed meanwhile.
-void Drain();
-// Drain, sleep 1 ms, drain.
-void FlushEvents();
 
 // Allocate and free the 2048-byte message blocks (not cleared).
 unsigned char* AllocateMessageBlock();

@@ -4,7 +4,7 @@
 
 #include <list>
 
-#include "link/udp.h"
+#include "link/clock.h"
 
 struct TimerRecord {
   std::intptr_t start;

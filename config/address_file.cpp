@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-#include "app/quorlen.h"
 #include "config/address_text.h"
 #include "config/file.h"
 #include "config/launch.h"
@@ -23,6 +22,9 @@ constexpr const char* kEditorName = "Notepad.exe";
 int ReadMixerAddress() {
   const std::intptr_t file = OpenExistingFile(kAddressFileName);
   if (file == 0) {
+    // The box names config.ini while the file read (and opened in Notepad
+    // next) is config.txt. Engineers know the box by these words, and the
+    // editor that opens shows them the real name at once.
     ShowMessageBox("No config.ini", "Please create the config.ini.\rEG.\r192\r168\r1\r16");
     EditMixerAddress();
     return 0;

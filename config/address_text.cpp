@@ -2,8 +2,6 @@
 // that takes lines 1 to 4 of the mixer address file from a byte stream.
 #include "config/address_text.h"
 
-#include <cstdio>
-
 namespace {
 
 enum ScanPhase {
@@ -89,14 +87,6 @@ std::uint32_t PackIpAddress(std::int64_t w, std::int64_t x, std::int64_t y, std:
   value += static_cast<std::uint32_t>(y) * 0x10000u;
   value += static_cast<std::uint32_t>(z) * 0x1000000u;
   return value;
-}
-
-std::string FormatIpAddress(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(value & 0xFF),
-                static_cast<unsigned>((value >> 8) & 0xFF), static_cast<unsigned>((value >> 16) & 0xFF),
-                static_cast<unsigned>((value >> 24) & 0xFF));
-  return text;
 }
 
 namespace {

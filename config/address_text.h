@@ -15,9 +15,6 @@ std::int64_t ParseInteger(const char* text);
 // Nothing is clamped; a number above 255 carries into the next octet.
 std::uint32_t PackIpAddress(std::int64_t w, std::int64_t x, std::int64_t y, std::int64_t z);
 
-// Bytes 0..3 of the value (least significant first) as "a.b.c.d".
-std::string FormatIpAddress(std::uint32_t value);
-
 // Streaming ParseInteger: feed it characters one at a time; memory stays
 // constant however long the line is.
 struct IntegerScanner {

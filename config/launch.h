@@ -1,9 +1,9 @@
 // Starting another program without waiting for it.
-// win32_launch.cpp on Windows; null_launch.cpp records the calls for tests.
+// win32_launch.cpp on Windows; null_launch.cpp records the calls for tests
+// (config/launch_testing.h).
 #pragma once
 
 #include <string>
-#include <vector>
 
 // Starts program with one argument in directory (empty: this process's working
 // directory). First CreateProcess, then the shell as a fallback. Never waits.
@@ -16,12 +16,3 @@ std::string DirectoryPart(const char* name);
 
 // The command line StartProgram hands to CreateProcess.
 std::string CommandLineFor(const char* program, const char* argument);
-
-// Null backend only: what StartProgram was asked, and what it answers.
-struct StartedProgram {
-  std::string program;
-  std::string argument;
-  std::string directory;
-};
-std::vector<StartedProgram>& NullStartedPrograms();
-void NullSetStartProgramResult(int result);

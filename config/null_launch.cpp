@@ -1,9 +1,10 @@
 // Starting a program without a platform: each request is recorded, and the
 // answer is whatever a test has set (1 unless told otherwise).
 #include "config/launch.h"
+#include "config/launch_testing.h"
 
-std::vector<StartedProgram> g_nullStartedPrograms;
-int g_nullStartProgramResult = 1;
+static std::vector<StartedProgram> g_nullStartedPrograms;
+static int g_nullStartProgramResult = 1;
 
 int StartProgram(const char* program, const char* argument, const char* directory) {
   g_nullStartedPrograms.push_back(StartedProgram{program != nullptr ? program : "", argument != nullptr ? argument : "",

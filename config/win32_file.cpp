@@ -2,23 +2,11 @@
 // sharing, so the open fails while another program holds the file open.
 #include "config/file.h"
 
-#include <string>
 #include <windows.h>
 
-namespace {
+#include <string>
 
-std::wstring WideFromUtf8(const char* text) {
-  int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-  if (length <= 0) {
-    return std::wstring();
-  }
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), length);
-  wide.resize(static_cast<std::size_t>(length - 1));  // drop the terminator
-  return wide;
-}
-
-}  // namespace
+#include "ui/win32_text.h"
 
 std::intptr_t OpenExistingFile(const char* name) {
   if (name == nullptr || name[0] == '\0') {

@@ -5,20 +5,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
-namespace {
+#include "ui/win32_text.h"
 
-std::wstring WideFromUtf8(const std::string& text) {
-  if (text.empty()) {
-    return std::wstring();
-  }
-  int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) {
-    return std::wstring();
-  }
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
+namespace {
 
 const wchar_t* NullIfEmpty(const std::wstring& text) {
   return text.empty() ? nullptr : text.c_str();
@@ -26,7 +15,7 @@ const wchar_t* NullIfEmpty(const std::wstring& text) {
 
 int CreateProgramProcess(const std::string& commandLine, const std::wstring& directory) {
   // CreateProcessW may write into the command line, so it gets its own copy.
-  std::wstring line = WideFromUtf8(commandLine);
+  std::wstring line = WideFromUtf8(commandLine.c_str());
   line.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -57,19 +46,12 @@ int ShellOpenProgram(const std::wstring& program, const std::wstring& argument, 
 }  // namespace
 
 int StartProgram(const char* program, const char* argument, const char* directory) {
-  std::string programText = program != nullptr ? program : "";
-  std::string argumentText = argument != nullptr ? argument : "";
-  std::string directoryText = directory != nullptr ? directory : "";
-  std::wstring wideDirectory = WideFromUtf8(directoryText);
-  if (CreateProgramProcess(CommandLineFor(programText.c_str(), argumentText.c_str()), wideDirectory)) {
-    return 1;
-  }
-  if (programText.empty()) {
-    return 0;
-  }
+  const std::wstring wideDirectory = WideFromUtf8(directory);
+  if (CreateProgramProcess(CommandLineFor(program, argument), wideDirectory)) return 1;
+  if (program == nullptr || program[0] == '\0') return 0;
   // The shell starts in the directory passed in or, without one, in the
   // directory the program name gives.
-  std::wstring shellDirectory =
-      directoryText.empty() ? WideFromUtf8(DirectoryPart(programText.c_str())) : wideDirectory;
-  return ShellOpenProgram(WideFromUtf8(programText), WideFromUtf8(argumentText), shellDirectory);
+  const std::wstring shellDirectory =
+      wideDirectory.empty() ? WideFromUtf8(DirectoryPart(program).c_str()) : wideDirectory;
+  return ShellOpenProgram(WideFromUtf8(program), WideFromUtf8(argument), shellDirectory);
 }

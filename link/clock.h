@@ -1,9 +1,16 @@
-// The operating system's clock under ClockMilliseconds. Internal to link/:
-// posix_clock.cpp and win32_clock.cpp implement it.
+// The millisecond clock and sleep. One neutral header: posix_clock.cpp and
+// win32_clock.cpp hold the operating system's side, clock.cpp what they share.
 #pragma once
 
 #include <cstdint>
 
-// Whole milliseconds since the first reading (which returns 0), from the
-// monotonic counter; on Windows without a usable counter, the tick count.
+// Whole milliseconds since the first reading (which returns 0); never decreases.
+std::int64_t ClockMilliseconds();
+// Suspends the thread; no window events are taken meanwhile. On Windows the
+// first call sets the system timer to 1 ms resolution for the rest of the run.
+void SleepMilliseconds(int milliseconds);
+
+// The operating system's monotonic counter under ClockMilliseconds: whole
+// milliseconds since its first reading; on Windows without a usable counter,
+// the tick count.
 std::int64_t SystemClockMilliseconds();

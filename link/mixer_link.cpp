@@ -8,6 +8,7 @@
 #include "link/clock.h"
 #include "link/osc.h"
 #include "link/socket.h"
+#include "link/socket_testing.h"
 
 struct MixerLink {
   RawSocket socket;
@@ -22,11 +23,8 @@ struct MixerLink {
   MixerLink* nextOpen;  // every open link, so stopping networking releases them
 };
 
-MixerConnection g_mixerConnection = nullptr;
-
 static int g_networkingStarted = 0;
 static MixerLink* g_openLinks = nullptr;
-static ClockSource g_clockSource = nullptr;
 
 int StartNetworking() {
   if (g_networkingStarted) return 1;
@@ -62,7 +60,6 @@ void StopNetworking() {
   while (g_openLinks) {
     MixerLink* link = g_openLinks;
     g_openLinks = link->nextOpen;
-    if (g_mixerConnection == link) g_mixerConnection = nullptr;
     ReleaseLink(link);
   }
   if (g_networkingStarted) RawStopNetworking();
@@ -76,9 +73,9 @@ MixerConnection OpenMixerLink(const char* addressText, int port) {
   RawSocket socket = RawOpenSocket();
   if (socket == kNoSocket) return nullptr;
 
-  std::uint32_t address = 0;
+  const std::uint32_t address = RawResolveIPv4(addressText);
   MixerLink* link = nullptr;
-  if (RawResolveIPv4(addressText, &address) && RawSetNonBlocking(socket))
+  if (address != kNoAddress && RawSetNonBlocking(socket))
     link = static_cast<MixerLink*>(std::calloc(1, sizeof(MixerLink)));
   if (!link) {
     RawCloseSocket(socket);
@@ -157,21 +154,16 @@ int LocalPortOfMixerLink(MixerConnection link) {
   return link ? RawLocalPort(link->socket) : 0;
 }
 
-void SendRemoteSubscription() {
+void SendRemoteSubscription(MixerConnection link) {
   auto* buffer = static_cast<unsigned char*>(std::malloc(kMessageBlockSize));
   if (buffer) {
     int length = BuildOscMessage(buffer, kMessageBlockSize, "/xremote", ",f", 0.0f);
-    SendToMixer(g_mixerConnection, buffer, length);
+    SendToMixer(link, buffer, length);
   }
   SleepMilliseconds(20);
   std::free(buffer);
 }
 
-std::int64_t ClockMilliseconds() {
-  if (g_clockSource) return g_clockSource();
-  return SystemClockMilliseconds();
-}
-
-void SetClockSource(ClockSource source) {
-  g_clockSource = source;
+RawSocket SocketOfMixerLink(MixerConnection link) {
+  return link ? link->socket : kNoSocket;
 }

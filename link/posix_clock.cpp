@@ -3,7 +3,6 @@
 #include <ctime>
 
 #include "link/clock.h"
-#include "link/udp.h"
 
 static int g_clockStarted = 0;
 static std::int64_t g_clockBase = 0;  // nanoseconds at the first reading

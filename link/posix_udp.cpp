@@ -9,8 +9,7 @@
 #include <unistd.h>
 
 #include "link/socket.h"
-
-static int g_failNextReceive = 0;
+#include "link/socket_testing.h"
 
 static int Descriptor(RawSocket socket) {
   return static_cast<int>(socket);
@@ -38,9 +37,9 @@ int RawSetNonBlocking(RawSocket socket) {
   return 1;
 }
 
-int RawResolveIPv4(const char* text, std::uint32_t* address) {
+std::uint32_t RawResolveIPv4(const char* text) {
   in_addr numeric{};
-  std::uint32_t resolved = INADDR_NONE;
+  std::uint32_t resolved = kNoAddress;
   if (::inet_pton(AF_INET, text, &numeric) == 1) {
     resolved = numeric.s_addr;
   } else {
@@ -60,9 +59,7 @@ int RawResolveIPv4(const char* text, std::uint32_t* address) {
       ::freeaddrinfo(answer);
     }
   }
-  if (resolved == INADDR_NONE) return 0;
-  *address = resolved;
-  return 1;
+  return resolved;
 }
 
 int RawSendTo(RawSocket socket, std::uint32_t address, int port, const unsigned char* data, int length) {
@@ -78,15 +75,8 @@ int RawSendTo(RawSocket socket, std::uint32_t address, int port, const unsigned 
 int RawReceiveFrom(RawSocket socket, unsigned char* buffer, int capacity, std::uint32_t* from, int* fromPort) {
   sockaddr_in sender{};
   socklen_t senderLength = sizeof sender;
-  ssize_t received;
-  if (g_failNextReceive) {
-    g_failNextReceive = 0;
-    errno = ECONNREFUSED;
-    received = -1;
-  } else {
-    received = ::recvfrom(Descriptor(socket), buffer, static_cast<std::size_t>(capacity), 0,
-                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
-  }
+  ssize_t received = ::recvfrom(Descriptor(socket), buffer, static_cast<std::size_t>(capacity), 0,
+                                reinterpret_cast<sockaddr*>(&sender), &senderLength);
   // EAGAIN (nothing waiting), ECONNREFUSED (an earlier datagram was refused)
   // and every other error alike: nothing taken; the error is now consumed.
   if (received < 0) return -1;
@@ -110,6 +100,15 @@ int RawBindLoopback(RawSocket socket, int port) {
   return ::bind(Descriptor(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 1 : 0;
 }
 
-void RawFailNextReceiveWithReset() {
-  g_failNextReceive = 1;
+// Windows reports an ICMP port unreachable for an earlier datagram on the
+// next receive of any UDP socket; Linux does so on an unconnected socket only
+// with IP_RECVERR. Systems without it never report one.
+int RawReportUnreachable(RawSocket socket) {
+#ifdef IP_RECVERR
+  int on = 1;
+  return ::setsockopt(Descriptor(socket), IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0 ? 1 : 0;
+#else
+  (void)socket;
+  return 0;
+#endif
 }

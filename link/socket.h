@@ -19,10 +19,13 @@ void RawCloseSocket(RawSocket socket);
 // 1 when the socket no longer waits on receive and send.
 int RawSetNonBlocking(RawSocket socket);
 
-// Dotted IPv4 text first, then a host-name lookup (first IPv4 answer). Stores
-// the address in network byte order and returns 1; returns 0 when the text
-// does not resolve or resolves to 255.255.255.255, the lookup's "no address".
-int RawResolveIPv4(const char* text, std::uint32_t* address);
+// 255.255.255.255: the lookup's marker for "no address".
+inline constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
+
+// Dotted IPv4 text first, then a host-name lookup (first IPv4 answer). The
+// address in network byte order, or kNoAddress when the text doesn't resolve
+// - a text that names 255.255.255.255 included.
+std::uint32_t RawResolveIPv4(const char* text);
 
 // One datagram to address (network order) : port (host order), without waiting.
 // Returns length, or -1 when the operating system refused it.
@@ -37,10 +40,3 @@ int RawReceiveFrom(RawSocket socket, unsigned char* buffer, int capacity, std::u
 
 // The local port the socket is bound to, 0 when it is not bound yet.
 int RawLocalPort(RawSocket socket);
-
-// Test seams. Binds the socket to 127.0.0.1:port (0 = any free port); returns 1.
-int RawBindLoopback(RawSocket socket, int port);
-// The next RawReceiveFrom fails as if an ICMP port unreachable had come back
-// for an earlier datagram (WSAECONNRESET on Windows, ECONNREFUSED on POSIX),
-// which neither Wine nor Linux report on an unconnected UDP socket.
-void RawFailNextReceiveWithReset();

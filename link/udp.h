@@ -1,6 +1,6 @@
-// The UDP link to the mixer, and the millisecond clock and sleep.
-// One neutral header; win32_udp.cpp / posix_udp.cpp and win32_clock.cpp /
-// posix_clock.cpp hold the platform code, mixer_link.cpp what they share.
+// The UDP link to the mixer. One neutral header; win32_udp.cpp and
+// posix_udp.cpp hold the platform code behind link/socket.h, mixer_link.cpp
+// what they share.
 #pragma once
 
 #include <cstdint>
@@ -11,14 +11,11 @@ inline constexpr int kMaxDatagram = 2048;
 struct MixerLink;                    // owns its socket and its pending datagram
 using MixerConnection = MixerLink*;  // null: the last opening failed
 
-// The program-wide handle of the link. The fade control owns it; it lives here
-// because SendRemoteSubscription sends through it.
-extern MixerConnection g_mixerConnection;
-
 // 1 once the socket layer is ready (Winsock 1.1 on Windows), 0 if it could not
 // be started; a later call tries again. Idempotent after a success.
 int StartNetworking();
-// Shuts the socket layer down, releasing every socket still open.
+// Shuts the socket layer down, releasing every link still open: their
+// handles are no longer valid afterwards.
 void StopNetworking();
 
 // A non-blocking, unbound, unconnected IPv4 UDP socket that sends to address:port.
@@ -48,14 +45,5 @@ int ConsolePortOfMixerLink(MixerConnection link);
 // The local UDP port the link sends from, 0 before its first send or for null.
 int LocalPortOfMixerLink(MixerConnection link);
 
-// Sends "/xremote" ,f 0.0 (20 bytes) over g_mixerConnection, then sleeps 20 ms.
-void SendRemoteSubscription();
-
-// Whole milliseconds since the first reading (which returns 0); never decreases.
-std::int64_t ClockMilliseconds();
-// Suspends the thread; the first call sets the system timer to 1 ms resolution.
-void SleepMilliseconds(int milliseconds);
-
-// Tests may replace the clock's source; null restores the real clock.
-using ClockSource = std::int64_t (*)();
-void SetClockSource(ClockSource source);
+// Sends "/xremote" ,f 0.0 (20 bytes) over the link, then sleeps 20 ms.
+void SendRemoteSubscription(MixerConnection link);

@@ -5,7 +5,6 @@
 #include <mmsystem.h>
 
 #include "link/clock.h"
-#include "link/udp.h"
 
 static int g_clockStarted = 0;
 static int g_useTickCount = 0;

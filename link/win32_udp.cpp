@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "link/socket.h"
+#include "link/socket_testing.h"
 
 static int g_winsockStarted = 0;
-static int g_failNextReceive = 0;
 
 static SOCKET Handle(RawSocket socket) {
   return static_cast<SOCKET>(socket);
@@ -41,16 +41,14 @@ int RawSetNonBlocking(RawSocket socket) {
   return ioctlsocket(Handle(socket), FIONBIO, &nonBlocking) == 0 ? 1 : 0;
 }
 
-int RawResolveIPv4(const char* text, std::uint32_t* address) {
+std::uint32_t RawResolveIPv4(const char* text) {
   std::uint32_t resolved = inet_addr(text);
-  if (resolved == INADDR_NONE) {
+  if (resolved == kNoAddress) {
     const hostent* host = gethostbyname(text);
     if (host && host->h_addrtype == AF_INET && host->h_length == 4 && host->h_addr_list && host->h_addr_list[0])
       std::memcpy(&resolved, host->h_addr_list[0], sizeof resolved);
   }
-  if (resolved == INADDR_NONE) return 0;
-  *address = resolved;
-  return 1;
+  return resolved;
 }
 
 int RawSendTo(RawSocket socket, std::uint32_t address, int port, const unsigned char* data, int length) {
@@ -66,15 +64,8 @@ int RawSendTo(RawSocket socket, std::uint32_t address, int port, const unsigned 
 int RawReceiveFrom(RawSocket socket, unsigned char* buffer, int capacity, std::uint32_t* from, int* fromPort) {
   sockaddr_in sender{};
   int senderLength = sizeof sender;
-  int received;
-  if (g_failNextReceive) {
-    g_failNextReceive = 0;
-    WSASetLastError(WSAECONNRESET);
-    received = SOCKET_ERROR;
-  } else {
-    received = recvfrom(Handle(socket), reinterpret_cast<char*>(buffer), capacity, 0,
-                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
-  }
+  int received = recvfrom(Handle(socket), reinterpret_cast<char*>(buffer), capacity, 0,
+                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
   // WSAEWOULDBLOCK (nothing waiting), WSAEINVAL (not bound before the first
   // send), WSAECONNRESET (ICMP port unreachable for an earlier datagram),
   // WSAEMSGSIZE (longer than buffer, and discarded): nothing taken, and the
@@ -100,6 +91,10 @@ int RawBindLoopback(RawSocket socket, int port) {
   return bind(Handle(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 1 : 0;
 }
 
-void RawFailNextReceiveWithReset() {
-  g_failNextReceive = 1;
+// Windows reports an ICMP port unreachable for an earlier datagram on the
+// next receive of any UDP socket, with nothing to ask for. Wine doesn't
+// report it at all.
+int RawReportUnreachable(RawSocket) {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/address_text.h"
+#include "ui/controls.h"  // FormatIpAddress: the text the address field shows
 
 namespace {
 

@@ -21,8 +21,10 @@
 
 #include "app/fade_cycle.h"
 #include "app/quorlen.h"
-#include "config/launch.h"
+#include "config/launch_testing.h"
 #include "link/osc.h"
+#include "link/clock.h"
+#include "link/clock_testing.h"
 #include "link/udp.h"
 #include "ui/controls.h"
 #include "ui/null_ui.h"

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "link/udp.h"
+#include "link/clock.h"
+#include "link/clock_testing.h"
 
 namespace {
 

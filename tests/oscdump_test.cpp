@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include "link/osc.h"
+#include "link/clock.h"
 #include "link/socket.h"
+#include "link/socket_testing.h"
 #include "link/udp.h"
 
 namespace {

@@ -5,7 +5,8 @@
 #include <limits>
 
 #include "app/timer_list.h"
-#include "link/udp.h"
+#include "link/clock.h"
+#include "link/clock_testing.h"
 
 namespace {
 

@@ -1,7 +1,17 @@
-# The Win32 control layer, built in-process under Wine with a display.
+# The control layer's contract, against whichever backend this build has: the
+# null backend natively, and Win32 under Wine (with the program's own
+# resources, so the same Common Controls and DPI awareness apply).
 if(WIN32)
+  quorlen_test(control_layer_test LABELS ui NO_MAIN
+    SOURCES control_layer_test.cpp win32_ui_driver.cpp win32_window_test.rc
+    LIBS quorlen_ui)
+  # What only the Win32 window has: classes, styles, rectangles, its own input.
   quorlen_test(win32_window_test
     LABELS ui
     SOURCES win32_window_test.cpp win32_window_test.rc
+    LIBS quorlen_ui)
+else()
+  quorlen_test(control_layer_test LABELS unit NO_MAIN
+    SOURCES control_layer_test.cpp null_ui_driver.cpp
     LIBS quorlen_ui)
 endif()

@@ -1,6 +1,7 @@
 // The control layer: the main window, its controls addressed by number, event
-// delivery and message boxes. One neutral header; win32_window.cpp draws real
-// controls, null_window.cpp keeps them as plain data for headless runs.
+// delivery and message boxes. One neutral header. control_core.cpp holds its
+// rules for every backend; win32_window.cpp draws real controls, and
+// null_window.cpp keeps them as plain data for headless runs.
 #pragma once
 
 #include <cstdint>
@@ -71,9 +72,19 @@ Event PollEvent();
 // The control number of the control event most recently returned.
 int EventControl();
 
+// Takes and discards every pending window event without waiting; the bound
+// callbacks still run for the clicks processed meanwhile.
+void Drain();
+// Drain, sleep 1 ms, drain: what arrives within the millisecond is taken too.
+void FlushEvents();
+
 // Asks the desktop to open a web address with its default handler.
 void OpenWebPage(const char* address);
 
 // A modal box with a title, a text (lines split by lone CR), one OK button and
 // no icon. Returns when the user dismisses it.
 void ShowMessageBox(const char* title, const char* text);
+
+// Bytes 0..3 of an address value (least significant first) as "a.b.c.d": what
+// the address field shows for it.
+std::string FormatIpAddress(std::uint32_t value);

@@ -14,6 +14,11 @@ void NullSelectListEntry(int control, int index);  // ChannelList
 void NullSpinStep(int control, int delta);         // MinimumSpin arrow, +1 / -1
 void NullTypeText(int control, const char* text);  // MinimumSpin text box
 void NullRequestClose();
+// Keyboard focus: Tab (1) or Shift+Tab (-1) moves it by the shared Tab order;
+// NullFocus gives it to a control, as a click would.
+void NullTab(int direction);
+void NullFocus(int control);
+int NullFocusedControl();  // -1 when no control has it
 
 // State of a control.
 std::string NullControlText(int control);

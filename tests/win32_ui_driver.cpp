@@ -1,0 +1,91 @@
+// The user of the Win32 window: messages posted or sent to the real controls,
+// as clicks and keys would produce them.
+#include <windows.h>
+
+#include "tests/ui_driver.h"
+#include "ui/controls.h"
+
+namespace {
+
+HWND MainHwnd() {
+  std::wstring title;
+  for (const char* p = kWindowTitle; *p != '\0'; ++p) title += static_cast<wchar_t>(*p);
+  return FindWindowW(nullptr, title.c_str());
+}
+
+HWND Item(int number) {
+  return GetDlgItem(MainHwnd(), number);
+}
+
+void PressKey(HWND target, WPARAM key) {
+  PostMessageW(target, WM_KEYDOWN, key, 1);
+  PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+}
+
+}  // namespace
+
+void DriverStart(int, char**) {}
+
+void UserClick(int control) {
+  SendMessageW(Item(control), BM_CLICK, 0, 0);
+}
+
+void UserSelectEntry(int control, int index) {
+  HWND list = Item(control);
+  RECT item;
+  SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+  SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(list, WM_LBUTTONUP, 0, at);
+}
+
+void UserSpinStep(int control, int delta) {
+  PressKey(Item(control), delta > 0 ? VK_UP : VK_DOWN);
+}
+
+void UserType(int control, const char* text) {
+  HWND edit = Item(control);
+  SendMessageW(edit, EM_SETSEL, 0x7FFF, 0x7FFF);
+  for (const char* p = text; *p != '\0'; ++p) PostMessageW(edit, WM_CHAR, static_cast<WPARAM>(*p), 1);
+}
+
+void UserCloseWindow() {
+  PostMessageW(MainHwnd(), WM_CLOSE, 0, 0);
+}
+
+void UserTab(int direction) {
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  BYTE shifted[256];
+  for (int i = 0; i < 256; ++i) shifted[i] = keys[i];
+  shifted[VK_SHIFT] = direction < 0 ? 0x80 : 0;
+  SetKeyboardState(shifted);
+  PressKey(GetFocus(), VK_TAB);
+  // The keyboard state is read while the key is processed: process it now.
+  for (int i = 0; i < 100 && PollEvent().kind != EventKind::None; ++i) {
+  }
+  SetKeyboardState(keys);
+}
+
+int FocusedControl() {
+  HWND focus = GetFocus();
+  while (focus != nullptr && GetParent(focus) != MainHwnd()) focus = GetParent(focus);
+  return focus == nullptr ? -1 : GetDlgCtrlID(focus);
+}
+
+void FocusControl(int control) {
+  SetFocus(Item(control));
+}
+
+int ControlEnabled(int control) {
+  return IsWindowEnabled(Item(control)) ? 1 : 0;
+}
+
+std::string ListEntry(int control, int index) {
+  wchar_t buffer[64] = {};
+  SendMessageW(Item(control), LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer));
+  std::string text;
+  for (const wchar_t* p = buffer; *p != L'\0'; ++p) text += static_cast<char>(*p);
+  return text;
+}

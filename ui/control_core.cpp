@@ -1,0 +1,291 @@
+// The control layer's rules, written once for every backend: building the
+// window from the table, the operations of ui/controls.h, the option group,
+// the spin's range, and event delivery.
+#include "ui/control_core.h"
+
+#include <cstdio>
+#include <deque>
+
+#include "link/clock.h"
+
+namespace {
+
+int g_programChanges = 0;  // > 0 while the program itself changes controls
+std::deque<Event> g_events;
+void (*g_callbacks[kControlRowCount])() = {};
+int g_lastEventControl = 0;
+
+// The row of a control that exists in the window, or null.
+const ControlRow* LiveRow(int number) {
+  const ControlRow* row = FindControlRow(number);
+  return row != nullptr && PlatformControlExists(*row) ? row : nullptr;
+}
+
+void QueueEvent(const Event& event) {
+  if (!g_events.empty()) {
+    const Event& newest = g_events.back();
+    if (newest.kind == event.kind && newest.control == event.control && newest.action == event.action) return;
+  }
+  g_events.push_back(event);
+}
+
+Event TakeQueuedEvent() {
+  const Event event = g_events.front();
+  g_events.pop_front();
+  if (event.kind == EventKind::Control) g_lastEventControl = event.control;
+  return event;
+}
+
+// An option group is a run of option buttons created one after the other.
+// Every option of the group, first to last, is cleared, then the given one
+// is checked.
+void SelectOption(const ControlRow& row) {
+  int first = ControlRowIndex(row);
+  while (first > 0 && kControlRows[first - 1].kind == ControlKind::Option) --first;
+  for (int i = first; i < kControlRowCount && kControlRows[i].kind == ControlKind::Option; ++i) {
+    if (PlatformControlExists(kControlRows[i])) PlatformSetValue(kControlRows[i], 0);
+  }
+  PlatformSetValue(row, 1);
+}
+
+std::int64_t ClampToSpinRange(std::int64_t value) {
+  if (value < kSpinMinimum) return kSpinMinimum;
+  if (value > kSpinMaximum) return kSpinMaximum;
+  return value;
+}
+
+void FillChannelList() {
+  AddListEntry(ChannelList, 0, "Main");
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    char entry[16];
+    std::snprintf(entry, sizeof entry, "Ch %d", channel);
+    AddListEntry(ChannelList, channel, entry);
+  }
+  SetControlValue(ChannelList, 0);
+}
+
+}  // namespace
+
+const ControlRow* FindControlRow(int number) {
+  for (const ControlRow& row : kControlRows) {
+    if (row.number == number) return &row;
+  }
+  return nullptr;
+}
+
+int ControlRowIndex(const ControlRow& row) {
+  return static_cast<int>(&row - kControlRows);
+}
+
+ProgramChange::ProgramChange() {
+  ++g_programChanges;
+}
+
+ProgramChange::~ProgramChange() {
+  --g_programChanges;
+}
+
+// ---- the user's actions, as the backends report them ---------------------
+
+void InputControlAction(int control, int action) {
+  if (g_programChanges > 0) return;
+  const ControlRow* row = FindControlRow(control);
+  if (row == nullptr) return;
+  // The procedure runs at the moment of the action, also when the event then
+  // merges into an equal queued one: a drain runs ResetOffHandler for every
+  // click made before it ends.
+  void (*callback)() = g_callbacks[ControlRowIndex(*row)];
+  if (callback != nullptr) callback();
+  QueueEvent(Event{EventKind::Control, control, action});
+}
+
+void InputCloseRequest() {
+  QueueEvent(Event{EventKind::Close, MainWindow, 0});
+}
+
+void InputOptionClick(int control) {
+  const ControlRow* row = LiveRow(control);
+  if (row == nullptr || row->kind != ControlKind::Option) return;
+  SelectOption(*row);
+  InputControlAction(control, kActionClicked);
+}
+
+void InputSpinStep(int control, int delta) {
+  const ControlRow* row = LiveRow(control);
+  if (row == nullptr || row->kind != ControlKind::Spin) return;
+  PlatformSetValue(*row, ClampToSpinRange(PlatformGetValue(*row) + (delta > 0 ? 1 : -1)));
+  // A step stopped at the end of the range is reported all the same.
+  InputControlAction(control, kActionArrowStep);
+}
+
+int InputEventsQueued() {
+  return g_events.empty() ? 0 : 1;
+}
+
+int CentredPosition(int outerSize, int screenSize) {
+  return (screenSize - (outerSize < screenSize ? outerSize : screenSize)) / 2;
+}
+
+const ControlRow* NextTabStop(int fromIndex, int direction) {
+  const int step = direction > 0 ? 1 : -1;
+  int index =
+      fromIndex < 0 ? (step > 0 ? 0 : kControlRowCount - 1) : (fromIndex + step + kControlRowCount) % kControlRowCount;
+  for (int tries = 0; tries < kControlRowCount; ++tries) {
+    const ControlRow& row = kControlRows[index];
+    if (row.tabStop && PlatformCanFocus(row)) return &row;
+    index = (index + step + kControlRowCount) % kControlRowCount;
+  }
+  return nullptr;
+}
+
+// ---- ui/controls.h --------------------------------------------------------
+
+int BuildMainWindow() {
+  if (PlatformWindowExists()) return 1;
+  ProgramChange change;
+  if (!PlatformCreateWindow(kWindowTitle, kClientWidth, kClientHeight)) return 0;
+  for (const ControlRow& row : kControlRows) {
+    PlatformCreateControl(row);
+    if (!PlatformControlExists(row)) continue;
+    // Disabled after creation: the Win32 address field greys its four edit
+    // fields only when it is disabled as a window.
+    if (row.startsDisabled) PlatformEnable(row, 0);
+    if (row.startsSelected) PlatformSetValue(row, 1);
+    if (row.kind == ControlKind::List) FillChannelList();
+  }
+  return 1;
+}
+
+void DestroyMainWindow() {
+  if (!PlatformWindowExists()) return;
+  {
+    ProgramChange change;
+    PlatformDestroyWindow();
+  }
+  g_events.clear();
+  for (auto& callback : g_callbacks) callback = nullptr;
+  g_lastEventControl = 0;
+}
+
+void SetControlText(int control, const char* text) {
+  const ControlRow* row = LiveRow(control);
+  if (row == nullptr) return;
+  ProgramChange change;
+  PlatformSetText(*row, text != nullptr ? text : "");
+}
+
+std::string GetControlText(int control) {
+  const ControlRow* row = LiveRow(control);
+  if (row == nullptr) return std::string();
+  if (row->kind == ControlKind::IpField) {
+    const std::int64_t value = PlatformGetValue(*row);
+    return value < 0 ? std::string() : FormatIpAddress(static_cast<std::uint32_t>(value));
+  }
+  return PlatformGetText(*row);
+}
+
+void SetControlValue(int control, std::int64_t value) {
+  const ControlRow* row = LiveRow(control);
+  if (row == nullptr) return;
+  ProgramChange change;
+  switch (row->kind) {
+    case ControlKind::Option:
+      if (value != 0) {
+        SelectOption(*row);
+      } else {
+        PlatformSetValue(*row, 0);
+      }
+      break;
+    case ControlKind::List:
+      if (value >= 0 && value < PlatformListCount(*row)) PlatformSetValue(*row, value);
+      break;
+    case ControlKind::Spin:
+      PlatformSetValue(*row, ClampToSpinRange(value));
+      break;
+    case ControlKind::IpField:
+      PlatformSetValue(*row, static_cast<std::uint32_t>(value));
+      break;
+    default:
+      break;
+  }
+}
+
+std::int64_t GetControlValue(int control) {
+  const ControlRow* row = LiveRow(control);
+  if (row == nullptr) return 0;
+  switch (row->kind) {
+    case ControlKind::Option:
+    case ControlKind::List:
+    case ControlKind::Spin:
+      return PlatformGetValue(*row);
+    case ControlKind::IpField: {
+      const std::int64_t value = PlatformGetValue(*row);
+      return value < 0 ? 0 : value;
+    }
+    default:
+      return 0;
+  }
+}
+
+void DisableControl(int control, int disabled) {
+  const ControlRow* row = LiveRow(control);
+  if (row == nullptr) return;
+  ProgramChange change;
+  PlatformEnable(*row, disabled ? 0 : 1);
+}
+
+void AddListEntry(int control, int position, const char* text) {
+  const ControlRow* row = LiveRow(control);
+  if (row == nullptr || row->kind != ControlKind::List) return;
+  if (position < 0 || position > PlatformListCount(*row)) return;
+  ProgramChange change;
+  PlatformInsertListEntry(*row, position, text != nullptr ? text : "");
+}
+
+void BindControlCallback(int control, void (*procedure)()) {
+  const ControlRow* row = LiveRow(control);
+  if (row != nullptr) g_callbacks[ControlRowIndex(*row)] = procedure;
+}
+
+Event WaitEvent() {
+  if (!g_events.empty()) return TakeQueuedEvent();
+  PlatformProcessInput(1);
+  return Event{EventKind::Other, 0, 0};
+}
+
+Event PollEvent() {
+  if (!g_events.empty()) return TakeQueuedEvent();
+  if (!PlatformProcessInput(0)) return Event{EventKind::None, 0, 0};
+  return Event{EventKind::Other, 0, 0};
+}
+
+int EventControl() {
+  return g_lastEventControl;
+}
+
+void Drain() {
+  while (PollEvent().kind != EventKind::None) {
+  }
+}
+
+void FlushEvents() {
+  Drain();
+  SleepMilliseconds(1);
+  Drain();
+}
+
+void OpenWebPage(const char* address) {
+  PlatformOpenWebPage(address != nullptr ? address : "");
+}
+
+void ShowMessageBox(const char* title, const char* text) {
+  PlatformShowMessageBox(title != nullptr ? title : "", text != nullptr ? text : "");
+}
+
+std::string FormatIpAddress(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(value & 0xFF),
+                static_cast<unsigned>((value >> 8) & 0xFF), static_cast<unsigned>((value >> 16) & 0xFF),
+                static_cast<unsigned>((value >> 24) & 0xFF));
+  return text;
+}
