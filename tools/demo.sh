@@ -1,24 +1,33 @@
 #!/usr/bin/env bash
-# The demo: Quorlen under Wine against the console simulator on 127.0.0.1.
+# The demo: Quorlen against the console simulator on 127.0.0.1.
 #
-#   tools/demo.sh              with a display: you press the buttons, and type
-#                              the console's touch into the simulator
+#   tools/demo.sh              the Linux program (Qt); with a display you press
+#                              the buttons and type the console's touch into
+#                              the simulator
 #   tools/demo.sh --headless   (also used when there is no DISPLAY) its own
 #                              Xvfb; the demo plays one whole cycle itself:
 #                              Ch 5, Slow, minimum 50, capture, a touch at 0.8
 #                              and the fade down to 0.5
+#   tools/demo.sh --wine [--headless]
+#                              the same with quorlen.exe under Wine
 #
-# Installs what is missing, builds the simulator (native preset) and
-# quorlen.exe with the window probe (win64 preset), and leaves a screenshot,
-# a plot of the level against time and the simulator's log in a work
-# directory, whose name it prints. Exit code 0 when the cycle was played and
-# the program ended normally. Leaves no process behind.
+# Installs what is missing, builds what it runs, and leaves screenshots, a
+# plot of the level against time and the simulator's log in a work directory,
+# whose name it prints. Exit code 0 when the cycle was played and the program
+# ended normally. Leaves no process behind.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 headless=0
-[ "${1:-}" = "--headless" ] && headless=1
+wine=0
+for arg in "$@"; do
+  case "$arg" in
+    --headless) headless=1 ;;
+    --wine) wine=1 ;;
+    *) echo "usage: tools/demo.sh [--wine] [--headless]" >&2; exit 2 ;;
+  esac
+done
 [ -z "${DISPLAY:-}" ] && headless=1
 
 work=""
@@ -30,21 +39,28 @@ fail() {
 
 tools/install-deps.sh || fail "could not install the packages it needs"
 
-echo "Building the console simulator and quorlen.exe (this takes a few minutes the first time)..."
 mkdir -p build
-native_dir="${QUORLEN_DEMO_NATIVE_DIR:-build/linux-debug}"
-win64_dir="${QUORLEN_DEMO_WIN64_DIR:-build/win64-release}"
-{ cmake --preset linux-debug -B "$native_dir" && cmake --build "$native_dir" -j2 --target console-sim; } \
-  >build/demo-native.log 2>&1 || fail "native build failed: see build/demo-native.log"
-{ cmake --preset win64-release -B "$win64_dir" && cmake --build "$win64_dir" -j2 --target quorlen quorlen-probe; } \
-  >build/demo-win64.log 2>&1 || fail "win64 build failed: see build/demo-win64.log"
+if [ "$wine" = 1 ]; then
+  echo "Building the console simulator and quorlen.exe (this takes a few minutes the first time)..."
+  native_dir="${QUORLEN_DEMO_NATIVE_DIR:-build/linux-debug}"
+  win64_dir="${QUORLEN_DEMO_WIN64_DIR:-build/win64-release}"
+  { cmake --preset linux-debug -B "$native_dir" && cmake --build "$native_dir" -j2 --target console-sim; } \
+    >build/demo-native.log 2>&1 || fail "native build failed: see build/demo-native.log"
+  { cmake --preset win64-release -B "$win64_dir" && cmake --build "$win64_dir" -j2 --target quorlen quorlen-probe; } \
+    >build/demo-win64.log 2>&1 || fail "win64 build failed: see build/demo-win64.log"
+  app_exe="$root/$win64_dir/quorlen.exe"
+  probe_exe="$root/$win64_dir/tools/quorlen-probe/quorlen-probe.exe"
+  # A Wine prefix of the demo's own, so that stopping its wineserver at the end
+  # touches nothing else.
+  export QUORLEN_WINEPREFIX="${QUORLEN_DEMO_WINEPREFIX:-/tmp/quorlen-demo-wineprefix}"
+else
+  echo "Building the console simulator and the Linux program (a minute the first time)..."
+  native_dir="${QUORLEN_DEMO_QT_DIR:-build/linux-qt}"
+  { cmake --preset linux-qt -B "$native_dir" && cmake --build "$native_dir" -j2 --target console-sim quorlen; } \
+    >build/demo-qt.log 2>&1 || fail "Linux build failed: see build/demo-qt.log"
+  app_exe="$root/$native_dir/quorlen"
+fi
 sim_exe="$root/$native_dir/tools/console-sim/console-sim"
-app_exe="$root/$win64_dir/quorlen.exe"
-probe_exe="$root/$win64_dir/tools/quorlen-probe/quorlen-probe.exe"
-
-# A Wine prefix of the demo's own, so that stopping its wineserver at the end
-# touches nothing else.
-export QUORLEN_WINEPREFIX="${QUORLEN_DEMO_WINEPREFIX:-/tmp/quorlen-demo-wineprefix}"
 [ "$headless" = 1 ] || export QUORLEN_USE_DISPLAY=1
 source tools/wine-env.sh
 
@@ -58,42 +74,83 @@ app_pid=""
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  quorlen_stop_wine
+  [ "$wine" = 1 ] && quorlen_stop_wine
   quorlen_stop_display
   wait 2>/dev/null
 }
 trap cleanup EXIT
 
 quorlen_start_display || fail "no X display"
-echo "Preparing Wine ($WINEPREFIX; the first time takes a minute)..."
-quorlen_prepare_wine
+if [ "$wine" = 1 ]; then
+  echo "Preparing Wine ($WINEPREFIX; the first time takes a minute)..."
+  quorlen_prepare_wine
+fi
 
-probe() { quorlen_wine64 "$probe_exe" "$@"; }
-# The value of one control's field from the probe's JSON: field ID KEY
-field() {
-  probe info | python3 -c 'import json,sys
-d=json.load(sys.stdin); c=[c for c in d["controls"] if c["id"]==int(sys.argv[1])][0]; print(c[sys.argv[2]])' "$1" "$2"
+start_app() {
+  if [ "$wine" = 1 ]; then
+    (cd "$work" && exec env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$app_exe") >"$work/app.out" 2>&1 &
+  else
+    (cd "$work" && exec env QT_QPA_PLATFORM=xcb "$app_exe") >"$work/app.out" 2>&1 &
+  fi
+  app_pid=$!
 }
-click() { xdotool mousemove $(probe point "$@") click 1; }
+
 wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
-  local limit=$(( $1 * 10 )) i
+  local limit=$(($1 * 10)) i
   shift
   for ((i = 0; i < limit; i++)); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
   return 1
 }
-field_is() { [ "$(field "$1" "$2")" = "$3" ]; }
 summary_ready() { [ -s "$fades" ]; }
 fade_seen() { grep -q '"action":"fader"' "$log"; }
+subscriptions() { grep -c '"address":"/xremote"' "$log" 2>/dev/null; }
+subscribed() { [ "$(subscriptions)" -ge "$1" ]; }
 
-shot() {  # the window's client area (Xvfb draws no caption)
-  probe info | python3 -c 'import json,sys; d=json.load(sys.stdin)
-print("%dx%d+%d+%d" % (d["client"]["w"], d["client"]["h"], d["origin"]["x"], d["origin"]["y"]))' >"$work/geometry" &&
-    import -window root -crop "$(cat "$work/geometry")" +repage "$1"
-}
+# The window's client area, its controls and what they show. Under Wine the
+# window probe reads them from the program; the Linux program is clicked at
+# its layout's client coordinates and checked at the simulator.
+if [ "$wine" = 1 ]; then
+  probe() { quorlen_wine64 "$probe_exe" "$@"; }
+  field() {  # the value of one control's field from the probe's JSON: field ID KEY
+    probe info | python3 -c 'import json,sys
+d=json.load(sys.stdin); c=[c for c in d["controls"] if c["id"]==int(sys.argv[1])][0]; print(c[sys.argv[2]])' "$1" "$2"
+  }
+  field_is() { [ "$(field "$1" "$2")" = "$3" ]; }
+  geometry() {
+    probe info | python3 -c 'import json,sys; d=json.load(sys.stdin)
+print("%dx%d+%d+%d" % (d["client"]["w"], d["client"]["h"], d["origin"]["x"], d["origin"]["y"]))'
+  }
+  wait_window() { probe wait 60000 >/dev/null && wait_for 10 field_is 999 blank False; }
+  pick_ch5() { xdotool mousemove $(probe point 162 5) click 1; wait_for 5 field_is 162 selected 5; }
+  click() { xdotool mousemove $(probe point "$1") click 1; }
+  close_app() { probe close >/dev/null && probe gone 10000 >/dev/null; }
+else
+  window=""
+  geometry() {
+    xdotool getwindowgeometry --shell "$window" | python3 -c 'import sys
+g=dict(l.strip().split("=") for l in sys.stdin if "=" in l); print("%sx%s+%s+%s" % (g["WIDTH"], g["HEIGHT"], g["X"], g["Y"]))'
+  }
+  wait_window() {
+    window=$(timeout 30 xdotool search --sync --onlyvisible --name "Quorlen -Tavisk" | head -1)
+    [ -n "$window" ]
+  }
+  at() {  # the client point of a control: at ID
+    case "$1" in
+      101) echo "49 58" ;; 162) echo "466 40" ;; 210) echo "172 27" ;; 350) echo "330 115" ;;
+    esac
+  }
+  pick_ch5() { xdotool mousemove --window "$window" $(at 162) click 1 key --delay 15 Down Down Down Down Down; }
+  click() { xdotool mousemove --window "$window" $(at "$1") click 1; }
+  close_app() {  # the close box: WM_DELETE_WINDOW, as a window manager sends it
+    python3 -c 'import sys; sys.path.insert(0, "tests/e2e"); import linux_smoke
+linux_smoke.send_close_request(sys.argv[1], int(sys.argv[2]))' "$DISPLAY" "$window" && wait_for 10 app_gone
+  }
+  app_gone() { ! kill -0 "$app_pid" 2>/dev/null; }
+fi
+shot() { geometry >"$work/geometry" && import -window root -crop "$(cat "$work/geometry")" +repage "$1"; }
 
 if [ "$headless" = 0 ]; then
-  (cd "$work" && exec env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$app_exe") >"$work/wine.out" 2>&1 &
-  app_pid=$!
+  start_app
   cat <<EOF
 
 Quorlen is running against the console simulator (127.0.0.1:10023).
@@ -107,7 +164,7 @@ and watch the level bar fall to 0.5. "Reset Off" stops a fade; type "quit" to en
 EOF
   "$sim_exe" --log "$log" --summary-json "$fades"
   sim_status=$?
-  probe close >/dev/null 2>&1
+  wait_window && close_app
   wait "$app_pid" 2>/dev/null
   app_pid=""
   if python3 tools/fade_plot.py "$log" "$work/level.png" >/dev/null 2>&1; then
@@ -126,38 +183,33 @@ if ! wait_for 10 sim_ready; then
   sim_pid=""
   fail "the console simulator did not start: $(cat "$work/console-sim.out")"
 fi
-(cd "$work" && exec env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$app_exe") >"$work/wine.out" 2>&1 &
-app_pid=$!
+start_app
 
-probe wait 60000 >/dev/null || fail "the Quorlen window did not appear"
-# The address field fills in once the address file is read; a moment later
-# the main loop takes clicks (the start-up's last drain discards them).
-wait_for 10 field_is 999 blank False || fail "Quorlen did not finish starting"
+wait_window || fail "the Quorlen window did not appear"
+# The start-up's last drain discards clicks made before the main loop runs.
 sleep 0.3
 shot "$work/idle.png"
 
-click 162 5
-wait_for 5 field_is 162 selected 5 || fail "could not select Ch 5"
+pick_ch5 || fail "could not select Ch 5"
 click 101
-wait_for 5 field_is 101 checked 1 || fail "could not select Slow"
 click 350
 xdotool key --delay 15 $(printf 'Up %.0s' $(seq 1 50))
-wait_for 5 field_is 350 text 50 || fail "could not set the minimum to 50"
+[ "$wine" = 1 ] && { wait_for 5 field_is 350 text 50 || fail "could not set the minimum to 50"; }
 click 210
-wait_for 5 field_is 210 text "Touch Selected Downwards" || fail "capture did not start"
+wait_for 10 subscribed 1 || fail "capture did not start"
 shot "$work/waiting.png"
 echo "Captured; the simulator touches fader 5 at 0.8 in 2.5 s."
 
 wait_for 20 fade_seen || fail "no fade reached the console"
 shot "$work/fading.png"
 wait_for 30 summary_ready || fail "the fade did not end"
-wait_for 15 field_is 210 text "Get Main Position Until Touch" || fail "Quorlen did not reset"
+wait_for 15 subscribed 2 || fail "Quorlen did not reset"
+sleep 0.5
 shot "$work/screenshot.png"
 wait "$sim_pid" 2>/dev/null
 sim_pid=""
 
-probe close >/dev/null
-probe gone 10000 >/dev/null || fail "Quorlen did not close"
+close_app || fail "Quorlen did not close"
 wait "$app_pid"
 app_status=$?
 app_pid=""

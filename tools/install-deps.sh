@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for building and testing
-# Quorlen: the mingw-w64 cross compilers, Wine (64- and 32-bit), Xvfb and the
-# X tools the end-to-end tests drive, liblo-tools (an independent OSC decoder)
-# and GoogleTest's sources. Does nothing when everything is there already.
+# Quorlen: the mingw-w64 cross compilers, Wine (64- and 32-bit), Qt 6 Widgets
+# for the Linux program, Xvfb and the X tools the end-to-end tests drive,
+# liblo-tools (an independent OSC decoder) and GoogleTest's sources. Does
+# nothing when everything is there already.
 set -euo pipefail
 
 packages=(
   cmake g++ make python3 googletest libgtest-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine wine64 wine32:i386
+  qt6-base-dev fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick
   liblo-tools
 )

@@ -3,7 +3,11 @@
 mark inside it, on a transparent background, 64 x 64 pixels, stored twice in
 one .ico file: 8-bit colour (256-entry palette plus AND mask) and 32-bit BGRA.
 
-Usage: python3 tools/make_icon.py [output.ico]   (default resources/quorlen.ico)
+The same 32-bit picture also goes into a PNG, for the Linux program's window
+and its desktop entry.
+
+Usage: python3 tools/make_icon.py [output.ico [output.png]]
+       (default resources/quorlen.ico and resources/quorlen.png)
 Only the Python standard library is used; the output is byte-for-byte stable.
 """
 
@@ -11,6 +15,7 @@ import math
 import os
 import struct
 import sys
+import zlib
 
 SIZE = 64
 SUPERSAMPLE = 4  # 4 x 4 samples per pixel for the smooth edges of the 32-bit picture
@@ -114,13 +119,33 @@ def icon_file(images):
     return header + bytes(entries) + bytes(body)
 
 
+def png_file(cover):
+    """RGBA, 8 bits a channel, rows top-down, each behind filter byte 0."""
+    raw = bytearray()
+    for row in cover:
+        raw.append(0)
+        for c in row:
+            alpha = int(round(c * 255))
+            raw += bytes((GREEN[0], GREEN[1], GREEN[2], alpha)) if alpha else b'\0\0\0\0'
+
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+    header = struct.pack('>IIBBBBB', SIZE, SIZE, 8, 6, 0, 0, 0)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(bytes(raw), 9)) +
+            chunk(b'IEND', b''))
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, '..', 'resources', 'quorlen.ico')
+    resources = os.path.join(here, '..', 'resources')
+    ico = sys.argv[1] if len(sys.argv) > 1 else os.path.join(resources, 'quorlen.ico')
+    png = sys.argv[2] if len(sys.argv) > 2 else os.path.join(resources, 'quorlen.png')
     cover = coverage()
-    data = icon_file([(8, 0, image_8bit(cover)), (32, 0, image_32bit(cover))])
-    with open(target, 'wb') as f:
-        f.write(data)
+    with open(ico, 'wb') as f:
+        f.write(icon_file([(8, 0, image_8bit(cover)), (32, 0, image_32bit(cover))]))
+    with open(png, 'wb') as f:
+        f.write(png_file(cover))
     return 0
 
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test of Quorlen on a Debian 12 machine:
 #   native (null UI, POSIX sockets), native under ASan + UBSan,
-#   the win64 build under Wine, the win32 build under Wine,
-#   and the end-to-end suite that drives quorlen.exe / quorlen32.exe.
+#   the Linux program on Qt (its control layer, starting programs, and the
+#   program end to end under Xvfb), the win64 build under Wine, the win32
+#   build under Wine, and the end-to-end suite that drives quorlen.exe /
+#   quorlen32.exe.
 # Installs what is missing first. Ends with one "N passed, N failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -89,6 +91,7 @@ quorlen_prepare_wine
 # Windows builds they drive.
 run_suite "native" linux-debug -E '^e2e_quorlen'
 run_suite "native, ASan + UBSan" linux-asan -E '^e2e_quorlen'
+run_suite "Linux program, Qt" linux-qt
 run_suite "win64 under Wine" win64-release
 run_suite "win32 under Wine" win32-release
 run_e2e quorlen64 build/win64-release/quorlen.exe

@@ -299,7 +299,8 @@ class Simulator:
             self.out.close()
             raise RuntimeError("console-sim did not start: " + first + (rest or ""))
         self.out.write(first)
-        threading.Thread(target=self._copy_output, daemon=True).start()
+        self._copier = threading.Thread(target=self._copy_output, daemon=True)
+        self._copier.start()
         self.entries = []
         self._offset = 0
         self._partial = ""
@@ -390,6 +391,7 @@ class Simulator:
             except (OSError, subprocess.TimeoutExpired):
                 self.proc.terminate()
                 self.proc.wait(timeout=5)
+        self._copier.join(timeout=5)  # it writes to self.out until the simulator's output ends
         self.out.close()
 
 

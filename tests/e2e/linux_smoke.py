@@ -1,0 +1,226 @@
+#!/usr/bin/env python3
+"""End-to-end smoke run of the Linux program `quorlen` (Qt, xcb) on an Xvfb
+of its own, with no Wine: real clicks and keys with xdotool at the layout's
+client coordinates, checked at the console simulator.
+
+    python3 tests/e2e/linux_smoke.py --exe build/linux-qt/quorlen \
+        --sim build/linux-qt/tools/console-sim/console-sim [--out DIR]
+
+It opens the maker's page from Updates, captures and fades Ch 5 at Fast from
+0.8 down to a minimum of 50 (the exact float sequence on the wire), stops a
+second fade with Reset Off, and closes the window the way the close box does
+(WM_DELETE_WINDOW). Then it starts the program where there is no config.txt
+and answers its two message boxes. A recording xdg-open stands in for the
+desktop's opener. Screenshots of the window go to --out.
+"""
+
+import argparse
+import ctypes
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import quorlen_e2e as e2e  # noqa: E402  (the simulator and the fade arithmetic)
+
+# Client-area points of the controls (the layout's rectangles, centred).
+FAST = (18 + 31, 90 + 12)
+CAPTURE = (95 + 77, 10 + 17)
+UPDATES = (95 + 77, 92 + 17)
+RESET_OFF = (95 + 77, 52 + 17)
+LIST_FIRST_ROW = (426 + 40, 32 + 8)
+MINIMUM_TEXT = (280 + 50, 105 + 10)
+
+
+def send_close_request(display, window):
+    """What a window manager sends when the close box is clicked."""
+    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+
+    dpy = x11.XOpenDisplay(display.encode())
+    event = ClientMessage()
+    event.type = 33  # ClientMessage
+    event.window = window
+    event.message_type = x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+    event.format = 32
+    event.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+    x11.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
+    x11.XFlush(dpy)
+    x11.XCloseDisplay(dpy)
+
+
+class Display:
+    """An Xvfb of the run's own (the e2e suite's way of starting one), and a
+    PATH whose xdg-open records what it is asked to open."""
+
+    def __init__(self, bin_dir):
+        self.opened = os.path.join(bin_dir, "opened.log")
+        opener = os.path.join(bin_dir, "xdg-open")
+        with open(opener, "w") as f:
+            f.write('#!/bin/sh\necho "$PWD $1" >> "%s"\n' % self.opened)
+        os.chmod(opener, 0o755)
+        self.env = dict(os.environ, QT_QPA_PLATFORM="xcb", PATH=bin_dir + os.pathsep + os.environ["PATH"])
+        for name in ("WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"):
+            self.env.pop(name, None)
+        e2e.Session.start_display(self)
+
+    def opened_lines(self, count, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if os.path.exists(self.opened):
+                with open(self.opened) as f:
+                    lines = f.read().splitlines()
+                if len(lines) >= count:
+                    return lines
+            time.sleep(0.05)
+        raise AssertionError("xdg-open was not asked to open %d things" % count)
+
+    def close(self):
+        self.xvfb.terminate()
+        self.xvfb.wait(timeout=10)
+
+
+class LinuxProgramTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="quorlen-linux-")
+        cls.display = Display(cls.dir)
+        cls.sim = e2e.Simulator(cls)
+        with open(os.path.join(cls.dir, "config.txt"), "w") as f:
+            f.write("127\n0\n0\n1\n")
+        cls.app = subprocess.Popen([e2e.Settings.exe], cwd=cls.dir, env=cls.display.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.window = int(cls.xdotool("search", "--sync", "--name", e2e.TITLE).split()[0])
+        time.sleep(0.5)  # the start-up's last drain discards clicks made before the main loop runs
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.app.poll() is None:
+            cls.app.kill()
+            cls.app.wait()
+        cls.sim.close()
+        cls.display.close()
+
+    @classmethod
+    def xdotool(cls, *args):
+        return subprocess.run(["xdotool"] + [str(a) for a in args], env=cls.display.env, check=True,
+                              capture_output=True, text=True, timeout=60).stdout
+
+    def click(self, point):
+        self.xdotool("mousemove", "--window", self.window, point[0], point[1], "click", "1")
+
+    def keys(self, *names):
+        self.xdotool("key", "--delay", "10", *names)
+
+    def screenshot(self, name):
+        geometry = dict(line.split("=") for line in self.xdotool("getwindowgeometry", "--shell",
+                                                                  self.window).split())
+        path = os.path.join(e2e.Settings.out, name + ".png")
+        subprocess.run(["import", "-display", self.display.display, "-window", "root", "-crop",
+                        "%sx%s+%s+%s" % (geometry["WIDTH"], geometry["HEIGHT"], geometry["X"], geometry["Y"]),
+                        "+repage", path], check=True, timeout=60)
+
+    def capture(self):
+        """Presses capture and waits for its subscription; returns the log mark."""
+        since = self.sim.mark()
+        self.click(CAPTURE)
+        self.sim.wait_subscription(since)
+        return since
+
+    def wait_reset(self, since):
+        """The reset sends one more subscription after the fade's messages."""
+        def after_fade(entry):
+            return (entry["dir"] == "in" and entry.get("address") == "/xremote" and
+                    any(f["t_us"] < entry["t_us"] for f in self.sim.fader_messages(since)))
+        return self.sim.wait_for(after_fade, since, 30, "the reset's /xremote")
+
+    def test_0_updates_opens_the_makers_page(self):
+        self.click(UPDATES)
+        self.assertEqual(self.display.opened_lines(1)[0].split(" ", 1)[1], e2e.maker_web_address())
+
+    def test_1_fast_fade_on_ch5_down_to_50(self):
+        self.screenshot("idle")
+        self.click(LIST_FIRST_ROW)
+        self.keys(*["Down"] * 5)
+        self.click(FAST)
+        self.click(MINIMUM_TEXT)
+        self.keys(*["Up"] * 50)
+        since = self.capture()
+        self.screenshot("waiting")
+        self.sim.command("touch 5 0.8")
+        summary = self.sim.wait_summary(1, timeout=20)
+        self.wait_reset(since)
+        levels = [e2e.level_of(e) for e in self.sim.fader_messages(since)]
+        self.assertEqual(levels, e2e.expected_fade(0.8, 0.006, 50))
+        self.assertTrue(all(e["address"] == "/ch/05/mix/fader" for e in self.sim.fader_messages(since)))
+        print("\n  Fast, Ch 5: %d messages, mean %.2f ms, p99 %.2f ms, capture latency %.2f ms" % (
+            summary["count"], summary["mean_interval_ms"], summary["p99_interval_ms"],
+            summary["capture_latency_ms"]), file=sys.stderr)
+
+    def test_2_reset_off_stops_a_second_fade(self):
+        since = self.capture()  # Main at Too Slow, minimum 0: the reset restored them
+        self.sim.command("touch main 1.0")
+        self.sim.wait_for(lambda e: len(self.sim.fader_messages(since)) >= 20, since, 10, "20 fader messages")
+        self.screenshot("fading")
+        self.click(RESET_OFF)
+        reset = self.wait_reset(since)
+        sent = self.sim.fader_messages(since)
+        self.assertLess(len(sent), 1000, "the fade went on after Reset Off")
+        self.assertTrue(all(e["t_us"] < reset["t_us"] for e in sent), "a fader message came after the reset")
+        levels = [e2e.level_of(e) for e in sent]
+        self.assertEqual(levels, e2e.expected_fade(1.0, 0.0005, 0)[:len(levels)])
+        self.assertTrue(all(e["address"] == "/main/st/mix/fader" for e in sent))
+
+    def test_3_close_box_ends_the_program_with_exit_code_0(self):
+        self.screenshot("screenshot")
+        send_close_request(self.display.display, self.window)
+        self.assertEqual(self.app.wait(timeout=20), 0)
+
+    def test_4_missing_file_opens_it_asks_for_a_restart_and_ends(self):
+        empty = tempfile.mkdtemp(prefix="missing-", dir=self.dir)
+        app = subprocess.Popen([e2e.Settings.exe], cwd=empty, env=self.display.env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        try:
+            for title in ("No config.ini", "^Quorlen$"):
+                box = self.xdotool("search", "--sync", "--onlyvisible", "--name", title).split()[0]
+                time.sleep(0.3)
+                self.xdotool("windowfocus", box)
+                self.xdotool("key", "Return")
+            self.assertEqual(app.wait(timeout=20), 0)
+        finally:
+            if app.poll() is None:
+                app.kill()
+        opened = self.display.opened_lines(2)[1]
+        self.assertEqual(opened, empty + " config.txt")
+        self.assertFalse(os.path.exists(os.path.join(empty, "config.txt")), "the program never writes the file")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--sim", required=True)
+    parser.add_argument("--out", default=None)
+    args, rest = parser.parse_known_args()
+    e2e.Settings.exe = os.path.abspath(args.exe)
+    e2e.Settings.sim = os.path.abspath(args.sim)
+    e2e.Settings.out = os.path.abspath(args.out or os.path.join(os.path.dirname(e2e.Settings.exe), "e2e-linux"))
+    os.makedirs(e2e.Settings.out, exist_ok=True)
+    program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+    sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,90 @@
+// The user of the Qt window: QTest's mouse and key events on the real widgets,
+// under Qt's offscreen platform unless the environment names another.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTest>
+
+#include "tests/ui_driver.h"
+#include "ui/controls.h"
+
+namespace {
+
+QWidget* MainWindowWidget() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->windowTitle() == QString::fromUtf8(kWindowTitle)) return w;
+  }
+  return nullptr;
+}
+
+// The widget that stands for a control (for the spin: its text box).
+QWidget* Widget(int control) {
+  QWidget* main = MainWindowWidget();
+  if (main == nullptr) return nullptr;
+  for (QWidget* w : main->findChildren<QWidget*>()) {
+    if (w->property("quorlenControl").toInt() == control) return w;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void DriverStart(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int count = argc;
+  new QApplication(count, argv);  // the backend takes this one
+}
+
+void UserClick(int control) {
+  QTest::mouseClick(Widget(control), Qt::LeftButton);
+}
+
+void UserSelectEntry(int control, int index) {
+  auto* list = static_cast<QListWidget*>(Widget(control));
+  list->scrollToItem(list->item(index));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(index)).center());
+}
+
+void UserSpinStep(int control, int delta) {
+  QTest::keyClick(Widget(control), delta > 0 ? Qt::Key_Up : Qt::Key_Down);
+}
+
+void UserType(int control, const char* text) {
+  auto* edit = static_cast<QLineEdit*>(Widget(control));
+  edit->end(false);
+  QTest::keyClicks(edit, QString::fromUtf8(text));
+}
+
+void UserCloseWindow() {
+  MainWindowWidget()->close();
+}
+
+void UserTab(int direction) {
+  QWidget* focus = QApplication::focusWidget();
+  QTest::keyClick(focus != nullptr ? focus : MainWindowWidget(), direction > 0 ? Qt::Key_Tab : Qt::Key_Backtab,
+                  direction > 0 ? Qt::NoModifier : Qt::ShiftModifier);
+}
+
+int FocusedControl() {
+  for (QWidget* w = QApplication::focusWidget(); w != nullptr; w = w->parentWidget()) {
+    const QVariant number = w->property("quorlenControl");
+    if (number.isValid()) return number.toInt();
+  }
+  return -1;
+}
+
+void FocusControl(int control) {
+  QApplication::setActiveWindow(MainWindowWidget());
+  Widget(control)->setFocus(Qt::MouseFocusReason);
+}
+
+int ControlEnabled(int control) {
+  QWidget* w = Widget(control);
+  return w != nullptr && w->isEnabled() ? 1 : 0;
+}
+
+std::string ListEntry(int control, int index) {
+  const QListWidgetItem* item = static_cast<QListWidget*>(Widget(control))->item(index);
+  return item != nullptr ? item->text().toStdString() : std::string();
+}

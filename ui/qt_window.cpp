@@ -1,0 +1,447 @@
+// The control layer's Qt 6 Widgets half, for the Linux program: the main
+// window and its controls drawn from the shared table in logical pixels (Qt's
+// high-DPI scaling does the rest), Qt's event processing on the program's one
+// thread, message boxes and opening the maker's web page. The rules (creation
+// order, option group, spin range, events) are the shared core's; every
+// signal here only reports to it.
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolButton>
+#include <QUrl>
+
+#include <algorithm>
+#include <map>
+
+#include "ui/control_core.h"
+
+namespace {
+
+constexpr int kStatusBarHeight = 20;  // a drawing area of at least 18 pixels, as on Windows
+// The layout's rectangles were made for the Windows GUI font, 8 points (11
+// pixels at 96 DPI). Linux desktops default to 10 points or more and to wider
+// families, which don't fit the fixed rectangles. So the controls take the
+// desktop's family at 8 points, made smaller, half a point at a time, until
+// every caption fits its rectangle.
+constexpr double kControlFontPoints = 8.0;
+constexpr double kSmallestFontPoints = 6.0;
+constexpr const char* kControlProperty = "quorlenControl";
+
+// One control: the widget that stands for it, and the parts some kinds have.
+struct QtControl {
+  QWidget* widget = nullptr;
+  QLabel* text = nullptr;  // a label's or the status bar's text
+  QListWidget* list = nullptr;
+  QLineEdit* edit = nullptr;  // the spin's text box
+  QWidget* arrows = nullptr;  // the spin's arrow pair
+  QLineEdit* octets[4] = {};  // the address field's four fields
+  std::int64_t value = 0;     // the spin's value; the address shown, -1 while blank
+};
+
+std::map<int, QtControl> g_controls;
+QWidget* g_main = nullptr;
+
+QtControl* Find(int number) {
+  auto found = g_controls.find(number);
+  return found == g_controls.end() ? nullptr : &found->second;
+}
+
+void MoveTabFocus(int direction);
+
+// The window: a close request stays a request, and Tab walks the shared order.
+class QuorlenWindow : public QWidget {
+ public:
+  QuorlenWindow()
+      : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                             Qt::WindowCloseButtonHint) {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();  // the window stays until the program ends
+    InputCloseRequest();
+  }
+  bool focusNextPrevChild(bool next) override {
+    MoveTabFocus(next ? 1 : -1);
+    return true;
+  }
+};
+
+// The input that Qt's widgets don't report as signals: the Up and Down keys in
+// the spin's text box, and the list's right-button release and drag start.
+class InputFilter : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    QtControl* spin = Find(MinimumSpin);
+    if (spin != nullptr && watched == spin->edit && event->type() == QEvent::KeyPress) {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Up || key == Qt::Key_Down) {
+        InputSpinStep(MinimumSpin, key == Qt::Key_Up ? 1 : -1);
+        return true;
+      }
+    }
+    QtControl* list = Find(ChannelList);
+    if (list != nullptr && watched == list->list->viewport()) OnListMouse(list->list, event);
+    return false;
+  }
+
+ private:
+  void OnListMouse(QListWidget* list, QEvent* event) {
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseMove &&
+        event->type() != QEvent::MouseButtonRelease) {
+      return;
+    }
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint at = mouse->position().toPoint();
+    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
+      pressOnEntry_ = list->itemAt(at) != nullptr;
+      dragReported_ = false;
+      pressedAt_ = at;
+    } else if (event->type() == QEvent::MouseMove && (mouse->buttons() & Qt::LeftButton) && pressOnEntry_ &&
+               !dragReported_ && (at - pressedAt_).manhattanLength() >= QApplication::startDragDistance()) {
+      dragReported_ = true;
+      InputControlAction(ChannelList, kActionListDrag);
+    } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::RightButton) {
+      InputControlAction(ChannelList, kActionListRightButtonUp);
+    }
+  }
+
+  bool pressOnEntry_ = false;
+  bool dragReported_ = false;
+  QPoint pressedAt_;
+};
+
+InputFilter* g_inputFilter = nullptr;
+
+void MoveTabFocus(int direction) {
+  int from = -1;
+  for (QWidget* w = QApplication::focusWidget(); w != nullptr && from < 0; w = w->parentWidget()) {
+    const ControlRow* row = FindControlRow(w->property(kControlProperty).toInt());
+    if (row != nullptr) from = ControlRowIndex(*row);
+  }
+  const ControlRow* next = NextTabStop(from, direction);
+  QtControl* c = next != nullptr ? Find(next->number) : nullptr;
+  if (c == nullptr) return;
+  QWidget* target = c->edit != nullptr ? c->edit : c->octets[0] != nullptr ? c->octets[0] : c->widget;
+  target->setFocus(Qt::TabFocusReason);
+  if (c->edit != nullptr) c->edit->selectAll();
+}
+
+QRect Rect(const ControlRow& row) {
+  return QRect(row.x, row.y, row.width, row.height);
+}
+
+void CreateSpin(const ControlRow& row, QtControl& c) {
+  auto* edit = new QLineEdit(QString::fromUtf8(row.text), g_main);
+  edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  edit->installEventFilter(g_inputFilter);
+  // The text box reaches one pixel under the arrow pair, as the Windows one does.
+  const int arrowLeft = row.x + row.width - std::max(kSpinArrowWidth, row.height / 2);
+  edit->setGeometry(row.x, row.y, arrowLeft - row.x + 1, row.height);
+  QObject::connect(edit, &QLineEdit::textEdited,
+                   [number = row.number] { InputControlAction(number, kActionTextChanged); });
+
+  auto* arrows = new QWidget(g_main);
+  arrows->setGeometry(arrowLeft, row.y, row.x + row.width - arrowLeft, row.height);
+  const int half = row.height / 2;
+  for (int up = 1; up >= 0; --up) {
+    auto* arrow = new QToolButton(arrows);
+    arrow->setArrowType(up ? Qt::UpArrow : Qt::DownArrow);
+    arrow->setAutoRepeat(true);  // held down, it repeats the step at the desktop's pace
+    arrow->setFocusPolicy(Qt::NoFocus);
+    arrow->setGeometry(0, up ? 0 : half, arrows->width(), up ? half : row.height - half);
+    QObject::connect(arrow, &QToolButton::clicked, [number = row.number, up] { InputSpinStep(number, up ? 1 : -1); });
+  }
+  c.widget = edit;
+  c.edit = edit;
+  c.arrows = arrows;
+}
+
+void CreateAddressField(const ControlRow& row, QtControl& c) {
+  auto* frame = new QFrame(g_main);
+  frame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  frame->setAutoFillBackground(true);
+  frame->setBackgroundRole(QPalette::Base);
+  frame->setGeometry(Rect(row));
+  const int dot = 6;
+  const int width = (row.width - 4 - 3 * dot) / 4;
+  for (int i = 0; i < 4; ++i) {
+    auto* octet = new QLineEdit(frame);
+    octet->setFrame(false);
+    octet->setAlignment(Qt::AlignCenter);
+    octet->setMaxLength(3);
+    octet->setGeometry(2 + i * (width + dot), 2, width, row.height - 4);
+    c.octets[i] = octet;
+    if (i < 3) {
+      auto* separator = new QLabel(".", frame);
+      separator->setGeometry(2 + i * (width + dot) + width, 2, dot, row.height - 4);
+      separator->setAlignment(Qt::AlignCenter);
+    }
+  }
+  c.widget = frame;
+  c.value = -1;
+}
+
+void CreateList(const ControlRow& row, QtControl& c) {
+  auto* list = new QListWidget(g_main);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list->setGeometry(Rect(row));
+  list->viewport()->installEventFilter(g_inputFilter);
+  const int number = row.number;
+  QObject::connect(list, &QListWidget::currentRowChanged,
+                   [number] { InputControlAction(number, kActionSelectionChanged); });
+  QObject::connect(list, &QListWidget::itemClicked, [number] { InputControlAction(number, kActionListButtonUp); });
+  QObject::connect(list, &QListWidget::itemDoubleClicked,
+                   [number] { InputControlAction(number, kActionListDoubleClick); });
+  // One entry stays selected: Ctrl+click can't clear the selection.
+  QObject::connect(list, &QListWidget::itemSelectionChanged, [list] {
+    if (list->selectedItems().isEmpty() && list->currentItem() != nullptr) {
+      ProgramChange change;
+      list->currentItem()->setSelected(true);
+    }
+  });
+  c.widget = list;
+  c.list = list;
+}
+
+void CreateStatusBar(const ControlRow& row, QtControl& c) {
+  auto* bar = new QStatusBar(g_main);
+  bar->setFont(QApplication::font());  // the credits line keeps the desktop's own font
+  bar->setSizeGripEnabled(false);
+  auto* text = new QLabel(QString::fromUtf8(row.text), bar);
+  text->setAlignment(Qt::AlignCenter);
+  text->setTextFormat(Qt::PlainText);
+  bar->addWidget(text, 1);
+  const int height = std::max(kStatusBarHeight, bar->sizeHint().height());
+  bar->setGeometry(0, kClientHeight - height, kClientWidth, height);
+  c.widget = bar;
+  c.text = text;
+}
+
+// Shrinks the window's font (which every control shares) until the caption
+// fits the control's width.
+void FitCaption(QWidget* widget, int width) {
+  QFont font = g_main->font();
+  while (widget->sizeHint().width() > width && font.pointSizeF() > kSmallestFontPoints) {
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+    g_main->setFont(font);
+  }
+}
+
+}  // namespace
+
+// ---- the platform half of the control layer --------------------------------
+
+int PlatformCreateWindow(const char* title, int clientWidth, int clientHeight) {
+  if (QApplication::instance() == nullptr) {
+    // The program takes no command line; Qt gets a name and nothing else.
+    static int argc = 1;
+    static char name[] = "quorlen";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives as long as the process
+  }
+  if (g_inputFilter == nullptr) g_inputFilter = new InputFilter;
+  g_main = new QuorlenWindow;
+  g_main->setWindowTitle(QString::fromUtf8(title));
+  g_main->setWindowIcon(QIcon(":/quorlen.png"));
+  QFont font = QApplication::font();
+  if (font.pointSizeF() > kControlFontPoints) font.setPointSizeF(kControlFontPoints);
+  g_main->setFont(font);
+  g_main->setFixedSize(clientWidth, clientHeight);
+  g_main->move(kRequestedWindowX, kRequestedWindowY);
+  // Centred on the whole primary screen. Before the window is shown its frame
+  // isn't known; a window manager that adds one places the window itself.
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const QSize outer = g_main->frameGeometry().size();
+  g_main->move(screen.x() + CentredPosition(outer.width(), screen.width()),
+               screen.y() + CentredPosition(outer.height(), screen.height()));
+  g_main->show();
+  g_main->raise();
+  g_main->activateWindow();
+  return 1;
+}
+
+void PlatformDestroyWindow() {
+  delete g_main;
+  g_main = nullptr;
+  g_controls.clear();
+}
+
+int PlatformWindowExists() {
+  return g_main != nullptr ? 1 : 0;
+}
+
+void PlatformCreateControl(const ControlRow& row) {
+  QtControl c;
+  const QString text = QString::fromUtf8(row.text);
+  switch (row.kind) {
+    case ControlKind::Option: {
+      auto* option = new QRadioButton(text, g_main);
+      // The core keeps the group: an option clicked twice stays selected.
+      option->setAutoExclusive(false);
+      QObject::connect(option, &QRadioButton::clicked, [number = row.number] { InputOptionClick(number); });
+      c.widget = option;
+      break;
+    }
+    case ControlKind::PushButton: {
+      auto* button = new QPushButton(text, g_main);
+      button->setAutoDefault(false);  // none of them is a default button
+      QObject::connect(button, &QPushButton::clicked,
+                       [number = row.number] { InputControlAction(number, kActionClicked); });
+      c.widget = button;
+      break;
+    }
+    case ControlKind::Label: {
+      auto* label = new QLabel(text, g_main);
+      label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+      label->setTextFormat(Qt::PlainText);
+      c.widget = label;
+      c.text = label;
+      break;
+    }
+    case ControlKind::List:
+      CreateList(row, c);
+      break;
+    case ControlKind::StatusBar:
+      CreateStatusBar(row, c);
+      break;
+    case ControlKind::IpField:
+      CreateAddressField(row, c);
+      break;
+    case ControlKind::Spin:
+      CreateSpin(row, c);
+      break;
+  }
+  if (row.kind != ControlKind::Spin && row.kind != ControlKind::StatusBar) c.widget->setGeometry(Rect(row));
+  c.widget->setProperty(kControlProperty, row.number);
+  if (row.kind == ControlKind::Option || row.kind == ControlKind::PushButton || row.kind == ControlKind::Label) {
+    FitCaption(c.widget, row.width);
+  }
+  if (!row.tabStop) c.widget->setFocusPolicy(Qt::NoFocus);
+  c.widget->show();
+  if (c.arrows != nullptr) c.arrows->show();
+  g_controls[row.number] = c;
+}
+
+int PlatformControlExists(const ControlRow& row) {
+  return Find(row.number) != nullptr ? 1 : 0;
+}
+
+void PlatformSetText(const ControlRow& row, const char* text) {
+  QtControl* c = Find(row.number);
+  const QString value = QString::fromUtf8(text);
+  if (c->edit != nullptr) {
+    c->edit->setText(value);
+  } else if (c->text != nullptr) {
+    c->text->setText(value);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
+    button->setText(value);
+  }
+}
+
+std::string PlatformGetText(const ControlRow& row) {
+  QtControl* c = Find(row.number);
+  QString text;
+  if (c->edit != nullptr) {
+    text = c->edit->text();
+  } else if (c->text != nullptr) {
+    text = c->text->text();
+  } else if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
+    text = button->text();
+  }
+  return text.toStdString();
+}
+
+void PlatformSetValue(const ControlRow& row, std::int64_t value) {
+  QtControl* c = Find(row.number);
+  switch (row.kind) {
+    case ControlKind::Option:
+      static_cast<QRadioButton*>(c->widget)->setChecked(value != 0);
+      break;
+    case ControlKind::List:
+      c->list->setCurrentRow(static_cast<int>(value));
+      break;
+    case ControlKind::Spin:
+      c->value = value;
+      break;
+    case ControlKind::IpField:
+      c->value = value;
+      for (int i = 0; i < 4; ++i) c->octets[i]->setText(QString::number((value >> (8 * i)) & 0xFF));
+      break;
+    default:
+      break;
+  }
+}
+
+std::int64_t PlatformGetValue(const ControlRow& row) {
+  QtControl* c = Find(row.number);
+  switch (row.kind) {
+    case ControlKind::Option:
+      return static_cast<QRadioButton*>(c->widget)->isChecked() ? 1 : 0;
+    case ControlKind::List:
+      return c->list->currentRow();
+    case ControlKind::Spin:
+    case ControlKind::IpField:
+      return c->value;
+    default:
+      return 0;
+  }
+}
+
+void PlatformEnable(const ControlRow& row, int enabled) {
+  QtControl* c = Find(row.number);
+  c->widget->setEnabled(enabled != 0);
+  if (c->arrows != nullptr) c->arrows->setEnabled(enabled != 0);
+}
+
+int PlatformListCount(const ControlRow& row) {
+  return Find(row.number)->list->count();
+}
+
+void PlatformInsertListEntry(const ControlRow& row, int position, const char* text) {
+  Find(row.number)->list->insertItem(position, QString::fromUtf8(text));
+}
+
+int PlatformCanFocus(const ControlRow& row) {
+  const QtControl* c = Find(row.number);
+  return c != nullptr && c->widget->isEnabled() && c->widget->isVisible() ? 1 : 0;
+}
+
+// Qt can't hand out one input message at a time: whatever is pending is
+// processed, and everything it reports is queued by the core.
+int PlatformProcessInput(int wait) {
+  QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+  if (dispatcher == nullptr) return 0;
+  const QEventLoop::ProcessEventsFlags flags =
+      wait ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents;
+  return dispatcher->processEvents(flags) ? 1 : 0;
+}
+
+void PlatformOpenWebPage(const char* address) {
+  QDesktopServices::openUrl(QUrl(QString::fromUtf8(address)));
+}
+
+void PlatformShowMessageBox(const char* title, const char* text) {
+  // The program's texts break lines with a lone CR, which Qt doesn't.
+  QString lines = QString::fromUtf8(text);
+  lines.replace("\r\n", "\n").replace('\r', '\n');
+  QWidget* owner = g_main != nullptr && QApplication::activeWindow() == g_main ? g_main : nullptr;
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(title), lines, QMessageBox::Ok, owner);
+  box.setTextFormat(Qt::PlainText);
+  box.button(QMessageBox::Ok)->setIcon(QIcon());  // no icon anywhere in the box
+  // Without an owner the box blocks the whole program all the same.
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
