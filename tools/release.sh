@@ -96,9 +96,10 @@ stage_windows() {
   check_version "$stage/quorlen.exe" x86_64-w64-mingw32
   check_version "$stage/quorlen32.exe" i686-w64-mingw32
   python3 "$dir/src/tools/render_guide.py" "$version" "$stage/quorlen-guide.html" "$dir/src"
-  # .txt, so that a double click opens them on Windows.
-  cp "$dir/src/LICENSE" "$stage/LICENSE.txt"
-  cp "$dir/src/CHANGELOG.md" "$stage/CHANGELOG.txt"
+  # .txt and CR LF line ends, so that a double click opens them in Notepad,
+  # older ones included, as the lines they are.
+  sed 's/$/\r/' "$dir/src/LICENSE" >"$stage/LICENSE.txt"
+  sed 's/$/\r/' "$dir/src/CHANGELOG.md" >"$stage/CHANGELOG.txt"
 }
 
 # make_archive DIR ARCHIVE STAGE NAME...: DIR/out/ARCHIVE from STAGE's files,

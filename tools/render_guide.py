@@ -79,8 +79,7 @@ def main():
     left = re.findall(r"@[A-Z_]+@", page)
     if left:
         sys.exit("render_guide: nothing fills in %s" % ", ".join(sorted(set(left))))
-    # CR LF, so that the file reads right even in an old Notepad.
-    with open(output, "w", encoding="utf-8", newline="\r\n") as f:
+    with open(output, "w", encoding="utf-8", newline="\n") as f:
         f.write(page)
 
 
