@@ -188,7 +188,7 @@ run_e2e() {
       "${lock[@]}" python3 "$dir/src/tests/e2e/quorlen_e2e.py" --exe "$unpacked/$exe" \
         --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" \
         --probe "$dir/src/build/win64-release/tools/quorlen-probe/quorlen-probe.exe" \
-        --out "$dir/e2e-$exe") || status=$?
+        --out "$dir/e2e-${exe%.exe}") || status=$?
     case "$status" in
       0) results+=("$exe: passed") ;;
       77) results+=("$exe: SKIPPED (could not run here; the reason is above)") ;;
