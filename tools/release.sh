@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# Makes the release of the commit HEAD names:
+#   dist/quorlen-<version>-windows.zip   quorlen.exe, quorlen32.exe, the user
+#                                        guide, the licence and the changelog
+#   dist/SHA256SUMS                      sha256sum's format, for every archive
+#
+#   tools/release.sh [--e2e] [--allow-dirty]
+#
+# The tree comes from `git archive` of the commit, never from the work tree, so
+# nothing uncommitted can get in; a work tree with uncommitted changes is
+# refused unless --allow-dirty. Everything is built twice, in two directories
+# of different names under build/release/, and every output is compared byte
+# for byte: the release fails, naming the file, if the two differ. Dates come
+# from the commit (SOURCE_DATE_EPOCH). dist/ is emptied first.
+#
+# --e2e  afterwards unpacks the zip and runs the end-to-end suite
+#        (tests/e2e/quorlen_e2e.py) on both of its programs. It binds UDP
+#        127.0.0.1:10023; on a machine shared by several checkouts set
+#        QUORLEN_PORT_LOCK to a lock file, and only the suite's run holds it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+e2e=0
+allow_dirty=0
+for arg in "$@"; do
+  case "$arg" in
+    --e2e) e2e=1 ;;
+    --allow-dirty) allow_dirty=1 ;;
+    *)
+      sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
+      exit 2
+      ;;
+  esac
+done
+
+fail() {
+  echo "release: $*" >&2
+  exit 1
+}
+
+# The commit, and whether the work tree differs from it.
+check_tree() {
+  commit=$(git rev-parse --verify HEAD) || fail "not a git work tree"
+  local changed
+  changed=$(git status --porcelain --untracked-files=no)
+  if [ -n "$changed" ]; then
+    echo "$changed" >&2
+    if [ "$allow_dirty" = 1 ]; then
+      echo "release: WARNING: the changes above are NOT in this release; it is built from $commit alone" >&2
+    else
+      fail "uncommitted changes (above): commit them, or pass --allow-dirty to build $commit without them"
+    fi
+  fi
+  if [ -n "$(git status --porcelain --untracked-files=normal | grep '^??' || true)" ]; then
+    echo "release: untracked files are not in the release (git status shows them)" >&2
+  fi
+}
+
+# unpack_commit DIR: the commit's tree in DIR/src.
+unpack_commit() {
+  local dir=$1
+  rm -rf "$dir"
+  mkdir -p "$dir/src" "$dir/out"
+  git archive --format=tar "$commit" | tar -x -C "$dir/src"
+}
+
+# build_windows DIR: quorlen.exe and quorlen32.exe in Release, with the
+# win64-release and win32-release presets' toolchains.
+build_windows() {
+  local dir=$1 preset
+  for preset in win64-release win32-release; do
+    (cd "$dir/src" &&
+      cmake --preset "$preset" -DQUORLEN_TESTS=OFF -DQUORLEN_REPRODUCIBLE=ON >"$dir/$preset.configure.log" 2>&1 &&
+      cmake --build --preset "$preset" --target quorlen -j2 >"$dir/$preset.build.log" 2>&1) ||
+      fail "the $preset build failed; its logs are in $dir"
+  done
+}
+
+# check_version EXE TRIPLE: the version resource carries the project version.
+check_version() {
+  local exe=$1 triple=$2 resources quad="${version//./, }, 0"
+  resources=$("$triple-windres" -i "$exe" -J coff -O rc)
+  local wanted
+  for wanted in "FILEVERSION $quad" "PRODUCTVERSION $quad" "\"FileVersion\", \"$version\"" \
+    "\"ProductVersion\", \"$version\"" '"ProductName", "Quorlen"' '"FileDescription", "Quorlen - '; do
+    grep -qF "$wanted" <<<"$resources" || fail "$exe: its version resource lacks $wanted"
+  done
+}
+
+# stage_windows DIR: the files of the Windows zip, by the names they get in it.
+stage_windows() {
+  local dir=$1 stage=$1/out/windows
+  mkdir -p "$stage"
+  cp "$dir/src/build/win64-release/quorlen.exe" "$dir/src/build/win32-release/quorlen32.exe" "$stage/"
+  check_version "$stage/quorlen.exe" x86_64-w64-mingw32
+  check_version "$stage/quorlen32.exe" i686-w64-mingw32
+  python3 "$dir/src/tools/render_guide.py" "$version" "$stage/quorlen-guide.html" "$dir/src"
+  # .txt and CR LF line ends, so that a double click opens them in Notepad,
+  # older ones included, as the lines they are.
+  sed 's/$/\r/' "$dir/src/LICENSE" >"$stage/LICENSE.txt"
+  sed 's/$/\r/' "$dir/src/CHANGELOG.md" >"$stage/CHANGELOG.txt"
+}
+
+# make_archive DIR ARCHIVE STAGE NAME...: DIR/out/ARCHIVE from STAGE's files,
+# in the order given.
+make_archive() {
+  local dir=$1 archive=$2 stage=$3
+  shift 3
+  local specs=() name
+  for name in "$@"; do
+    specs+=("$name=$stage/$name")
+  done
+  python3 "$dir/src/tools/release_archive.py" "$dir/out/$archive" "${specs[@]}"
+}
+
+archive_windows() {
+  local dir=$1
+  make_archive "$dir" "quorlen-$version-windows.zip" "$dir/out/windows" \
+    quorlen.exe quorlen32.exe quorlen-guide.html LICENSE.txt CHANGELOG.txt
+}
+
+# build_release DIR: one whole build of the release into DIR/out. A further
+# archive (a Linux build, say) is one more build_ / stage_ / archive_ call here.
+build_release() {
+  local dir=$1
+  echo "=== building $commit in $dir"
+  unpack_commit "$dir"
+  build_windows "$dir"
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/src/build/win64-release/CMakeCache.txt")
+  [ -n "$version" ] || fail "no project version in $dir/src/build/win64-release/CMakeCache.txt"
+  stage_windows "$dir"
+  archive_windows "$dir"
+}
+
+# compare_builds A B: every file of A/out and B/out, byte for byte.
+compare_builds() {
+  local a=$1 b=$2 differ=0 file
+  if ! diff <(cd "$a/out" && find . -type f | sort) <(cd "$b/out" && find . -type f | sort) >&2; then
+    echo "release: the two builds made different sets of files (above)" >&2
+    differ=1
+  fi
+  while IFS= read -r file; do
+    if [ -f "$b/out/$file" ] && ! cmp -s "$a/out/$file" "$b/out/$file"; then
+      echo "release: NOT REPRODUCIBLE: ${file#./} differs between $a and $b" >&2
+      differ=1
+    fi
+  done < <(cd "$a/out" && find . -type f | sort)
+  [ "$differ" = 0 ] || fail "the two builds of $commit differ; nothing was written to dist/"
+  echo "=== both builds are byte-identical ($(cd "$a/out" && find . -type f | wc -l) files)"
+}
+
+publish() {
+  local from=$1/out
+  rm -rf dist
+  mkdir -p dist
+  cp "$from"/*.zip dist/
+  shopt -s nullglob
+  local archives=("$from"/*.tar.gz)
+  shopt -u nullglob
+  [ ${#archives[@]} -eq 0 ] || cp "${archives[@]}" dist/
+  (cd dist && sha256sum -- * >SHA256SUMS)
+  echo "=== dist/"
+  (cd dist && ls -l && cat SHA256SUMS)
+}
+
+# run_e2e DIR: the end-to-end suite on the programs unpacked from dist's zip,
+# with the console simulator and the window probe built from the same commit.
+run_e2e() {
+  local dir=$1 unpacked=$1/unpacked
+  echo "=== end-to-end suite on the zip's programs"
+  (cd "$dir/src" &&
+    cmake --preset linux-debug -DQUORLEN_TESTS=OFF >"$dir/linux-debug.configure.log" 2>&1 &&
+    cmake --build --preset linux-debug --target console-sim -j2 >"$dir/linux-debug.build.log" 2>&1 &&
+    cmake --build --preset win64-release --target quorlen-probe -j2 >"$dir/probe.build.log" 2>&1) ||
+    fail "building the console simulator or the probe failed; the logs are in $dir"
+  rm -rf "$unpacked"
+  python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
+    "dist/quorlen-$version-windows.zip" "$unpacked"
+  chmod +x "$unpacked"/*.exe
+  local lock=()
+  [ -z "${QUORLEN_PORT_LOCK:-}" ] || lock=(flock "$QUORLEN_PORT_LOCK")
+  local exe status results=()
+  for exe in quorlen.exe quorlen32.exe; do
+    echo "--- $exe"
+    status=0
+    (source "$dir/src/tools/wine-env.sh" &&
+      "${lock[@]}" python3 "$dir/src/tests/e2e/quorlen_e2e.py" --exe "$unpacked/$exe" \
+        --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" \
+        --probe "$dir/src/build/win64-release/tools/quorlen-probe/quorlen-probe.exe" \
+        --out "$dir/e2e-${exe%.exe}") || status=$?
+    case "$status" in
+      0) results+=("$exe: passed") ;;
+      77) results+=("$exe: SKIPPED (could not run here; the reason is above)") ;;
+      *) results+=("$exe: FAILED") ;;
+    esac
+  done
+  printf '=== end-to-end: %s\n' "${results[@]}"
+  printf '%s\n' "${results[@]}" | grep -q -v ': passed$' && fail "the end-to-end suite did not pass on the zip's programs"
+  return 0
+}
+
+umask 022
+check_tree
+export SOURCE_DATE_EPOCH
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct "$commit")
+export TZ=UTC LC_ALL=C.UTF-8
+# The compiler flags are the project's alone, whatever this shell carries.
+unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS
+
+# Two directories whose names differ in length too, so that a path that gets
+# into any file shows up as a difference.
+first=$root/build/release/one
+second=$root/build/release/second-build
+build_release "$first"
+build_release "$second"
+compare_builds "$first" "$second"
+publish "$first"
+[ "$e2e" = 0 ] || run_e2e "$first"
+echo "=== release $version of $commit is in dist/"

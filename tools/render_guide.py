@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""Renders the user guide (docs/guide/quorlen-guide.html.in) into one
+self-contained HTML file: the version filled in, a contents list made from the
+section headings, the screenshot embedded as a data: address, and the table of
+fader units in dB computed from the console's fader law.
+
+Usage: python3 tools/render_guide.py VERSION OUTPUT.html [SOURCE_ROOT]
+Only the Python standard library is used; the output depends on the inputs
+alone, so two release builds of one commit give the same bytes.
+"""
+
+import base64
+import html
+import os
+import re
+import sys
+
+# The units the table shows: the fader's whole range, with the landmarks an
+# engineer fades to.
+TABLE_UNITS = [100, 90, 75, 60, 50, 40, 25, 10, 5, 0]
+
+
+def fader_db(level):
+    """The X32's fader law: four straight pieces from -90 dB to +10 dB, and
+    -inf at the bottom. level is 0.0 to 1.0."""
+    if level >= 0.5:
+        return level * 40 - 30
+    if level >= 0.25:
+        return level * 80 - 50
+    if level >= 0.0625:
+        return level * 160 - 70
+    if level > 0:
+        return level * 480 - 90
+    return float("-inf")
+
+
+def db_text(db):
+    if db == float("-inf"):
+        return "-inf (off)"
+    rounded = round(db, 1)
+    if rounded == 0:
+        return "0 dB"
+    return ("%+d dB" if rounded == int(rounded) else "%+.1f dB") % rounded
+
+
+def fader_law_table():
+    # The console's own landmarks: 75 is 0 dB, 50 is -10 dB, 25 is -30 dB.
+    for units, db in ((75, 0), (50, -10), (25, -30)):
+        if abs(fader_db(units / 100) - db) > 1e-9:
+            sys.exit("render_guide: the fader law gives %s dB at %d" % (fader_db(units / 100), units))
+    rows = ['<tr><th>Fader units</th><th>dB on the console</th></tr>']
+    for units in TABLE_UNITS:
+        rows.append('<tr><td class="num">%d</td><td class="num">%s</td></tr>'
+                    % (units, db_text(fader_db(units / 100))))
+    return "<table>\n" + "\n".join(rows) + "\n</table>"
+
+
+def contents(page):
+    entries = []
+    for anchor, title in re.findall(r'<h2 id="([^"]+)">(.*?)</h2>', page):
+        entries.append('<li><a href="#%s">%s</a></li>' % (anchor, title))
+    return "<ul>\n" + "\n".join(entries) + "\n</ul>"
+
+
+def main():
+    if len(sys.argv) not in (3, 4):
+        sys.exit(__doc__)
+    version, output = sys.argv[1], sys.argv[2]
+    root = sys.argv[3] if len(sys.argv) == 4 else os.path.join(os.path.dirname(__file__), "..")
+    with open(os.path.join(root, "docs", "guide", "quorlen-guide.html.in"), encoding="utf-8") as f:
+        page = f.read()
+    with open(os.path.join(root, "docs", "screenshot.png"), "rb") as f:
+        screenshot = "data:image/png;base64," + base64.b64encode(f.read()).decode("ascii")
+
+    page = page.replace("@VERSION@", html.escape(version))
+    page = page.replace("@CONTENTS@", contents(page))
+    page = page.replace("@FADER_LAW_TABLE@", fader_law_table())
+    page = page.replace("@SCREENSHOT@", screenshot)
+    left = re.findall(r"@[A-Z_]+@", page)
+    if left:
+        sys.exit("render_guide: nothing fills in %s" % ", ".join(sorted(set(left))))
+    with open(output, "w", encoding="utf-8", newline="\n") as f:
+        f.write(page)
+
+
+if __name__ == "__main__":
+    main()
