@@ -544,15 +544,27 @@ def describe(tree):
     return commit + ("+changes" if dirty else "")
 
 
+def load_average():
+    """The machine's load over the last 1, 5 and 15 minutes: how busy the
+    other sessions kept it."""
+    with open("/proc/loadavg") as f:
+        return [float(x) for x in f.read().split()[:3]]
+
+
 def publish(report, texts, png):
     docs = os.path.join(REPO, "docs")
     shutil.copyfile(png, os.path.join(docs, "bench.png"))
+    against = ""
+    if report["ref"]:
+        against = (" against %s (ratio: this revision's figure over that one's, so below 1 is less)"
+                   % report["ref"]["revision"])
     lines = ["# Bench", "",
-             "The latest run of `tools/bench.sh %s` (%s, revision %s%s; the run took %.0f s on a shared 2-core "
-             "machine, so only figures of one run compare). Each fade has 150 to 160 messages; a figure taken per "
-             "fade is the median over the fades; CPU counts the program's process and, under Wine, the wineserver."
-             % (" ".join(report["arguments"]), report["date"], report["revision"],
-                ", measured against %s" % report["ref"]["revision"] if report["ref"] else "", report["run_seconds"]),
+             "The latest run of `tools/bench.sh %s`: %s, revision %s%s. It took %.0f s on a shared 2-core machine "
+             "whose load average was %.1f before and %.1f after, so only figures of one run compare. Each fade has "
+             "150 to 160 messages, and a figure taken per fade is the median over the fades. CPU counts the "
+             "program's process and, under Wine, the wineserver, in the kernel's 10 ms ticks."
+             % (" ".join(report["arguments"]), report["date"], report["revision"], against, report["run_seconds"],
+                report["load_before"][0], report["load_after"][0]),
              ""]
     for heading, table in texts:
         lines += ["## " + heading, "", table, ""]
@@ -570,7 +582,7 @@ def main():
     parser.add_argument("--programs", default="quorlen.exe,quorlen32.exe,native")
     parser.add_argument("--rounds", type=int, default=3, help="fades at each of the four speeds")
     parser.add_argument("--starts", type=int, default=3, help="starts timed per program")
-    parser.add_argument("--idle-seconds", type=float, default=5.0)
+    parser.add_argument("--idle-seconds", type=float, default=10.0)
     parser.add_argument("--wait-seconds", type=float, default=10.0)
     parser.add_argument("--address", default="127.0.0.3", help="the simulator's loopback address")
     parser.add_argument("--out", default=os.path.join(REPO, "build", "bench"))
@@ -588,7 +600,9 @@ def main():
     e2e.Settings.sim = os.path.join(REPO, "build", "linux-debug", "tools", "console-sim", "console-sim")
     e2e.Settings.probe = os.path.join(REPO, "build", "win64-release", "tools", "quorlen-probe", "quorlen-probe.exe")
     report = {"revision": describe(REPO), "date": datetime.datetime.now().isoformat(timespec="seconds"),
-              "arguments": sys.argv[1:], "programs": {}, "ref": None}
+              "arguments": sys.argv[1:], "load_before": load_average(), "programs": {}, "ref": None,
+              "settings": {k: getattr(options, k) for k in ("rounds", "starts", "idle_seconds", "wait_seconds",
+                                                            "address", "driver")}}
     ref_tree = None
     try:
         print("bench: building (log in %s)..." % log, file=sys.stderr)
@@ -602,23 +616,23 @@ def main():
             ref = programs_of(ref_tree, options, log, instruments=False)
         results = []  # (revision, result) in the order measured
         texts = []
-        for program in current:
+        for i, program in enumerate(current):
+            runs = [(program, report["revision"], program.label)]
             old = next((p for p in ref if p.label == program.label), None)
-            old_result = None
-            if old:
-                print("bench: %s at %s..." % (old.label, report["ref"]["revision"]), file=sys.stderr)
-                old_result = measure(old, options, os.path.join(options.out, "ref-" + old.label))
-                if old_result:
-                    report["ref"]["programs"][old.label] = old_result
-                    results.append((report["ref"]["revision"], old_result))
-            print("bench: %s at %s..." % (program.label, report["revision"]), file=sys.stderr)
-            result = measure(program, options, os.path.join(options.out, program.label))
-            if not result:
-                continue
-            report["programs"][program.label] = result
-            results.append((report["revision"], result))
-            heading, rows = table_rows(result, old_result)
-            texts.append((title(result, report["revision"]), heading, rows))
+            if old:  # one before the other, in turns, so that a load that drifts favours neither
+                runs.insert(i % 2, (old, report["ref"]["revision"], "ref-" + old.label))
+            measured = {}
+            for run, revision, name in runs:
+                print("bench: %s at %s..." % (run.label, revision), file=sys.stderr)
+                measured[run] = measure(run, options, os.path.join(options.out, name))
+                if measured[run]:
+                    results.append((revision, measured[run]))
+            if old and measured[old]:
+                report["ref"]["programs"][old.label] = measured[old]
+            if measured[program]:
+                report["programs"][program.label] = measured[program]
+                heading, rows = table_rows(measured[program], measured.get(old))
+                texts.append((title(measured[program], report["revision"]), heading, rows))
     finally:
         if ref_tree:
             subprocess.run(["git", "worktree", "remove", "--force", ref_tree], cwd=REPO)
@@ -628,15 +642,19 @@ def main():
     png = os.path.join(options.out, "bench.png")
     draw(results, png, options.out)
     report["run_seconds"] = time.monotonic() - begun
+    report["load_after"] = load_average()
     for _, result in results:
         result.pop("plot")  # drawn; the figures stay
     with open(os.path.join(options.out, "bench.json"), "w") as f:
         json.dump(report, f, indent=1)
+    if report["ref"]:
+        print("\nratio: the figure at %s over the one at %s" % (report["revision"], report["ref"]["revision"]))
     for heading, columns, rows in texts:
         print("\n" + heading)
         print(text_table(columns, rows))
-    print("\nbench: %.0f s in all; figures in %s, charts in %s" % (report["run_seconds"],
-                                                                   os.path.join(options.out, "bench.json"), png))
+    print("\nbench: %.0f s in all, load average %.1f before and %.1f after; figures in %s, charts in %s"
+          % (report["run_seconds"], report["load_before"][0], report["load_after"][0],
+             os.path.join(options.out, "bench.json"), png))
     if options.publish:
         publish(report, [(h, markdown_table(c, r)) for h, c, r in texts], png)
         print("bench: wrote docs/bench.md and docs/bench.png")
