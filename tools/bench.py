@@ -15,8 +15,9 @@ the fades. Targets are shown, never asserted.
 
 --ref REV checks REV out into a temporary git worktree under build/, builds
 its programs there and measures them in the same run, each program of REV
-just before the same program of this tree; the table then shows each figure
-as a ratio to REV. The instruments (simulator and probe) are this tree's.
+next to the same program of this tree (which goes first takes turns); the
+table then shows each figure as a ratio to REV. The instruments (simulator and
+probe) are this tree's.
 """
 
 import argparse
@@ -41,13 +42,14 @@ import quorlen_e2e as e2e  # noqa: E402
 
 TICK = os.sysconf("SC_CLK_TCK")
 PERIOD_MS = 10.0
-MINIMUM = 2  # percent; with the touched levels below every fade has 150 to 160 messages
+MINIMUM = 2  # percent; with the touched levels below every fade has 154 to 161 messages
 FADES = [  # option, name, touched level, colour in the level chart
     (e2e.TOO_SLOW, "Too Slow", 0.10, "#1f6fd1"),
     (e2e.SLOW, "Slow", 0.25, "#2a9d3a"),
     (e2e.NORMAL, "Normal", 0.50, "#d1831f"),
     (e2e.FAST, "Fast", 0.98, "#c2303a"),
 ]
+PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
 ROWS = [1, 2, 3, 4, 5, 0]  # channel-list rows taken in turn; all of them show without scrolling
 
 # Client-area rectangles in logical pixels, the same on every platform's
@@ -176,8 +178,6 @@ class ProbeDriver:
     from the window probe, clicks and keys by xdotool, the window's state read
     back through the probe."""
 
-    name = "probe"
-
     def __init__(self, app):
         self.app = app
 
@@ -216,8 +216,6 @@ class CoordinateDriver:
     client-area coordinates of the window found by its title. It can't read
     the window, so the simulator's log says when a cycle started and ended,
     and each fade's messages show whether the choices took."""
-
-    name = "coords"
 
     def __init__(self, app):
         self.app = app
@@ -325,6 +323,8 @@ def measure(program, options, out_dir):
         watched = {"program": pid}
         if program.wine:
             watched["wineserver"] = find_wineserver(session.env["WINEPREFIX"])
+            if watched["wineserver"] is None:
+                raise RuntimeError("no wineserver runs for %s" % session.env["WINEPREFIX"])
         sampler = CpuSampler(watched)
         sampler.start()
         time.sleep(1.0)  # the start's last probe queries and paints settle
@@ -408,7 +408,7 @@ TABLE = [
     ("duration_ratio", "fade duration / nominal", "%.4f", "<= 1.01", lambda v: v <= 1.01),
     ("capture_latency_p50_ms", "capture latency p50 (ms)", "%.3f", "", None),
     ("capture_latency_p95_ms", "capture latency p95 (ms)", "%.3f", "<= 1", lambda v: v <= 1.0),
-    ("cpu_idle_percent", "CPU idle (% of a core)", "%.2f", "~ 0", lambda v: v <= 0.1),
+    ("cpu_idle_percent", "CPU idle (% of a core)", "%.2f", "~ 0", lambda v: v <= 0.15),  # a tick in 10 s at most
     ("cpu_waiting_percent", "CPU waiting for the touch (%)", "%.2f", "<= 0.5", lambda v: v <= 0.5),
     ("cpu_fading_percent", "CPU fading (%)", "%.2f", "", None),
     ("peak_rss_mib", "peak RSS (MiB)", "%.1f", "", None),
@@ -487,7 +487,7 @@ def draw(results, png, work):
         row = os.path.join(work, "row-%d.png" % i)
         subprocess.run(["convert", hist, level, "+append", row], check=True)
         rows.append(row)
-    subprocess.run(["convert"] + rows + ["-append", "-depth", "8", "-strip", png], check=True)
+    subprocess.run(["convert"] + rows + ["-append", "-colors", "64", "-strip", "PNG8:" + png], check=True)
 
 
 # ---------------------------------------------------------------------------
@@ -551,17 +551,23 @@ def load_average():
         return [float(x) for x in f.read().split()[:3]]
 
 
+def noise_note(report):
+    if report["ref"]["same_product"]:
+        return "; both build the programs from the same code, so the ratios show only the run's noise"
+    return ""
+
+
 def publish(report, texts, png):
     docs = os.path.join(REPO, "docs")
     shutil.copyfile(png, os.path.join(docs, "bench.png"))
     against = ""
     if report["ref"]:
-        against = (" against %s (ratio: this revision's figure over that one's, so below 1 is less)"
-                   % report["ref"]["revision"])
+        against = (" against %s (ratio: this revision's figure over that one's, so below 1 is less%s)"
+                   % (report["ref"]["revision"], noise_note(report)))
     lines = ["# Bench", "",
              "The latest run of `tools/bench.sh %s`: %s, revision %s%s. It took %.0f s on a shared 2-core machine "
              "whose load average was %.1f before and %.1f after, so only figures of one run compare. Each fade has "
-             "150 to 160 messages, and a figure taken per fade is the median over the fades. CPU counts the "
+             "154 to 161 messages, and a figure taken per fade is the median over the fades. CPU counts the "
              "program's process and, under Wine, the wineserver, in the kernel's 10 ms ticks."
              % (" ".join(report["arguments"]), report["date"], report["revision"], against, report["run_seconds"],
                 report["load_before"][0], report["load_after"][0]),
@@ -612,7 +618,9 @@ def main():
             commit = git("rev-parse", "--verify", options.ref + "^{commit}")
             ref_tree = tempfile.mkdtemp(prefix="bench-ref-", dir=os.path.join(REPO, "build"))
             git("worktree", "add", "--detach", ref_tree, commit)
-            report["ref"] = {"revision": describe(ref_tree), "programs": {}}
+            report["ref"] = {"revision": describe(ref_tree), "programs": {},
+                             "same_product": subprocess.run(["git", "diff", "--quiet", commit, "--"] + PRODUCT,
+                                                            cwd=REPO).returncode == 0}
             ref = programs_of(ref_tree, options, log, instruments=False)
         results = []  # (revision, result) in the order measured
         texts = []
@@ -648,7 +656,8 @@ def main():
     with open(os.path.join(options.out, "bench.json"), "w") as f:
         json.dump(report, f, indent=1)
     if report["ref"]:
-        print("\nratio: the figure at %s over the one at %s" % (report["revision"], report["ref"]["revision"]))
+        print("\nratio: the figure at %s over the one at %s%s" % (report["revision"], report["ref"]["revision"],
+                                                                  noise_note(report)))
     for heading, columns, rows in texts:
         print("\n" + heading)
         print(text_table(columns, rows))
