@@ -5,6 +5,7 @@ the messages it received, into a PNG (ImageMagick's convert does the drawing).
     tools/fade_plot.py LOG.jsonl OUT.png [--fader N] [--title TEXT]
 
 Prints the number of points drawn; exit 1 when the log holds no fader message.
+The bench (tools/bench.py) draws its charts with chart() as well.
 """
 
 import argparse
@@ -33,6 +34,60 @@ def fader_points(log_path, fader):
     return points
 
 
+def time_step(duration_ms):
+    return 100 if duration_ms <= 1000 else 500 if duration_ms <= 5000 else 2000
+
+
+def chart(png, caption, x_label, x_max, x_step, y_max, y_step, y_format="%.1f", lines=(), bars=(), dots=False,
+          legend=(), size=(WIDTH, HEIGHT)):
+    """One chart with a grid from 0 to x_max and 0 to y_max: lines is a list
+    of (colour, [(x, y), ...]), bars a list of (x0, x1, y) drawn in grey,
+    legend a list of (colour, text) at the top right."""
+    width, height = size
+    plot_w, plot_h = width - LEFT - RIGHT, height - TOP - BOTTOM
+
+    def x_of(x):
+        return LEFT + x / x_max * plot_w
+
+    def y_of(y):
+        return TOP + (1.0 - y / y_max) * plot_h
+
+    draw = ["-stroke", "#dddddd", "-strokewidth", "1"]
+    labels = []
+    rows = int(round(y_max / y_step))
+    for i in range(rows + 1):
+        value = i * y_max / rows
+        y = round(y_of(value))  # ImageMagick centres pixels on whole numbers: a sharp line
+        draw += ["-draw", "line %d,%.1f %d,%.1f" % (LEFT, y, LEFT + plot_w, y)]
+        labels += ["-annotate", "+%d+%d" % (LEFT - 34, int(y) + 4), y_format % value]
+    x = 0
+    while x <= x_max + x_step / 200.0:
+        column = round(x_of(x))
+        draw += ["-draw", "line %.1f,%d %.1f,%d" % (column, TOP, column, TOP + plot_h)]
+        labels += ["-annotate", "+%d+%d" % (int(x_of(x)) - 10, TOP + plot_h + 16), "%d" % x]
+        x += x_step
+    draw += ["-stroke", "none", "-fill", "#9a9a9a"]
+    for x0, x1, y in bars:
+        draw += ["-draw", "rectangle %.1f,%.1f %.1f,%.1f" % (x_of(x0), y_of(min(y, y_max)), x_of(x1), y_of(0))]
+    draw += ["-stroke", "#333333", "-fill", "none",
+             "-draw", "rectangle %d,%d %d,%d" % (LEFT, TOP, LEFT + plot_w, TOP + plot_h)]
+    for colour, points in lines:
+        polyline = " ".join("%.1f,%.1f" % (x_of(x), y_of(y)) for x, y in points)
+        draw += ["-stroke", colour, "-strokewidth", "2", "-fill", "none", "-draw", "polyline " + polyline]
+        draw += ["-stroke", "none", "-fill", colour]
+        for x, y in points if dots else []:
+            draw += ["-draw", "circle %.1f,%.1f %.1f,%.1f" % (x_of(x), y_of(y), x_of(x) + 2, y_of(y))]
+    for i, (colour, text) in enumerate(legend):
+        labels += ["-fill", colour, "-annotate", "+%d+%d" % (LEFT + plot_w - 110, TOP + 18 + 16 * i), text]
+
+    command = (["convert", "-size", "%dx%d" % (width, height), "xc:white"] + draw +
+               ["-stroke", "none", "-fill", "#333333", "-font", "DejaVu-Sans", "-pointsize", "12"] + labels +
+               ["-fill", "#333333", "-annotate", "+%d+%d" % (LEFT + plot_w // 2 - 60, height - 14), x_label,
+                "-pointsize", "14", "-annotate", "+%d+26" % LEFT, caption,
+                "-depth", "8", "-strip", png])
+    subprocess.run(command, check=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("log")
@@ -47,43 +102,10 @@ def main():
         return 1
     t0 = points[0][0]
     duration = max(points[-1][0] - t0, 1.0)
-    plot_w, plot_h = WIDTH - LEFT - RIGHT, HEIGHT - TOP - BOTTOM
-
-    def x_of(t):
-        return LEFT + (t - t0) / duration * plot_w
-
-    def y_of(level):
-        return TOP + (1.0 - level) * plot_h
-
-    draw = ["-stroke", "#dddddd", "-strokewidth", "1"]
-    labels = []
-    for i in range(11):  # level grid every 0.1
-        y = y_of(i / 10.0)
-        draw += ["-draw", "line %d,%.1f %d,%.1f" % (LEFT, y, LEFT + plot_w, y)]
-        labels += ["-annotate", "+%d+%d" % (LEFT - 34, int(y) + 4), "%.1f" % (i / 10.0)]
-    step = 100 if duration <= 1000 else 500 if duration <= 5000 else 2000
-    t = 0
-    while t <= duration + 0.5:
-        x = x_of(t0 + t)
-        draw += ["-draw", "line %.1f,%d %.1f,%d" % (x, TOP, x, TOP + plot_h)]
-        labels += ["-annotate", "+%d+%d" % (int(x) - 10, TOP + plot_h + 16), "%d" % t]
-        t += step
-    draw += ["-stroke", "#333333", "-fill", "none",
-             "-draw", "rectangle %d,%d %d,%d" % (LEFT, TOP, LEFT + plot_w, TOP + plot_h)]
-    polyline = " ".join("%.1f,%.1f" % (x_of(t), y_of(level)) for t, level in points)
-    draw += ["-stroke", "#1f6fd1", "-strokewidth", "2", "-draw", "polyline " + polyline]
-    draw += ["-stroke", "none", "-fill", "#1f6fd1"]
-    for t, level in points if len(points) <= 120 else []:
-        draw += ["-draw", "circle %.1f,%.1f %.1f,%.1f" % (x_of(t), y_of(level), x_of(t) + 2, y_of(level))]
-
     caption = "%s: %d messages, %.3f to %.3f in %.0f ms" % (args.title, len(points), points[0][1],
                                                            points[-1][1], points[-1][0] - t0)
-    command = (["convert", "-size", "%dx%d" % (WIDTH, HEIGHT), "xc:white"] + draw +
-               ["-stroke", "none", "-fill", "#333333", "-font", "DejaVu-Sans", "-pointsize", "12"] + labels +
-               ["-annotate", "+%d+%d" % (LEFT + plot_w // 2 - 60, HEIGHT - 14), "time since the first message (ms)",
-                "-pointsize", "14", "-annotate", "+%d+26" % LEFT, caption,
-                "-depth", "8", "-strip", args.png])
-    subprocess.run(command, check=True)
+    chart(args.png, caption, "time since the first message (ms)", duration, time_step(duration), 1.0, 0.1,
+          lines=[("#1f6fd1", [(t - t0, level) for t, level in points])], dots=len(points) <= 120)
     print(len(points))
     return 0
 

@@ -187,9 +187,11 @@ def find_skip_reason():
 
 class Session:
     """One Xvfb, one Wine prefix with a persistent wineserver, one console
-    simulator and one probe for the whole run."""
+    simulator and one probe for the whole run. The bench (tools/bench.py)
+    starts one per program it measures: its simulator on another loopback
+    address, and for a native program no Wine and no probe."""
 
-    def __init__(self):
+    def __init__(self, address="127.0.0.1", wine=True):
         self.procs = []
         os.makedirs(Settings.out, exist_ok=True)
         self.tmp = tempfile.mkdtemp(prefix="quorlen-e2e-")
@@ -200,11 +202,14 @@ class Session:
             self.env["WINELOADER"] = "/usr/lib/wine/wine64"
         self.xvfb = None
         self.wineserver = None
+        self.probe = None
         try:
             self.start_display()
-            self.start_wine()
-            self.sim = Simulator(self)
-            self.probe = Probe(self)
+            if wine:
+                self.start_wine()
+            self.sim = Simulator(self, address)
+            if wine:
+                self.probe = Probe(self)
         except BaseException:
             self.close()  # e.g. port 10023 in use: leave no Xvfb or wineserver behind
             raise
@@ -283,18 +288,19 @@ def framed_screenshot(client_png, framed_png, title=TITLE):
 
 
 class Simulator:
-    """The console-sim process on 127.0.0.1:10023, its log and summaries."""
+    """The console-sim process on ADDRESS:10023, its log and summaries."""
 
-    def __init__(self, session):
+    def __init__(self, session, address="127.0.0.1"):
+        self.address = address
         self.log_path = os.path.join(Settings.out, "console-sim.jsonl")
         self.summary_path = os.path.join(Settings.out, "console-sim-fades.jsonl")
         self.stdout_path = os.path.join(Settings.out, "console-sim.out")
         self.out = open(self.stdout_path, "w")
-        self.proc = subprocess.Popen([Settings.sim, "--log", self.log_path, "--summary-json", self.summary_path,
-                                      "--no-bar", "--fade-gap", "200"], stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen([Settings.sim, "--address", address, "--log", self.log_path, "--summary-json",
+                                      self.summary_path, "--no-bar", "--fade-gap", "200"], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         first = self.proc.stdout.readline()
-        if "listening on 127.0.0.1:10023" not in first:
+        if "listening on %s:10023" % address not in first:
             rest = self.proc.stdout.read() if self.proc.wait(timeout=10) is not None else ""
             self.out.close()
             raise RuntimeError("console-sim did not start: " + first + (rest or ""))
@@ -373,7 +379,7 @@ class Simulator:
         sock.bind(("127.0.0.1", 0))
         since = self.mark()
         before = time.monotonic()
-        sock.sendto(b"/e2e/clock\0\0,\0\0\0", ("127.0.0.1", 10023))
+        sock.sendto(b"/e2e/clock\0\0,\0\0\0", (self.address, 10023))
         after = time.monotonic()
         port = sock.getsockname()[1]
         entry = self.wait_for(lambda e: e["dir"] == "in" and e["port"] == port, since, 5, "the clock datagram")
@@ -467,9 +473,13 @@ def tearDownModule():
 # The program under test, as a user starts it.
 
 class App:
-    def __init__(self, config_lines=None, config_bytes=None, extra_files=None, name="run"):
-        self.session = SESSION
-        self.dir = tempfile.mkdtemp(prefix=name + "-", dir=SESSION.tmp)
+    """COMMAND (default: Wine running the program under test) in a directory
+    of its own, in SESSION (default: the suite's)."""
+
+    def __init__(self, config_lines=None, config_bytes=None, extra_files=None, name="run", session=None,
+                 command=None):
+        self.session = session or SESSION
+        self.dir = tempfile.mkdtemp(prefix=name + "-", dir=self.session.tmp)
         if config_bytes is None and config_lines is not None:
             config_bytes = "".join(line + "\n" for line in config_lines).encode()
         if config_bytes is not None:
@@ -486,13 +496,13 @@ class App:
         with open(script, "w") as f:
             f.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n' % self.opened)
         os.chmod(script, 0o755)
-        env = dict(SESSION.env)
+        env = dict(self.session.env)
         env["PATH"] = self.bin + os.pathsep + env.get("PATH", "")
         self.output = open(os.path.join(self.dir, "wine.out"), "w")
-        self.proc = subprocess.Popen(wine_command(Settings.exe), cwd=self.dir, env=env,
+        self.proc = subprocess.Popen(command or wine_command(Settings.exe), cwd=self.dir, env=env,
                                      stdout=self.output, stderr=subprocess.STDOUT)
-        self.probe = SESSION.probe
-        self.sim = SESSION.sim
+        self.probe = self.session.probe
+        self.sim = self.session.sim
 
     def wait_window(self, timeout_ms=30000):
         code, _ = self.probe.run("wait", timeout_ms)
@@ -525,14 +535,14 @@ class App:
 
     def click(self, number, row=None):
         x, y = self.probe.point(number, row)
-        SESSION.xdotool("mousemove", x, y, "click", 1)
+        self.session.xdotool("mousemove", x, y, "click", 1)
 
     def click_arrow(self, up, count=1):
         info = self.info()
         arrows = self.control(SPIN_ARROWS, info)["rect"]
         x = info["origin"]["x"] + arrows["x"] + arrows["w"] // 2
         y = info["origin"]["y"] + arrows["y"] + (arrows["h"] // 4 if up else 3 * arrows["h"] // 4)
-        SESSION.xdotool("mousemove", x, y, "click", "--repeat", count, "--delay", 40, 1)
+        self.session.xdotool("mousemove", x, y, "click", "--repeat", count, "--delay", 40, 1)
 
     def wait_until(self, predicate, timeout=10.0, what="the window to change"):
         deadline = time.monotonic() + timeout
@@ -556,7 +566,7 @@ class App:
         """Up presses in MinimumSpin's text box; the handler shows the value."""
         self.click(MINIMUM_SPIN)
         if percent:
-            SESSION.xdotool("key", "--delay", 15, *(["Up"] * percent))
+            self.session.xdotool("key", "--delay", 15, *(["Up"] * percent))
         self.wait_text(MINIMUM_SPIN, str(percent))
 
     def message(self, timeout_ms=10000):
@@ -586,7 +596,8 @@ class App:
         if self.proc.poll() is None:
             self.proc.kill()  # the Wine process of this program alone
             self.proc.wait()
-            self.probe.run("gone", 10000)
+            if self.probe is not None:
+                self.probe.run("gone", 10000)
         self.output.close()
 
 

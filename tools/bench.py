@@ -1,0 +1,673 @@
+#!/usr/bin/env python3
+"""Quorlen's bench: how evenly a fade is paced, how long a capture takes to
+answer the touch, and what the program costs in CPU, memory, start-up time and
+size. Run it through tools/bench.sh, which installs and sources what it needs.
+
+Each program runs on an Xvfb display of its own against the console simulator
+on another loopback address (127.0.0.3 by default, so the shared port lock on
+127.0.0.1:10023 is never needed), and is driven like a user: a channel, a
+speed and a minimum, then "Get Main Position Until Touch", then the
+simulator's touch. The figures come from the simulator's log (t_us of every
+datagram) and its fade summaries; a figure taken per fade is the median over
+the fades. Targets are shown, never asserted.
+
+    tools/bench.sh [--ref REV] [--native PATH] [--driver probe|coords] [--publish]
+
+--ref REV checks REV out into a temporary git worktree under build/, builds
+its programs there and measures them in the same run, each program of REV
+next to the same program of this tree (which goes first takes turns); the
+table then shows each figure as a ratio to REV. The instruments (simulator and
+probe) are this tree's.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.dont_write_bytecode = True  # no __pycache__ in the tree from the two imports below
+TOOLS = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(TOOLS)
+sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
+
+import fade_plot  # noqa: E402  (beside this file)
+import quorlen_e2e as e2e  # noqa: E402
+
+TICK = os.sysconf("SC_CLK_TCK")
+PERIOD_MS = 10.0
+MINIMUM = 2  # percent; with the touched levels below every fade has 154 to 161 messages
+FADES = [  # option, name, touched level, colour in the level chart
+    (e2e.TOO_SLOW, "Too Slow", 0.10, "#1f6fd1"),
+    (e2e.SLOW, "Slow", 0.25, "#2a9d3a"),
+    (e2e.NORMAL, "Normal", 0.50, "#d1831f"),
+    (e2e.FAST, "Fast", 0.98, "#c2303a"),
+]
+PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
+ROWS = [1, 2, 3, 4, 5, 0]  # channel-list rows taken in turn; all of them show without scrolling
+
+# Client-area rectangles in logical pixels, the same on every platform's
+# window: the end-to-end suite's table, and MinimumSpin's text box.
+LAYOUT = {number: (x, y, w, h) for _, number, _, _, x, y, w, h, _ in e2e.CONTROL_TABLE if number}
+LAYOUT[e2e.MINIMUM_SPIN] = (280, 105, 112, 21)
+
+
+def nearest_rank(values, percent):
+    """The same percentile the simulator prints (tools/console-sim/fade_stats.cpp)."""
+    ordered = sorted(values)
+    rank = max(1, -(-len(ordered) * percent // 100))
+    return ordered[min(int(rank), len(ordered)) - 1]
+
+
+# ---------------------------------------------------------------------------
+# Processes: CPU time, peak memory, and finding them by name.
+
+def stat_fields(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        return f.read().rsplit(")", 1)[1].split()  # field 3 (state) onwards; the name may hold spaces
+
+
+def cpu_seconds(pid):
+    fields = stat_fields(pid)
+    return (int(fields[11]) + int(fields[12])) / TICK  # utime + stime of every thread
+
+
+def peak_rss_kib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+
+
+def processes():
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/comm" % entry) as f:
+                    yield int(entry), f.read().strip()
+            except OSError:
+                pass
+
+
+def find_process(name, root):
+    """The process named NAME (as Wine names a program's process) that is ROOT
+    or started from it: the 32-bit wrapper runs it a few execs and forks down."""
+    for pid, comm in processes():
+        if comm != name[:15]:
+            continue
+        ancestor = pid
+        while ancestor > 1:
+            if ancestor == root:
+                return pid
+            try:
+                ancestor = int(stat_fields(ancestor)[1])
+            except OSError:
+                break
+    return None
+
+
+def find_wineserver(prefix):
+    for pid, comm in processes():
+        if comm.startswith("wineserver"):
+            try:
+                with open("/proc/%d/environ" % pid, "rb") as f:
+                    if ("WINEPREFIX=" + prefix).encode() in f.read().split(b"\0"):
+                        return pid
+            except OSError:
+                pass
+    return None
+
+
+class CpuSampler(threading.Thread):
+    """Reads the CPU time of the watched processes every 50 ms for the whole
+    run, so that any stretch of it can be costed afterwards."""
+
+    def __init__(self, pids):
+        super().__init__(daemon=True)
+        self.pids = pids
+        self.samples = []
+        self.done = threading.Event()
+
+    def sample(self):
+        values = {}
+        for name, pid in self.pids.items():
+            try:
+                values[name] = cpu_seconds(pid)
+            except OSError:  # ended: its last reading stands
+                values[name] = self.samples[-1][1][name] if self.samples else 0.0
+        self.samples.append((time.monotonic(), values))
+
+    def run(self):
+        while not self.done.is_set():
+            self.sample()
+            self.done.wait(0.05)
+
+    def stop(self):
+        self.done.set()
+        self.join()
+
+    def between(self, start, end):
+        """(wall seconds, {name: CPU seconds}) between the first sample at or
+        after START and the last one at or before END."""
+        inside = [s for s in self.samples if start <= s[0] <= end]
+        if len(inside) < 2:
+            return 0.0, {name: 0.0 for name in self.pids}
+        (t0, a), (t1, b) = inside[0], inside[-1]
+        return t1 - t0, {name: b[name] - a[name] for name in self.pids}
+
+
+def cpu_percent(stretches):
+    """% of one core over a list of (wall, {name: CPU}) stretches, per
+    process and in all."""
+    wall = sum(w for w, _ in stretches)
+    names = stretches[0][1].keys() if stretches else []
+    shares = {n: 100.0 * sum(c[n] for _, c in stretches) / wall if wall else None for n in names}
+    shares["total"] = sum(shares.values()) if wall else None
+    return shares
+
+
+# ---------------------------------------------------------------------------
+# Drivers: how the bench works the window.
+
+class ProbeDriver:
+    """A Windows program, driven as the end-to-end suite drives it: points
+    from the window probe, clicks and keys by xdotool, the window's state read
+    back through the probe."""
+
+    def __init__(self, app):
+        self.app = app
+
+    def wait_ready(self, timeout=30.0):
+        """Ready for input once the address field shows the address (the
+        window exists, greyed and blank, before the address file is read)."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            info = self.app.probe.info() or {"controls": []}
+            if any(c["id"] == e2e.IP_FIELD and not c.get("blank", True) for c in info["controls"]):
+                return
+            time.sleep(0.01)
+        raise RuntimeError("the window did not become ready")
+
+    def select(self, row, speed, minimum):
+        app = self.app
+        app.click(e2e.CHANNEL_LIST, row)
+        app.wait_until(lambda i: app.control(e2e.CHANNEL_LIST, i)["selected"] == row, 3, "the channel")
+        app.click(speed)
+        app.wait_until(lambda i: app.control(speed, i)["checked"] == 1, 3, "the speed")
+        app.set_minimum(minimum)  # Up presses from 0, where every cycle's reset leaves it
+
+    def capture(self):
+        self.app.click(e2e.CAPTURE)
+        self.app.wait_text(e2e.CAPTURE, e2e.CAPTURE_BUSY)
+
+    def wait_idle(self, summary):
+        self.app.wait_idle()
+
+    def close(self):
+        self.app.close()
+
+
+class CoordinateDriver:
+    """Any program with this window, Windows or native: clicks and keys at
+    client-area coordinates of the window found by its title. It can't read
+    the window, so the simulator's log says when a cycle started and ended,
+    and each fade's messages show whether the choices took."""
+
+    def __init__(self, app):
+        self.app = app
+        self.session = app.session
+        self.origin = None
+
+    def xdotool_output(self, *args):
+        return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.session.env, capture_output=True,
+                              text=True, timeout=30).stdout
+
+    def wait_ready(self, timeout=30.0):
+        """Ready once the window is mapped (X draws no frame here, so the X
+        window is the client area)."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.xdotool_output("search", "--onlyvisible", "--name", "^%s$" % e2e.TITLE).split()
+            if found:
+                geometry = dict(line.split("=") for line in
+                                self.xdotool_output("getwindowgeometry", "--shell", found[0]).split())
+                self.origin = int(geometry["X"]), int(geometry["Y"])
+                return
+            time.sleep(0.01)
+        raise RuntimeError("no window titled %r" % e2e.TITLE)
+
+    def click(self, number, dy=None):
+        x, y, w, h = LAYOUT[number]
+        self.session.xdotool("mousemove", self.origin[0] + x + w // 2,
+                             self.origin[1] + y + (h // 2 if dy is None else dy), "click", 1)
+
+    def select(self, row, speed, minimum):
+        self.click(e2e.CHANNEL_LIST, dy=8)  # the top row; the keys then take any row
+        self.session.xdotool("key", "--delay", 15, "Home", *(["Down"] * row))
+        self.click(speed)
+        self.click(e2e.MINIMUM_SPIN)  # every cycle's reset leaves it at 0
+        self.session.xdotool("key", "--delay", 15, *(["Up"] * minimum))
+        time.sleep(0.2)  # no way to read the window back: give it time to take the keys
+
+    def capture(self):
+        since = self.app.sim.mark()
+        self.click(e2e.CAPTURE)
+        self.app.sim.wait_subscription(since)
+
+    def wait_idle(self, summary):
+        """The reset renews the subscription; a moment later the main loop
+        takes clicks again."""
+        self.app.sim.wait_for(lambda e: e["dir"] == "in" and e.get("address") == "/xremote"
+                              and e["t_us"] >= summary["end_us"], 0, 10, "the reset's /xremote")
+        time.sleep(0.3)
+
+    def close(self):
+        self.app.kill()
+
+
+DRIVERS = {"probe": ProbeDriver, "coords": CoordinateDriver}
+
+
+# ---------------------------------------------------------------------------
+# One program, measured.
+
+class Program:
+    def __init__(self, label, path, wine, driver):
+        self.label, self.path, self.wine, self.driver = label, path, wine, driver
+
+
+def fade_figures(sim, since, summary, speed_name, row, touch, step):
+    messages = [e for e in sim.read()[since:] if e["dir"] == "in" and e.get("action") == "fader"
+                and summary["start_us"] <= e["t_us"] <= summary["end_us"]]
+    times = [e["t_us"] / 1000.0 for e in messages]
+    intervals = [b - a for a, b in zip(times, times[1:])]
+    expected = e2e.expected_fade(touch, step, MINIMUM)
+    nominal = (len(times) - 1) * PERIOD_MS
+    return {
+        "speed": speed_name, "row": row, "touch": touch, "count": len(times), "expected_count": len(expected),
+        "as_chosen": summary["fader"] == row and [e2e.level_of(m) for m in messages] == expected,
+        "mean_interval_ms": statistics.fmean(intervals), "p50_interval_ms": nearest_rank(intervals, 50),
+        "p99_interval_ms": nearest_rank(intervals, 99), "max_interval_ms": max(intervals),
+        "duration_ms": times[-1] - times[0], "nominal_ms": nominal, "duration_ratio": (times[-1] - times[0]) / nominal,
+        "capture_latency_ms": summary["capture_latency_ms"],
+        "intervals_ms": intervals, "levels": [(t - times[0], e2e.level_of(m)) for t, m in zip(times, messages)],
+    }
+
+
+def measure(program, options, out_dir):
+    e2e.Settings.exe, e2e.Settings.out = program.path, out_dir
+    reason = e2e.find_skip_reason() if program.wine else None
+    if reason:
+        print("bench: %s skipped: %s" % (program.label, reason), file=sys.stderr)
+        return None
+    os.makedirs(out_dir, exist_ok=True)
+    session = e2e.Session(address=options.address, wine=program.wine)
+    sampler = None
+    config = options.address.split(".")
+    command = None if program.wine else [program.path]
+    try:
+        starts = []
+        for i in range(options.starts):
+            begun = time.monotonic()
+            app = e2e.App(config, name="start%d" % i, session=session, command=command)
+            driver = DRIVERS[program.driver](app)
+            driver.wait_ready()
+            starts.append((time.monotonic() - begun) * 1000.0)
+            if i < options.starts - 1:
+                driver.close()
+        pid = find_process(os.path.basename(program.path), app.proc.pid) or app.proc.pid
+        watched = {"program": pid}
+        if program.wine:
+            watched["wineserver"] = find_wineserver(session.env["WINEPREFIX"])
+            if watched["wineserver"] is None:
+                raise RuntimeError("no wineserver runs for %s" % session.env["WINEPREFIX"])
+        sampler = CpuSampler(watched)
+        sampler.start()
+        time.sleep(1.0)  # the start's last probe queries and paints settle
+        begun = time.monotonic()
+        time.sleep(options.idle_seconds)
+        idle = sampler.between(begun, time.monotonic())
+
+        sim = session.sim
+        fades = []
+        waiting = None
+        for i in range(options.rounds * len(FADES)):
+            row = ROWS[i % len(ROWS)]
+            speed, speed_name, touch, _ = FADES[i % len(FADES)]
+            try:
+                driver.select(row, speed, MINIMUM)
+                since, summaries = sim.mark(), len(sim.summaries())
+                driver.capture()
+                if waiting is None:  # the first capture also waits for a while with no touch
+                    begun = time.monotonic()
+                    time.sleep(options.wait_seconds)
+                    waiting = sampler.between(begun, time.monotonic())
+                time.sleep(0.3)
+                sim.command("touch %s %r" % (row or "main", touch))
+                summary = sim.wait_summary(summaries + 1, timeout=60)
+                driver.wait_idle(summary)
+            except AssertionError as error:
+                raise RuntimeError("%s, fade %d (row %d, %s): %s" % (program.label, i + 1, row, speed_name, error))
+            fade = fade_figures(sim, since, summary, speed_name, row, touch, e2e.SPEEDS[speed])
+            fade["cpu"] = sampler.between(summary["start_us"] / 1e6 + sim.clock_offset,
+                                          summary["end_us"] / 1e6 + sim.clock_offset)
+            fades.append(fade)
+        rss = peak_rss_kib(pid)
+        sampler.stop()
+        driver.close()
+    finally:
+        if sampler is not None and sampler.is_alive():
+            sampler.stop()
+        session.close()
+    return summarise(program, starts, idle, waiting, fades, rss)
+
+
+def summarise(program, starts, idle, waiting, fades, rss):
+    latencies = [f["capture_latency_ms"] for f in fades if f["capture_latency_ms"] is not None]
+    figures = {
+        "mean_interval_ratio": statistics.median(f["mean_interval_ms"] for f in fades) / PERIOD_MS,
+        "p50_interval_ms": statistics.median(f["p50_interval_ms"] for f in fades),
+        "p99_interval_ms": statistics.median(f["p99_interval_ms"] for f in fades),
+        "max_interval_ms": statistics.median(f["max_interval_ms"] for f in fades),
+        "worst_interval_ms": max(f["max_interval_ms"] for f in fades),
+        "duration_ratio": statistics.median(f["duration_ratio"] for f in fades),
+        "capture_latency_p50_ms": nearest_rank(latencies, 50) if latencies else None,
+        "capture_latency_p95_ms": nearest_rank(latencies, 95) if latencies else None,
+        "cpu_idle_percent": cpu_percent([idle])["total"],
+        "cpu_waiting_percent": cpu_percent([waiting])["total"],
+        "cpu_fading_percent": cpu_percent([f["cpu"] for f in fades])["total"],
+        "peak_rss_mib": rss / 1024.0,
+        "start_ms": statistics.median(starts),
+        "exe_kib": os.path.getsize(program.path) / 1024.0,
+    }
+    return {
+        "label": program.label, "path": program.path, "driver": program.driver, "figures": figures,
+        "cpu_split_percent": {"idle": cpu_percent([idle]), "waiting": cpu_percent([waiting]),
+                              "fading": cpu_percent([f["cpu"] for f in fades])},
+        "starts_ms": starts, "fades_not_as_chosen": sum(not f["as_chosen"] for f in fades),
+        "fades": [{k: v for k, v in f.items() if k not in ("intervals_ms", "levels", "cpu")} for f in fades],
+        "plot": {"intervals_ms": [x for f in fades for x in f["intervals_ms"]],
+                 "levels": [(f["speed"], f["levels"]) for f in fades]},
+    }
+
+
+# ---------------------------------------------------------------------------
+# The table, the chart and the files.
+
+# key, what, format, target (text), target met
+TABLE = [
+    ("mean_interval_ratio", "mean interval / 10 ms", "%.4f", "<= 1.005", lambda v: v <= 1.005),
+    ("p50_interval_ms", "p50 interval (ms)", "%.3f", "", None),
+    ("p99_interval_ms", "p99 interval (ms)", "%.3f", "<= 11.5", lambda v: v <= 11.5),
+    ("max_interval_ms", "max interval (ms)", "%.3f", "", None),
+    ("worst_interval_ms", "max interval, worst fade (ms)", "%.3f", "", None),
+    ("duration_ratio", "fade duration / nominal", "%.4f", "<= 1.01", lambda v: v <= 1.01),
+    ("capture_latency_p50_ms", "capture latency p50 (ms)", "%.3f", "", None),
+    ("capture_latency_p95_ms", "capture latency p95 (ms)", "%.3f", "<= 1", lambda v: v <= 1.0),
+    ("cpu_idle_percent", "CPU idle (% of a core)", "%.2f", "~ 0", lambda v: v <= 0.15),  # a tick in 10 s at most
+    ("cpu_waiting_percent", "CPU waiting for the touch (%)", "%.2f", "<= 0.5", lambda v: v <= 0.5),
+    ("cpu_fading_percent", "CPU fading (%)", "%.2f", "", None),
+    ("peak_rss_mib", "peak RSS (MiB)", "%.1f", "", None),
+    ("start_ms", "start to ready (ms)", "%.0f", "", None),
+    ("exe_kib", "exe size (KiB)", "%.0f", "", None),
+]
+
+
+def table_rows(result, ref):
+    """[heading, rows]: one row per figure, with REF's value and the ratio
+    when there is one."""
+    heading = ["figure", "value", "target", "met"] + (["ref", "ratio"] if ref else [])
+    rows = []
+    for key, what, fmt, target, met in TABLE:
+        value = result["figures"][key]
+        row = [what, "-" if value is None else fmt % value, target,
+               "" if met is None or value is None else ("yes" if met(value) else "no")]
+        if ref:
+            old = ref["figures"][key]
+            row += ["-" if old is None else fmt % old, "%.3f" % (value / old) if value is not None and old else "-"]
+        rows.append(row)
+    return heading, rows
+
+
+def title(result, revision):
+    fades = len(result["fades"])
+    text = "%s at %s: %d fades, %s driver" % (result["label"], revision, fades, result["driver"])
+    if result["fades_not_as_chosen"]:
+        text += " (%d fades not as chosen: the driver's clicks missed)" % result["fades_not_as_chosen"]
+    return text
+
+
+def text_table(heading, rows):
+    widths = [max(len(r[i]) for r in [heading] + rows) for i in range(len(heading))]
+    lines = []
+    for r in [heading] + rows:
+        lines.append("  " + "  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in
+                                      enumerate(zip(r, widths))).rstrip())
+    return "\n".join(lines)
+
+
+def markdown_table(heading, rows):
+    return "\n".join("| " + " | ".join(r) + " |" for r in [heading, ["---"] * len(heading)] + rows)
+
+
+def nice_step(top, lines=6):
+    step, factors = 1, (2, 2.5, 2)  # 1, 2, 5, 10, 20, 50...
+    while top / step > lines:
+        step *= factors[0]
+        factors = factors[1:] + factors[:1]
+    return int(step)
+
+
+def draw(results, png, work):
+    """One row per program: its interval histogram and every fade's level
+    against time."""
+    rows = []
+    size = (640, 320)
+    for i, (revision, result) in enumerate(results):
+        intervals = result["plot"]["intervals_ms"]
+        bins = [0] * 80  # 0.25 ms each up to 20 ms; longer ones count in the last
+        for x in intervals:
+            bins[min(int(x * 4), len(bins) - 1)] += 1
+        step = nice_step(max(bins))
+        hist = os.path.join(work, "hist-%d.png" % i)
+        fade_plot.chart(hist, "%s at %s: %d intervals" % (result["label"], revision, len(intervals)),
+                        "interval between messages (ms; 0.25 ms bins)", 20, 1, -(-max(bins) // step) * step, step,
+                        "%d", bars=[(b / 4, (b + 1) / 4, n) for b, n in enumerate(bins) if n], size=size)
+        colours = {name: colour for _, name, _, colour in FADES}
+        longest = max(points[-1][0] for _, points in result["plot"]["levels"])
+        level = os.path.join(work, "level-%d.png" % i)
+        fade_plot.chart(level, "%s at %s: level of every fade" % (result["label"], revision),
+                        "time since the fade's first message (ms)", longest, fade_plot.time_step(longest), 1.0, 0.1,
+                        lines=[(colours[name], points) for name, points in result["plot"]["levels"]],
+                        legend=[(colour, name) for _, name, _, colour in FADES], size=size)
+        row = os.path.join(work, "row-%d.png" % i)
+        subprocess.run(["convert", hist, level, "+append", row], check=True)
+        rows.append(row)
+    subprocess.run(["convert"] + rows + ["-append", "-colors", "64", "-strip", "PNG8:" + png], check=True)
+
+
+# ---------------------------------------------------------------------------
+# Building this tree and the reference.
+
+def git(*args, cwd=REPO):
+    return subprocess.run(["git"] + list(args), cwd=cwd, check=True, capture_output=True, text=True).stdout.strip()
+
+
+def build(tree, targets, log):
+    """Configures and builds TARGETS ({preset: [target, ...]}) in TREE;
+    returns False when the build failed (its output is in LOG)."""
+    with open(log, "a") as out:
+        for preset, names in targets.items():
+            for step in (["cmake", "--preset", preset],
+                         ["cmake", "--build", "build/" + preset, "-j2", "--target"] + names):
+                if subprocess.run(step, cwd=tree, stdout=out, stderr=subprocess.STDOUT).returncode != 0:
+                    return False
+    return True
+
+
+def has_preset(tree, preset):
+    try:
+        with open(os.path.join(tree, "CMakePresets.json")) as f:
+            return any(p["name"] == preset for p in json.load(f).get("configurePresets", []))
+    except (OSError, ValueError):
+        return False
+
+
+def programs_of(tree, options, log, instruments):
+    """Builds TREE's programs (and, for this tree, the simulator and the
+    probe); returns the ones there are."""
+    targets = {"win64-release": ["quorlen"], "win32-release": ["quorlen"]}
+    if instruments:
+        targets = {"linux-debug": ["console-sim"], "win64-release": ["quorlen", "quorlen-probe"],
+                   "win32-release": ["quorlen"]}
+    native = os.path.join(tree, "build", options.native_preset, "quorlen")
+    if instruments and options.native:
+        native = os.path.abspath(options.native)
+    elif has_preset(tree, options.native_preset):
+        targets[options.native_preset] = ["quorlen"]
+    if not options.no_build and not build(tree, targets, log):
+        raise SystemExit("bench: the build of %s failed; see %s" % (tree, log))
+    found = [Program("quorlen.exe", os.path.join(tree, "build", "win64-release", "quorlen.exe"), True, options.driver),
+             Program("quorlen32.exe", os.path.join(tree, "build", "win32-release", "quorlen32.exe"), True,
+                     options.driver),
+             Program("native", native, False, "coords")]
+    return [p for p in found if p.label in options.programs and os.path.exists(p.path)]
+
+
+def describe(tree):
+    commit = git("rev-parse", "--short", "HEAD", cwd=tree)
+    dirty = bool(git("status", "--porcelain", "--untracked-files=no", cwd=tree))
+    return commit + ("+changes" if dirty else "")
+
+
+def load_average():
+    """The machine's load over the last 1, 5 and 15 minutes: how busy the
+    other sessions kept it."""
+    with open("/proc/loadavg") as f:
+        return [float(x) for x in f.read().split()[:3]]
+
+
+def noise_note(report):
+    if report["ref"]["same_product"]:
+        return "; both build the programs from the same code, so the ratios show only the run's noise"
+    return ""
+
+
+def publish(report, texts, png):
+    docs = os.path.join(REPO, "docs")
+    shutil.copyfile(png, os.path.join(docs, "bench.png"))
+    against = ""
+    if report["ref"]:
+        against = (" against %s (ratio: this revision's figure over that one's, so below 1 is less%s)"
+                   % (report["ref"]["revision"], noise_note(report)))
+    lines = ["# Bench", "",
+             "The latest run of `tools/bench.sh %s`: %s, revision %s%s. It took %.0f s on a shared 2-core machine "
+             "whose load average was %.1f before and %.1f after, so only figures of one run compare. Each fade has "
+             "154 to 161 messages, and a figure taken per fade is the median over the fades. CPU counts the "
+             "program's process and, under Wine, the wineserver, in the kernel's 10 ms ticks."
+             % (" ".join(report["arguments"]), report["date"], report["revision"], against, report["run_seconds"],
+                report["load_before"][0], report["load_after"][0]),
+             ""]
+    for heading, table in texts:
+        lines += ["## " + heading, "", table, ""]
+    lines += ["![Interval histograms and the level of every fade](bench.png)", ""]
+    with open(os.path.join(docs, "bench.md"), "w") as f:
+        f.write("\n".join(lines))
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Quorlen's bench (run it through tools/bench.sh)")
+    parser.add_argument("--ref", help="also measure this revision and show ratios to it")
+    parser.add_argument("--native", help="the native program (default: build/NATIVE_PRESET/quorlen when it exists)")
+    parser.add_argument("--native-preset", default="linux-qt")
+    parser.add_argument("--driver", choices=sorted(DRIVERS), default="probe", help="how Windows programs are driven")
+    parser.add_argument("--programs", default="quorlen.exe,quorlen32.exe,native")
+    parser.add_argument("--rounds", type=int, default=3, help="fades at each of the four speeds")
+    parser.add_argument("--starts", type=int, default=3, help="starts timed per program")
+    parser.add_argument("--idle-seconds", type=float, default=10.0)
+    parser.add_argument("--wait-seconds", type=float, default=10.0)
+    parser.add_argument("--address", default="127.0.0.3", help="the simulator's loopback address")
+    parser.add_argument("--out", default=os.path.join(REPO, "build", "bench"))
+    parser.add_argument("--no-build", action="store_true")
+    parser.add_argument("--publish", action="store_true", help="write docs/bench.md and docs/bench.png")
+    options = parser.parse_args()
+    options.programs = options.programs.split(",")
+    if not options.address.startswith("127."):
+        parser.error("the simulator listens on loopback only")
+    begun = time.monotonic()
+    os.makedirs(options.out, exist_ok=True)
+    log = os.path.join(options.out, "build.log")
+    open(log, "w").close()
+
+    e2e.Settings.sim = os.path.join(REPO, "build", "linux-debug", "tools", "console-sim", "console-sim")
+    e2e.Settings.probe = os.path.join(REPO, "build", "win64-release", "tools", "quorlen-probe", "quorlen-probe.exe")
+    report = {"revision": describe(REPO), "date": datetime.datetime.now().isoformat(timespec="seconds"),
+              "arguments": sys.argv[1:], "load_before": load_average(), "programs": {}, "ref": None,
+              "settings": {k: getattr(options, k) for k in ("rounds", "starts", "idle_seconds", "wait_seconds",
+                                                            "address", "driver")}}
+    ref_tree = None
+    try:
+        print("bench: building (log in %s)..." % log, file=sys.stderr)
+        current = programs_of(REPO, options, log, instruments=True)
+        ref = []
+        if options.ref:
+            commit = git("rev-parse", "--verify", options.ref + "^{commit}")
+            ref_tree = tempfile.mkdtemp(prefix="bench-ref-", dir=os.path.join(REPO, "build"))
+            git("worktree", "add", "--detach", ref_tree, commit)
+            report["ref"] = {"revision": describe(ref_tree), "programs": {},
+                             "same_product": subprocess.run(["git", "diff", "--quiet", commit, "--"] + PRODUCT,
+                                                            cwd=REPO).returncode == 0}
+            ref = programs_of(ref_tree, options, log, instruments=False)
+        results = []  # (revision, result) in the order measured
+        texts = []
+        for i, program in enumerate(current):
+            runs = [(program, report["revision"], program.label)]
+            old = next((p for p in ref if p.label == program.label), None)
+            if old:  # one before the other, in turns, so that a load that drifts favours neither
+                runs.insert(i % 2, (old, report["ref"]["revision"], "ref-" + old.label))
+            measured = {}
+            for run, revision, name in runs:
+                print("bench: %s at %s..." % (run.label, revision), file=sys.stderr)
+                measured[run] = measure(run, options, os.path.join(options.out, name))
+                if measured[run]:
+                    results.append((revision, measured[run]))
+            if old and measured[old]:
+                report["ref"]["programs"][old.label] = measured[old]
+            if measured[program]:
+                report["programs"][program.label] = measured[program]
+                heading, rows = table_rows(measured[program], measured.get(old))
+                texts.append((title(measured[program], report["revision"]), heading, rows))
+    finally:
+        if ref_tree:
+            subprocess.run(["git", "worktree", "remove", "--force", ref_tree], cwd=REPO)
+    if not results:
+        raise SystemExit("bench: no program could be measured")
+
+    png = os.path.join(options.out, "bench.png")
+    draw(results, png, options.out)
+    report["run_seconds"] = time.monotonic() - begun
+    report["load_after"] = load_average()
+    for _, result in results:
+        result.pop("plot")  # drawn; the figures stay
+    with open(os.path.join(options.out, "bench.json"), "w") as f:
+        json.dump(report, f, indent=1)
+    if report["ref"]:
+        print("\nratio: the figure at %s over the one at %s%s" % (report["revision"], report["ref"]["revision"],
+                                                                  noise_note(report)))
+    for heading, columns, rows in texts:
+        print("\n" + heading)
+        print(text_table(columns, rows))
+    print("\nbench: %.0f s in all, load average %.1f before and %.1f after; figures in %s, charts in %s"
+          % (report["run_seconds"], report["load_before"][0], report["load_after"][0],
+             os.path.join(options.out, "bench.json"), png))
+    if options.publish:
+        publish(report, [(h, markdown_table(c, r)) for h, c, r in texts], png)
+        print("bench: wrote docs/bench.md and docs/bench.png")
+
+
+if __name__ == "__main__":
+    main()
