@@ -18,7 +18,10 @@ namespace {
 
 constexpr std::intptr_t kKeepAliveKey = 0;
 constexpr std::intptr_t kKeepAliveInterval = 10000;  // ms between /xremote renewals
-constexpr int kFadeSleep = 10;                       // ms after each fader-level message
+constexpr std::int64_t kFadePeriod = 10000;          // us from one fader-level message to the next
+// Without an event to wait on, the waiting cycle looks at the link this often
+// (ms), as it did before it could block on the socket.
+constexpr int kPollingWait = 2;
 
 constexpr const char* kCaptureIdleText = "Get Main Position Until Touch";
 constexpr const char* kCaptureBusyText = "Touch Selected Downwards";
@@ -34,19 +37,37 @@ void ZeroMinimumSpin() {
   SetControlText(MinimumSpin, "0");
 }
 
-// One message, the sleep, one step down, then two drains with the stop test
-// between them. The drains are where Reset Off's callback runs, so a click
-// stops the fade after at most the message already sent; the second drain
-// takes what arrived while the stop test ran. They are part of the period:
-// each message is 10 ms of sleep plus the two drains after the one before.
-// The first message carries the captured level unchanged, and the level that
+// The fade's pace: message k is due at t0 + k x 10 ms, t0 being the first
+// send, so the drains and the timer's overshoot don't add up over a fade.
+// `due` is when the message just sent was due.
+struct FadeGrid {
+  std::int64_t due = -1;
+};
+
+// Sleeps until the next message is due. A message that went out more than a
+// period late (the program was stalled) starts the grid anew from itself:
+// the missed messages are not sent in a burst to catch up, which would jerk
+// the fader.
+void SleepUntilNextMessage(FadeGrid* grid) {
+  const std::int64_t now = ClockMicroseconds();
+  if (grid->due < 0 || now - grid->due > kFadePeriod) grid->due = now;
+  grid->due += kFadePeriod;
+  SleepUntilMicroseconds(grid->due);
+}
+
+// One message, the sleep until the next one is due, one step down, then two
+// drains with the stop test between them. The drains are where Reset Off's
+// callback runs, so a click stops the fade after at most the message already
+// sent; the second drain takes what arrived while the stop test ran. The
+// first message carries the captured level unchanged, and the level that
 // reaches the minimum is never sent: the test follows the step.
 void RunFadeLoop() {
+  FadeGrid grid;
   for (;;) {
     const int length = BuildOscMessage(g_fade.sendBuffer, kMessageBlockSize, g_fade.fadeAddress, ",f", g_fade.position);
     if (g_fade.sendBuffer != nullptr) {
       SendToMixer(g_mixerConnection, g_fade.sendBuffer, length);
-      SleepMilliseconds(kFadeSleep);
+      SleepUntilNextMessage(&grid);
     }
     g_fade.position = g_fade.position - g_fade.step;
     Drain();
@@ -101,6 +122,19 @@ void CaptureAndFade() {
   g_fade.resetRequest = kResetRequested;
   g_fade.stopRequested = 1;
   FlushEvents();
+}
+
+// Blocks until a datagram waits on the link, the user acts, or the keep-alive
+// falls due. A link without an event to wait on (Windows couldn't make one)
+// is looked at every couple of milliseconds instead; an empty link never
+// brings anything, so only the user and the keep-alive end that wait.
+void WaitForDatagramInputOrKeepAlive() {
+  const std::intptr_t waitable = WaitableOfMixerLink(g_mixerConnection);
+  int timeout = static_cast<int>(MillisecondsUntilDue(kKeepAliveKey));
+  if (waitable == kNoWaitable && g_mixerConnection != nullptr && (timeout < 0 || timeout > kPollingWait)) {
+    timeout = kPollingWait;
+  }
+  WaitForInputOrReadable(waitable, timeout);
 }
 
 void RenewKeepAlive() {
@@ -192,21 +226,20 @@ void RunFadeCycle() {
   AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
   SendRemoteSubscription(g_mixerConnection);
 
-  // While armed, every pass polls the link once, then flushes twice: drain,
-  // 1 ms, drain, twice over. The two 1 ms sleeps pace the wait (the link is
-  // polled about every 2 ms), and the drains keep the window answering and
-  // let Reset Off's callback run; its reset then follows in the same pass.
+  // While armed, every pass renews the keep-alive when it is due, takes one
+  // datagram from the link if one waits, and drains the window's events,
+  // where Reset Off's callback runs; its reset follows in the same pass. Then
+  // the pass blocks until a datagram arrives, the user acts, or the keep-alive
+  // falls due - rather than sleeping a millisecond twice and polling again.
   for (;;) {
     RenewKeepAlive();
     const int wasArmed = g_fade.armed;
     if (g_fade.armed == 1 && PollMixerLink(g_mixerConnection) != 0) CaptureAndFade();
-    if (wasArmed == 1) {
-      FlushEvents();
-      FlushEvents();
-    }
+    if (wasArmed == 1) Drain();
     if (g_fade.resetRequest == kResetRequested) {
       FinishCycle();
       return;
     }
+    WaitForDatagramInputOrKeepAlive();
   }
 }

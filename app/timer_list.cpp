@@ -40,6 +40,18 @@ int CheckTimerAt(std::intptr_t key, std::intptr_t now) {
   return 0;
 }
 
+std::intptr_t MillisecondsUntilDue(std::intptr_t key) {
+  const auto now = static_cast<std::uintptr_t>(ClockMilliseconds());
+  for (const TimerRecord& record : g_timerList) {
+    if (record.key != key) {
+      continue;
+    }
+    const auto elapsed = static_cast<std::intptr_t>(now - static_cast<std::uintptr_t>(record.start));
+    return elapsed >= record.interval ? 0 : record.interval - elapsed;
+  }
+  return -1;
+}
+
 int CheckTimer(std::intptr_t key) {
   // A 64-bit reading narrows modulo 2^32 in the 32-bit build, like the
   // machine-word start it is compared with.

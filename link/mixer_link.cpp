@@ -20,7 +20,8 @@ struct MixerLink {
   int hasSender;
   std::uint32_t senderAddress;  // network byte order
   int senderPort;
-  MixerLink* nextOpen;  // every open link, so stopping networking releases them
+  std::intptr_t readable;  // what a wait blocks on until a datagram waits
+  MixerLink* nextOpen;     // every open link, so stopping networking releases them
 };
 
 static int g_networkingStarted = 0;
@@ -52,6 +53,7 @@ static int UnlinkOpen(MixerLink* link) {
 
 static void ReleaseLink(MixerLink* link) {
   RawCloseSocket(link->socket);
+  RawUnwatchReadable(link->readable);
   DropPending(link);
   std::free(link);
 }
@@ -83,6 +85,7 @@ MixerConnection OpenMixerLink(const char* addressText, int port) {
   }
 
   link->socket = socket;
+  link->readable = RawWatchReadable(socket);
   link->consoleAddress = address;
   link->consolePort = port;
   link->nextOpen = g_openLinks;
@@ -102,6 +105,7 @@ int PollMixerLink(MixerConnection link) {
   unsigned char staging[kMaxDatagram + 1];
   std::uint32_t from = 0;
   int fromPort = 0;
+  RawRearmReadable(link->readable);
   int received = RawReceiveFrom(link->socket, staging, static_cast<int>(sizeof staging), &from, &fromPort);
   if (received <= 0 || received > kMaxDatagram) return 0;
 
@@ -162,6 +166,10 @@ void SendRemoteSubscription(MixerConnection link) {
   }
   SleepMilliseconds(20);
   std::free(buffer);
+}
+
+std::intptr_t WaitableOfMixerLink(MixerConnection link) {
+  return link ? link->readable : kNoWaitable;
 }
 
 RawSocket SocketOfMixerLink(MixerConnection link) {

@@ -1,4 +1,5 @@
-// The millisecond clock and sleep on POSIX: CLOCK_MONOTONIC and nanosleep.
+// The clocks and sleeps on POSIX: CLOCK_MONOTONIC, nanosleep and, to the
+// microsecond, clock_nanosleep with an absolute deadline.
 #include <cerrno>
 #include <ctime>
 
@@ -20,6 +21,26 @@ std::int64_t SystemClockMilliseconds() {
     g_clockStarted = 1;
   }
   return (now - g_clockBase) / 1000000;
+}
+
+static int g_microClockStarted = 0;
+static std::int64_t g_microClockBase = 0;  // nanoseconds at the first reading
+
+std::int64_t ClockMicroseconds() {
+  const std::int64_t now = MonotonicNanoseconds();
+  if (!g_microClockStarted) {
+    g_microClockBase = now;
+    g_microClockStarted = 1;
+  }
+  return (now - g_microClockBase) / 1000;
+}
+
+void SleepUntilMicroseconds(std::int64_t deadline) {
+  if (!g_microClockStarted) ClockMicroseconds();
+  const std::int64_t at = g_microClockBase + deadline * 1000;
+  const timespec until{static_cast<time_t>(at / 1000000000), static_cast<long>(at % 1000000000)};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
 }
 
 // The timer resolution needs no setting here: nanosleep is already fine-grained.

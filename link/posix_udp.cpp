@@ -85,6 +85,15 @@ int RawReceiveFrom(RawSocket socket, unsigned char* buffer, int capacity, std::u
   return static_cast<int>(received);
 }
 
+// poll() waits on the descriptor itself, and it stays ready while anything waits.
+std::intptr_t RawWatchReadable(RawSocket socket) {
+  return static_cast<std::intptr_t>(Descriptor(socket));
+}
+
+void RawRearmReadable(std::intptr_t) {}
+
+void RawUnwatchReadable(std::intptr_t) {}
+
 int RawLocalPort(RawSocket socket) {
   sockaddr_in local{};
   socklen_t localLength = sizeof local;

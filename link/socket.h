@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "link/udp.h"
+
 // A socket handle wide enough for a Winsock SOCKET and a POSIX descriptor.
 using RawSocket = std::uintptr_t;
 inline constexpr RawSocket kNoSocket = ~RawSocket{0};
@@ -37,6 +39,13 @@ int RawSendTo(RawSocket socket, std::uint32_t address, int port, const unsigned 
 // (ICMP port unreachable for an earlier send, over-long datagram). The error is
 // consumed; the socket goes on working. from / fromPort may be null.
 int RawReceiveFrom(RawSocket socket, unsigned char* buffer, int capacity, std::uint32_t* from, int* fromPort);
+
+// What a wait can block on until a datagram waits on the socket (see
+// WaitableOfMixerLink), or kNoWaitable when none can be made. Before each
+// receive RawRearmReadable; when the socket closes RawUnwatchReadable.
+std::intptr_t RawWatchReadable(RawSocket socket);
+void RawRearmReadable(std::intptr_t waitable);
+void RawUnwatchReadable(std::intptr_t waitable);
 
 // The local port the socket is bound to, 0 when it is not bound yet.
 int RawLocalPort(RawSocket socket);

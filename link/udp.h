@@ -11,7 +11,7 @@ inline constexpr int kMaxDatagram = 2048;
 struct MixerLink;                    // owns its socket and its pending datagram
 using MixerConnection = MixerLink*;  // null: the last opening failed
 
-// 1 once the socket layer is ready (Winsock 1.1 on Windows), 0 if it could not
+// 1 once the socket layer is ready (Winsock 2.2 on Windows), 0 if it could not
 // be started; a later call tries again. Idempotent after a success.
 int StartNetworking();
 // Shuts the socket layer down, releasing every link still open: their
@@ -44,6 +44,12 @@ std::uint32_t ConsoleAddressOfMixerLink(MixerConnection link);
 int ConsolePortOfMixerLink(MixerConnection link);
 // The local UDP port the link sends from, 0 before its first send or for null.
 int LocalPortOfMixerLink(MixerConnection link);
+
+// What a wait blocks on until a datagram waits on the link: the socket's
+// descriptor on POSIX, an event handle on Windows. kNoWaitable for null, or
+// where none could be made.
+inline constexpr std::intptr_t kNoWaitable = -1;
+std::intptr_t WaitableOfMixerLink(MixerConnection link);
 
 // Sends "/xremote" ,f 0.0 (20 bytes) over the link, then sleeps 20 ms.
 void SendRemoteSubscription(MixerConnection link);

@@ -1,4 +1,6 @@
-// Windows Sockets (version 1.1 requested) under the mixer link.
+// Windows Sockets under the mixer link. Version 2.2 is asked for: waiting
+// for a datagram together with the window's input needs WSAEventSelect, which
+// Winsock 1.1 doesn't have.
 #include <winsock2.h>
 
 #include <cstring>
@@ -15,7 +17,7 @@ static SOCKET Handle(RawSocket socket) {
 int RawStartNetworking() {
   if (g_winsockStarted) return 1;
   WSADATA data;
-  if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return 0;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;
   g_winsockStarted = 1;
   return 1;
 }
@@ -74,6 +76,27 @@ int RawReceiveFrom(RawSocket socket, unsigned char* buffer, int capacity, std::u
   if (from) *from = sender.sin_addr.s_addr;
   if (fromPort) *fromPort = ntohs(sender.sin_port);
   return received;
+}
+
+// An event set while a datagram waits (FD_READ). Winsock records FD_READ again
+// after each receive that leaves one waiting, so an event reset just before
+// the receive is set exactly when there is something left to take.
+std::intptr_t RawWatchReadable(RawSocket socket) {
+  WSAEVENT event = WSACreateEvent();
+  if (event == WSA_INVALID_EVENT) return kNoWaitable;
+  if (WSAEventSelect(Handle(socket), event, FD_READ) != 0) {
+    WSACloseEvent(event);
+    return kNoWaitable;
+  }
+  return reinterpret_cast<std::intptr_t>(event);
+}
+
+void RawRearmReadable(std::intptr_t waitable) {
+  if (waitable != kNoWaitable) WSAResetEvent(reinterpret_cast<WSAEVENT>(waitable));
+}
+
+void RawUnwatchReadable(std::intptr_t waitable) {
+  if (waitable != kNoWaitable) WSACloseEvent(reinterpret_cast<WSAEVENT>(waitable));
 }
 
 int RawLocalPort(RawSocket socket) {

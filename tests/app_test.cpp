@@ -15,6 +15,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -341,6 +342,37 @@ TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
   // One message per 10 ms sleep at least.
   const std::int64_t span = world_.received[expected.size()].at - world_.received[1].at;
   EXPECT_GE(span, static_cast<std::int64_t>(10 * (expected.size() - 1)) - 5);
+}
+
+TEST_F(QuorlenTest, AStallInTheMiddleOfAFadeSendsNoBurstAfterIt) {
+  WriteConfig(kLoopbackConfig);
+  bool started = false, touched = false, stalled = false, closed = false;
+  Run([&] {
+    if (!started && world_.waiting) {
+      started = true;
+      Prepare(5, FastOption, 50);
+      NullClick(CaptureButton);
+    } else if (!touched && world_.Subscriptions() == 1) {
+      touched = true;
+      world_.Touch(Report("/ch/05/mix/fader", 0.8f));
+    } else if (!stalled && world_.FaderMessages() == 10) {
+      stalled = true;  // the program hangs in a drain for six periods
+      std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    } else if (touched && !closed && Idle()) {
+      closed = true;
+      NullRequestClose();
+    }
+  });
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(world_.Levels(), ExpectedFade(0.8f, 0.006f, 0.5f)) << "the same messages, none left out";
+  // Catching up on the grid would send the missed messages back to back.
+  std::vector<std::int64_t> sent;
+  for (const Datagram& d : world_.received) {
+    if (d.IsFaderLevel()) sent.push_back(d.at);
+  }
+  int close = 0;
+  for (std::size_t i = 11; i < sent.size(); ++i) close += sent[i] - sent[i - 1] < 3 ? 1 : 0;
+  EXPECT_LE(close, 1) << "messages sent in a burst after the stall";
 }
 
 TEST_F(QuorlenTest, RefusesAMinimumAboveTheCapturedLevelAfterOneUnchangedMessage) {

@@ -27,6 +27,15 @@ TEST(ClockMilliseconds, SleepIsMeasuredInMilliseconds) {
   SleepMilliseconds(0);
   SleepMilliseconds(-5);
   EXPECT_LT(ClockMilliseconds() - before, 50);
+
+  // The fade's clock: microseconds, and a sleep until a deadline on it.
+  const std::int64_t start = ClockMicroseconds();
+  SleepUntilMicroseconds(start + 30000);
+  const std::int64_t woke = ClockMicroseconds();
+  EXPECT_GE(woke, start + 30000);
+  EXPECT_LT(woke, start + 1000000);
+  SleepUntilMicroseconds(woke - 1);  // a deadline that has passed returns at once
+  EXPECT_LT(ClockMicroseconds() - woke, 50000);
 }
 
 std::int64_t g_fakeNow = 0;

@@ -39,14 +39,19 @@ TEST_F(TimerList, EmptyListHasNothingDue) {
 TEST_F(TimerList, DueAtTheIntervalNotBeforeAndStaysDue) {
   g_testClock = 5000;
   EXPECT_EQ(AddTimer(5000, 10000, 0), 0);
+  EXPECT_EQ(MillisecondsUntilDue(0), 10000);
   g_testClock = 14999;
   EXPECT_EQ(CheckTimer(0), 0);
+  EXPECT_EQ(MillisecondsUntilDue(0), 1);  // what the waiting cycle sleeps at most
   g_testClock = 15000;
   EXPECT_EQ(CheckTimer(0), 1);
   EXPECT_EQ(CheckTimer(0), 1);
+  EXPECT_EQ(MillisecondsUntilDue(0), 0);
   g_testClock = 40000;
   EXPECT_EQ(CheckTimer(0), 1);
+  EXPECT_EQ(MillisecondsUntilDue(0), 0);
   EXPECT_EQ(CheckTimer(1), 0);
+  EXPECT_EQ(MillisecondsUntilDue(1), -1);
   EXPECT_EQ(RemoveTimer(0), 1);
   EXPECT_EQ(CheckTimer(0), 0);
   EXPECT_EQ(RemoveTimer(0), 0);

@@ -274,6 +274,11 @@ void FlushEvents() {
   Drain();
 }
 
+void WaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseconds) {
+  if (!g_events.empty()) return;
+  PlatformWaitForInputOrReadable(waitable, timeoutMilliseconds);
+}
+
 void OpenWebPage(const char* address) {
   PlatformOpenWebPage(address != nullptr ? address : "");
 }

@@ -147,5 +147,9 @@ int PlatformCanFocus(const ControlRow& row);
 // some. Returns 1 when something was processed, 0 when nothing was pending.
 int PlatformProcessInput(int wait);
 
+// Blocks until input is pending, the waitable is ready or the time is up
+// (see WaitForInputOrReadable).
+void PlatformWaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseconds);
+
 void PlatformOpenWebPage(const char* address);
 void PlatformShowMessageBox(const char* title, const char* text);

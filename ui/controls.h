@@ -78,6 +78,14 @@ void Drain();
 // Drain, sleep 1 ms, drain: what arrives within the millisecond is taken too.
 void FlushEvents();
 
+// Blocks, without taking any events, until window input is pending, the
+// waitable is ready to read (a socket descriptor on POSIX, an event handle on
+// Windows; -1 for none), or timeoutMilliseconds have passed (-1: no limit).
+// Returns at once when events are queued. A toolkit that can't tell input
+// apart without processing it (Qt) processes it here: its events queue and
+// bound callbacks run, as in PollEvent.
+void WaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseconds);
+
 // Asks the desktop to open a web address with its default handler.
 void OpenWebPage(const char* address);
 

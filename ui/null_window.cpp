@@ -1,6 +1,8 @@
 // Headless backend of the control layer. The controls are plain records, and
 // the user's actions come from the Null* functions that tests call; the rules
 // of event delivery are the shared core's, exactly as for the real windows.
+#include <poll.h>
+
 #include <map>
 
 #include "ui/control_core.h"
@@ -113,6 +115,16 @@ int PlatformProcessInput(int wait) {
   }
   g_idleHook(wait);
   return wait != 0 || InputEventsQueued() ? 1 : 0;
+}
+
+// The script acts first, as it does in a drain; then the descriptor is
+// polled, for at most a millisecond, so that the script - the user - gets its
+// next turn soon whatever the time-out.
+void PlatformWaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseconds) {
+  if (g_idleHook != nullptr) g_idleHook(0);
+  if (InputEventsQueued()) return;
+  pollfd ready{static_cast<int>(waitable), POLLIN, 0};
+  poll(&ready, waitable != -1 ? 1 : 0, timeoutMilliseconds < 0 || timeoutMilliseconds > 1 ? 1 : timeoutMilliseconds);
 }
 
 void PlatformOpenWebPage(const char* address) {

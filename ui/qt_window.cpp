@@ -18,12 +18,15 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
 #include <algorithm>
 #include <map>
+#include <memory>
 
 #include "ui/control_core.h"
 
@@ -427,6 +430,20 @@ int PlatformProcessInput(int wait) {
   const QEventLoop::ProcessEventsFlags flags =
       wait ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents;
   return dispatcher->processEvents(flags) ? 1 : 0;
+}
+
+// Qt can't wait for input without processing it, so whatever arrives is
+// processed here. The timer only ends the wait; it does nothing itself.
+void PlatformWaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseconds) {
+  QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+  if (dispatcher == nullptr) return;
+  std::unique_ptr<QSocketNotifier> readable;
+  if (waitable != -1) readable = std::make_unique<QSocketNotifier>(waitable, QSocketNotifier::Read);
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  deadline.setTimerType(Qt::PreciseTimer);
+  if (timeoutMilliseconds >= 0) deadline.start(timeoutMilliseconds);
+  dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
 void PlatformOpenWebPage(const char* address) {

@@ -498,6 +498,15 @@ int PlatformProcessInput(int wait) {
   return 1;
 }
 
+// MWMO_INPUTAVAILABLE: input that is already queued ends the wait too, not
+// only input that arrives during it.
+void PlatformWaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseconds) {
+  HANDLE handles[1] = {reinterpret_cast<HANDLE>(waitable)};
+  const DWORD count = waitable != -1 ? 1 : 0;
+  const DWORD timeout = timeoutMilliseconds < 0 ? INFINITE : static_cast<DWORD>(timeoutMilliseconds);
+  MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
 void PlatformOpenWebPage(const char* address) {
   const std::wstring file = L"\"" + WideFromUtf8(address) + L"\"";
   // SW_FORCEMINIMIZE (11): the browser may come up minimised, so the page
