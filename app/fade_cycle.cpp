@@ -4,6 +4,8 @@
 // link. ResetOffButton's callback can stop it at any wait or drain.
 #include "app/fade_cycle.h"
 
+#include <cmath>
+
 #include "app/capture_filter.h"
 #include "app/quorlen.h"
 #include "app/timer_list.h"
@@ -22,6 +24,11 @@ constexpr std::int64_t kFadePeriod = 10000;          // us from one fader-level 
 // Without an event to wait on, the waiting cycle looks at the link this often
 // (ms), as it did before it could block on the socket.
 constexpr int kPollingWait = 2;
+
+// "Stop When Fader Is Moved": what is not taken for the engineer's hand.
+constexpr std::int64_t kGrabGrace = 250000;     // us after the first message: the touch that started the fade ends
+constexpr float kConsoleStep = 1.0f / 1023.0f;  // the console's fader resolution
+constexpr int kMostDatagramsPerStep = 256;      // a flood can't hold a step up for long
 
 constexpr const char* kCaptureIdleText = "Get Main Position Until Touch";
 constexpr const char* kCaptureBusyText = "Touch Selected Downwards";
@@ -55,24 +62,65 @@ void SleepUntilNextMessage(FadeGrid* grid) {
   SleepUntilMicroseconds(grid->due);
 }
 
+// What the fade has sent so far, to tell the engineer's hand from the end of
+// the touch that started the fade.
+struct FadeTrack {
+  std::int64_t firstSent = -1;  // ClockMicroseconds at the first message
+  float lastSent = 0.0f;
+};
+
+// Takes every datagram waiting on the link without waiting; 1 when one of
+// them is the console's report of the faded fader (the same test as the
+// capture's). The console doesn't send a client its own changes back, so such
+// a report means someone else moved the fader: the engineer grabbed it. Not
+// counted: a report in the first 250 ms after the first message (the touch
+// that started the fade, ending) and one within a console step of the last
+// level sent. Every other datagram is dropped, as while waiting.
+int FaderWasGrabbed(const FadeTrack& track) {
+  int grabbed = 0;
+  for (int taken = 0; taken < kMostDatagramsPerStep && PollMixerLink(g_mixerConnection) != 0; ++taken) {
+    const int length = ReceiveFromMixer(g_mixerConnection, g_fade.receiveBuffer, kMessageBlockSize);
+    UdpEndpoint sender;
+    const UdpEndpoint console{ConsoleAddressOfMixerLink(g_mixerConnection), ConsolePortOfMixerLink(g_mixerConnection)};
+    float level = 0.0f;
+    if (LastSenderOfMixerLink(g_mixerConnection, &sender.address, &sender.port) != 0 &&
+        IsReportOfFader(g_fade.receiveBuffer, length, sender, console, g_fade.fadeAddress, &level) != 0 &&
+        ClockMicroseconds() - track.firstSent >= kGrabGrace && std::fabs(level - track.lastSent) > kConsoleStep) {
+      grabbed = 1;
+    }
+  }
+  return grabbed;
+}
+
 // One message, the sleep until the next one is due, one step down, then two
 // drains with the stop test between them. The drains are where Reset Off's
 // callback runs, so a click stops the fade after at most the message already
-// sent; the second drain takes what arrived while the stop test ran. The
-// first message carries the captured level unchanged, and the level that
-// reaches the minimum is never sent: the test follows the step.
+// sent; the second drain takes what arrived while the stop test ran. With
+// "Stop When Fader Is Moved" on, a grab then stops the fade just as Reset Off
+// does, before another message goes out. The first message carries the captured level
+// unchanged, and the level that reaches the minimum is never sent: the test
+// follows the step.
 void RunFadeLoop() {
   FadeGrid grid;
+  FadeTrack track;
   for (;;) {
     const int length = BuildOscMessage(g_fade.sendBuffer, kMessageBlockSize, g_fade.fadeAddress, ",f", g_fade.position);
     if (g_fade.sendBuffer != nullptr) {
       SendToMixer(g_mixerConnection, g_fade.sendBuffer, length);
+      if (track.firstSent < 0) track.firstSent = ClockMicroseconds();
+      track.lastSent = g_fade.position;
       SleepUntilNextMessage(&grid);
     }
     g_fade.position = g_fade.position - g_fade.step;
     Drain();
     if (g_fade.stopRequested != 0) break;
     Drain();
+    // Last before the next message: what came in since this one went out is
+    // held against the level it carried.
+    if (GetControlValue(StopWhenMovedOption) != 0 && FaderWasGrabbed(track) != 0) {
+      ResetOffHandler();
+      break;
+    }
     if (g_fade.position <= g_fade.minimum) break;
   }
 }

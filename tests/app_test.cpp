@@ -375,6 +375,83 @@ TEST_F(QuorlenTest, AStallInTheMiddleOfAFadeSendsNoBurstAfterIt) {
   EXPECT_LE(close, 1) << "messages sent in a burst after the stall";
 }
 
+// "Stop When Fader Is Moved": a Fast fade of Ch 5 from 0.8 to 0.5 (50
+// messages, half a second), with reports sent at the console's side after a
+// given number of messages.
+TEST_F(QuorlenTest, AReportOfTheFadedFaderStopsTheFadeOnlyWhenAskedAndOnlyWhenItIsAGrab) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Late {
+    int afterMessages;
+    const char* address;
+    float level;  // relative to the last level sent when `nearLast`
+    bool nearLast = false;
+    int from = 0;  // 0 the console, 1 a stranger
+  };
+  struct Case {
+    const char* name;
+    bool optionOn;
+    std::vector<Late> reports;
+    bool stops;
+  };
+  const Case cases[] = {
+      {"a grab", true, {{30, "/ch/05/mix/fader", 0.2f}}, true},
+      {"the option off", false, {{30, "/ch/05/mix/fader", 0.2f}}, false},
+      {"not grabs",
+       true,
+       {{2, "/ch/05/mix/fader", 0.2f},             // the touch's tail, within 250 ms
+        {30, "/ch/05/mix/fader", 0.0005f, true},   // within a console step of the last level
+        {30, "/ch/05/mix/fader", 0.2f, false, 1},  // a stranger
+        {30, "/ch/06/mix/fader", 0.2f},            // another fader
+        {30, "/ch/05/mix/fader", nan}},            // no level
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    world_.received.clear();
+    NullResetUi();
+    NullSetIdleHook(OnIdle);
+    WriteConfig(kLoopbackConfig);
+    bool started = false, touched = false, closed = false;
+    std::size_t next = 0;
+    int sentBeforeGrab = -1;
+    std::int64_t optionAfter = -1;
+    Run([&] {
+      if (!started && world_.waiting) {
+        started = true;
+        if (c.optionOn) NullClick(StopWhenMovedOption);
+        Prepare(5, FastOption, 50);
+        NullClick(CaptureButton);
+      } else if (!touched && world_.Subscriptions() == 1) {
+        touched = true;
+        world_.Touch(Report("/ch/05/mix/fader", 0.8f));
+      } else if (next < c.reports.size() && world_.FaderMessages() >= c.reports[next].afterMessages) {
+        for (; next < c.reports.size() && world_.FaderMessages() >= c.reports[next].afterMessages; ++next) {
+          const Late& r = c.reports[next];
+          const float level = r.nearLast ? world_.Levels().back() + r.level : r.level;
+          if (r.from == 0) world_.Touch(Report(r.address, level));
+          if (r.from == 1) world_.SendFrom(world_.foreign, world_.LastSubscriberPort(), Report(r.address, level));
+        }
+        sentBeforeGrab = world_.FaderMessages();
+      } else if (touched && !closed && Idle()) {
+        closed = true;
+        optionAfter = NullControlValue(StopWhenMovedOption);
+        NullRequestClose();
+      }
+    });
+    ASSERT_TRUE(closed);
+    const std::vector<float> all = ExpectedFade(0.8f, 0.006f, 0.5f);
+    const std::vector<float> levels = world_.Levels();
+    if (c.stops) {
+      EXPECT_LE(static_cast<int>(levels.size()), sentBeforeGrab + 1) << "more than one message after the grab";
+      EXPECT_EQ(levels, std::vector<float>(all.begin(), all.begin() + static_cast<long>(levels.size())));
+      EXPECT_TRUE(world_.received.back().IsSubscription()) << "the reset's subscription";
+    } else {
+      EXPECT_EQ(levels, all);
+    }
+    EXPECT_EQ(optionAfter, c.optionOn ? 1 : 0) << "kept across the reset";
+  }
+}
+
 TEST_F(QuorlenTest, RefusesAMinimumAboveTheCapturedLevelAfterOneUnchangedMessage) {
   WriteConfig(kLoopbackConfig);
   bool started = false, touched = false, closed = false;

@@ -260,6 +260,22 @@ TEST_F(ControlLayerTest, TypingChangesOnlyTheTextAndReports) {
   EXPECT_EQ(GetControlValue(MinimumSpin), 0);  // typing never changes the value
 }
 
+TEST_F(ControlLayerTest, TheMenusCheckItemStartsOffAndTurnsOverWhenChosen) {
+  EXPECT_EQ(GetControlText(StopWhenMovedOption), "Stop When Fader Is Moved");
+  EXPECT_EQ(GetControlValue(StopWhenMovedOption), 0);
+  for (int expected : {1, 0}) {
+    UserClick(StopWhenMovedOption);
+    const std::vector<Event> events = TakeEvents();
+    EXPECT_EQ(GetControlValue(StopWhenMovedOption), expected);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].control, StopWhenMovedOption);
+  }
+  SetControlValue(StopWhenMovedOption, 1);
+  EXPECT_EQ(GetControlValue(StopWhenMovedOption), 1);
+  EXPECT_TRUE(TakeEvents().empty());
+  SetControlValue(StopWhenMovedOption, 0);
+}
+
 TEST_F(ControlLayerTest, CloseRequestQueuesACloseEventAndKeepsTheWindow) {
   UserCloseWindow();
   const std::vector<Event> events = TakeEvents();

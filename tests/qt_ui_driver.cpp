@@ -1,6 +1,7 @@
 // The user of the Qt window: QTest's mouse and key events on the real widgets,
 // under Qt's offscreen platform unless the environment names another.
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -37,6 +38,12 @@ void DriverStart(int argc, char** argv) {
 }
 
 void UserClick(int control) {
+  if (control == StopWhenMovedOption) {  // chosen from the window's context menu
+    for (QAction* action : MainWindowWidget()->actions()) {
+      if (action->text() == QString::fromUtf8(kStopWhenMovedText)) action->trigger();
+    }
+    return;
+  }
   QTest::mouseClick(Widget(control), Qt::LeftButton);
 }
 

@@ -27,6 +27,10 @@ void PressKey(HWND target, WPARAM key) {
 void DriverStart(int, char**) {}
 
 void UserClick(int control) {
+  if (control == StopWhenMovedOption) {
+    SendMessageW(MainHwnd(), WM_SYSCOMMAND, 0x0010, 0);  // chosen from the system menu
+    return;
+  }
   SendMessageW(Item(control), BM_CLICK, 0, 0);
 }
 

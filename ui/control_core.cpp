@@ -110,6 +110,13 @@ void InputOptionClick(int control) {
   InputControlAction(control, kActionClicked);
 }
 
+void InputMenuCheckToggle(int control) {
+  const ControlRow* row = LiveRow(control);
+  if (row == nullptr || row->kind != ControlKind::MenuCheck) return;
+  PlatformSetValue(*row, PlatformGetValue(*row) != 0 ? 0 : 1);
+  InputControlAction(control, kActionClicked);
+}
+
 void InputSpinStep(int control, int delta) {
   const ControlRow* row = LiveRow(control);
   if (row == nullptr || row->kind != ControlKind::Spin) return;
@@ -205,6 +212,9 @@ void SetControlValue(int control, std::int64_t value) {
     case ControlKind::IpField:
       PlatformSetValue(*row, static_cast<std::uint32_t>(value));
       break;
+    case ControlKind::MenuCheck:
+      PlatformSetValue(*row, value != 0 ? 1 : 0);
+      break;
     default:
       break;
   }
@@ -217,6 +227,7 @@ std::int64_t GetControlValue(int control) {
     case ControlKind::Option:
     case ControlKind::List:
     case ControlKind::Spin:
+    case ControlKind::MenuCheck:
       return PlatformGetValue(*row);
     case ControlKind::IpField: {
       const std::int64_t value = PlatformGetValue(*row);

@@ -14,7 +14,9 @@
 
 #include "ui/controls.h"
 
-enum class ControlKind : int { Option, PushButton, Label, List, StatusBar, IpField, Spin };
+// MenuCheck: a check item of the window's menu (the system menu on Windows,
+// the window's context menu in Qt), outside the client area.
+enum class ControlKind : int { Option, PushButton, Label, List, StatusBar, IpField, Spin, MenuCheck };
 
 // One row of the window's layout. Coordinates are client-area pixels at 96 DPI.
 struct ControlRow {
@@ -50,6 +52,7 @@ inline constexpr ControlRow kControlRows[] = {
     {MixerIpField, ControlKind::IpField, "", 280, 60, 130, 21, 1, 0, 1},
     {kMinimumLabel, ControlKind::Label, "Fade to (100 --> 0)", 280, 90, 130, 20, 0, 0, 0},
     {MinimumSpin, ControlKind::Spin, "0", 280, 105, 130, 21, 0, 0, 1},
+    {StopWhenMovedOption, ControlKind::MenuCheck, kStopWhenMovedText, 0, 0, 0, 0, 0, 0, 0},
 };
 inline constexpr int kControlRowCount = static_cast<int>(sizeof kControlRows / sizeof kControlRows[0]);
 inline constexpr int kChannelCount = 32;  // ChannelList: "Main", then "Ch 1" to "Ch 32"
@@ -102,6 +105,9 @@ void InputCloseRequest();
 // The user clicked an option: it alone of its group is selected, then reported.
 // For toolkits whose option buttons don't do this by themselves.
 void InputOptionClick(int control);
+// The user chose the menu's check item: it turns over, then reports. For
+// toolkits whose menus don't check the item by themselves.
+void InputMenuCheckToggle(int control);
 // One step of the spin's arrows (+1 or -1), kept in range, then reported.
 // For toolkits whose arrows don't keep the value by themselves.
 void InputSpinStep(int control, int delta);
@@ -129,10 +135,10 @@ int PlatformControlExists(const ControlRow& row);
 void PlatformSetText(const ControlRow& row, const char* text);
 std::string PlatformGetText(const ControlRow& row);
 // Option: 1 checks this option alone, 0 clears it (the core handles the
-// group). List: selects that entry. Spin: the value (already in range).
+// group). Menu check item: 1 checks it, 0 clears it. List: selects that entry. Spin: the value (already in range).
 // Address field: shows the address value (octet 1 in the lowest byte).
 void PlatformSetValue(const ControlRow& row, std::int64_t value);
-// Option: 1 when checked. List: the selected entry. Spin: the value. Address
+// Option and menu check item: 1 when checked. List: the selected entry. Spin: the value. Address
 // field: the value shown, or -1 while it is blank.
 std::int64_t PlatformGetValue(const ControlRow& row);
 void PlatformEnable(const ControlRow& row, int enabled);

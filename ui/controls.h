@@ -20,11 +20,15 @@ enum ControlNumber : int {
   MinimumSpin = 350,
   EditIpButton = 400,
   MainStatusBar = 456,
+  StopWhenMovedOption = 500,  // a check item of the window's menu, not in the client area
   MixerIpField = 999,
 };
 
 // The four speed options, in creation order: one option group.
 inline constexpr int kSpeedOptions[] = {TooSlowOption, SlowOption, NormalOption, FastOption};
+
+// The check item's text. Off whenever the window is built; nothing keeps it.
+inline constexpr const char* kStopWhenMovedText = "Stop When Fader Is Moved";
 
 inline constexpr const char* kWindowTitle = "Quorlen -Tavisk - Beta 2 - For Behringer X32";
 inline constexpr const char* kMakerWebAddress = "https://quorlen.example.org/";

@@ -9,7 +9,7 @@
 // User actions. Each behaves as the real control would: it changes the control
 // (unless disabled), runs the bound callback and queues the event.
 // Actions on a disabled control do nothing.
-void NullClick(int control);                       // option or push button
+void NullClick(int control);                       // option or push button, the menu's check item
 void NullSelectListEntry(int control, int index);  // ChannelList
 void NullSpinStep(int control, int delta);         // MinimumSpin arrow, +1 / -1
 void NullTypeText(int control, const char* text);  // MinimumSpin text box

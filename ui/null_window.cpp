@@ -139,7 +139,9 @@ void PlatformShowMessageBox(const char* title, const char* text) {
 // ---- the user's side ------------------------------------------------------
 
 void NullClick(int control) {
-  if (EnabledRow(control, ControlKind::Option) != nullptr) {
+  if (EnabledRow(control, ControlKind::MenuCheck) != nullptr) {
+    InputMenuCheckToggle(control);
+  } else if (EnabledRow(control, ControlKind::Option) != nullptr) {
     InputOptionClick(control);
   } else if (EnabledRow(control, ControlKind::PushButton) != nullptr) {
     InputControlAction(control, kActionClicked);

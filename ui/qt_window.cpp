@@ -5,6 +5,7 @@
 // order, option group, spin range, events) are the shared core's; every
 // signal here only reports to it.
 #include <QAbstractEventDispatcher>
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -50,6 +51,7 @@ struct QtControl {
   QLineEdit* edit = nullptr;  // the spin's text box
   QWidget* arrows = nullptr;  // the spin's arrow pair
   QLineEdit* octets[4] = {};  // the address field's four fields
+  QAction* action = nullptr;  // the check item of the window's context menu
   std::int64_t value = 0;     // the spin's value; the address shown, -1 while blank
 };
 
@@ -219,6 +221,17 @@ void CreateList(const ControlRow& row, QtControl& c) {
   c.list = list;
 }
 
+// The check item lives in the window's context menu (a right click on the
+// window), so the client area and its controls stay exactly as they are.
+void CreateMenuCheck(const ControlRow& row, QtControl& c) {
+  auto* action = new QAction(QString::fromUtf8(row.text), g_main);
+  action->setCheckable(true);
+  QObject::connect(action, &QAction::triggered, [number = row.number] { InputControlAction(number, kActionClicked); });
+  g_main->addAction(action);
+  g_main->setContextMenuPolicy(Qt::ActionsContextMenu);
+  c.action = action;
+}
+
 void CreateStatusBar(const ControlRow& row, QtControl& c) {
   auto* bar = new QStatusBar(g_main);
   bar->setFont(QApplication::font());  // the credits line keeps the desktop's own font
@@ -326,6 +339,10 @@ void PlatformCreateControl(const ControlRow& row) {
     case ControlKind::Spin:
       CreateSpin(row, c);
       break;
+    case ControlKind::MenuCheck:
+      CreateMenuCheck(row, c);
+      g_controls[row.number] = c;
+      return;
   }
   if (row.kind != ControlKind::Spin && row.kind != ControlKind::StatusBar) c.widget->setGeometry(Rect(row));
   c.widget->setProperty(kControlProperty, row.number);
@@ -345,7 +362,9 @@ int PlatformControlExists(const ControlRow& row) {
 void PlatformSetText(const ControlRow& row, const char* text) {
   QtControl* c = Find(row.number);
   const QString value = QString::fromUtf8(text);
-  if (c->edit != nullptr) {
+  if (c->action != nullptr) {
+    c->action->setText(value);
+  } else if (c->edit != nullptr) {
     c->edit->setText(value);
   } else if (c->text != nullptr) {
     c->text->setText(value);
@@ -357,7 +376,9 @@ void PlatformSetText(const ControlRow& row, const char* text) {
 std::string PlatformGetText(const ControlRow& row) {
   QtControl* c = Find(row.number);
   QString text;
-  if (c->edit != nullptr) {
+  if (c->action != nullptr) {
+    text = c->action->text();
+  } else if (c->edit != nullptr) {
     text = c->edit->text();
   } else if (c->text != nullptr) {
     text = c->text->text();
@@ -372,6 +393,9 @@ void PlatformSetValue(const ControlRow& row, std::int64_t value) {
   switch (row.kind) {
     case ControlKind::Option:
       static_cast<QRadioButton*>(c->widget)->setChecked(value != 0);
+      break;
+    case ControlKind::MenuCheck:
+      c->action->setChecked(value != 0);
       break;
     case ControlKind::List:
       c->list->setCurrentRow(static_cast<int>(value));
@@ -393,6 +417,8 @@ std::int64_t PlatformGetValue(const ControlRow& row) {
   switch (row.kind) {
     case ControlKind::Option:
       return static_cast<QRadioButton*>(c->widget)->isChecked() ? 1 : 0;
+    case ControlKind::MenuCheck:
+      return c->action->isChecked() ? 1 : 0;
     case ControlKind::List:
       return c->list->currentRow();
     case ControlKind::Spin:
@@ -405,6 +431,10 @@ std::int64_t PlatformGetValue(const ControlRow& row) {
 
 void PlatformEnable(const ControlRow& row, int enabled) {
   QtControl* c = Find(row.number);
+  if (c->action != nullptr) {
+    c->action->setEnabled(enabled != 0);
+    return;
+  }
   c->widget->setEnabled(enabled != 0);
   if (c->arrows != nullptr) c->arrows->setEnabled(enabled != 0);
 }
@@ -419,7 +449,7 @@ void PlatformInsertListEntry(const ControlRow& row, int position, const char* te
 
 int PlatformCanFocus(const ControlRow& row) {
   const QtControl* c = Find(row.number);
-  return c != nullptr && c->widget->isEnabled() && c->widget->isVisible() ? 1 : 0;
+  return c != nullptr && c->widget != nullptr && c->widget->isEnabled() && c->widget->isVisible() ? 1 : 0;
 }
 
 // Qt can't hand out one input message at a time: whatever is pending is

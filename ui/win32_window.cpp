@@ -24,6 +24,9 @@ static_assert(kActionListDrag == WM_MOUSEMOVE && kActionListButtonUp == WM_LBUTT
 namespace {
 
 constexpr int kMinimumArrows = 1350;  // MinimumSpin's arrow pair; nothing else refers to it
+// The system menu's command for the check item. Its low four bits are zero:
+// Windows keeps those of WM_SYSCOMMAND for itself.
+constexpr UINT kStopWhenMovedCommand = 0x0010;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr wchar_t kWindowClass[] = L"QuorlenMainWindow";
 
@@ -55,6 +58,8 @@ NativeClass NativeClassOf(ControlKind kind) {
       return {WC_IPADDRESSW, WS_TABSTOP, 0};
     case ControlKind::Spin:
       return {WC_EDITW, WS_TABSTOP | ES_RIGHT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+    case ControlKind::MenuCheck:
+      break;  // an item of the system menu, not a window
   }
   return {WC_STATICW, 0, 0};
 }
@@ -89,6 +94,10 @@ static HWND ControlWindow(int number) {
 
 static HWND SpinArrows() {
   return ControlWindow(kMinimumArrows);
+}
+
+static HMENU SystemMenu() {
+  return g_hwndMain != nullptr ? GetSystemMenu(g_hwndMain, FALSE) : nullptr;
 }
 
 // The index in the control table of the control that is, or contains, the window.
@@ -192,6 +201,12 @@ static LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_CLOSE:
       InputCloseRequest();
       return 0;  // the window stays until the program ends
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == kStopWhenMovedCommand) {
+        InputMenuCheckToggle(StopWhenMovedOption);
+        return 0;
+      }
+      break;
     case WM_ACTIVATE:
       if (OnActivate(wParam)) return 0;
       break;
@@ -363,7 +378,20 @@ int PlatformWindowExists() {
   return g_hwndMain != nullptr ? 1 : 0;
 }
 
+// The check item goes below Close in the window's system menu: the client
+// area and its controls stay exactly as they are.
+static void AppendMenuCheck(const ControlRow& row) {
+  HMENU menu = SystemMenu();
+  if (menu == nullptr) return;
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING | MF_UNCHECKED, kStopWhenMovedCommand, WideFromUtf8(row.text).c_str());
+}
+
 void PlatformCreateControl(const ControlRow& row) {
+  if (row.kind == ControlKind::MenuCheck) {
+    AppendMenuCheck(row);
+    return;
+  }
   const NativeClass native = NativeClassOf(row.kind);
   const std::wstring text = row.kind == ControlKind::StatusBar ? std::wstring() : WideFromUtf8(row.text);
   HWND hwnd = CreateWindowExW(native.exStyle, native.name, text.c_str(),
@@ -395,14 +423,28 @@ void PlatformCreateControl(const ControlRow& row) {
 }
 
 int PlatformControlExists(const ControlRow& row) {
+  if (row.kind == ControlKind::MenuCheck) {
+    return SystemMenu() != nullptr && GetMenuState(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND) != ~0u ? 1 : 0;
+  }
   return ControlWindow(row.number) != nullptr ? 1 : 0;
 }
 
 void PlatformSetText(const ControlRow& row, const char* text) {
+  if (row.kind == ControlKind::MenuCheck) {
+    const UINT checked = GetMenuState(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND) & MF_CHECKED;
+    ModifyMenuW(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND | MF_STRING | checked, kStopWhenMovedCommand,
+                WideFromUtf8(text).c_str());
+    return;
+  }
   SetWindowTextW(ControlWindow(row.number), WideFromUtf8(text).c_str());
 }
 
 std::string PlatformGetText(const ControlRow& row) {
+  if (row.kind == ControlKind::MenuCheck) {
+    wchar_t text[128] = {};
+    const int length = GetMenuStringW(SystemMenu(), kStopWhenMovedCommand, text, 128, MF_BYCOMMAND);
+    return Utf8FromWide(text, length);
+  }
   HWND hwnd = ControlWindow(row.number);
   int length = GetWindowTextLengthW(hwnd);
   if (length <= 0) return std::string();
@@ -429,6 +471,9 @@ void PlatformSetValue(const ControlRow& row, std::int64_t value) {
     case ControlKind::Spin:
       if (SpinArrows() != nullptr) SendMessageW(SpinArrows(), UDM_SETPOS32, 0, ClampToInt(value));
       break;
+    case ControlKind::MenuCheck:
+      CheckMenuItem(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND | (value != 0 ? MF_CHECKED : MF_UNCHECKED));
+      break;
     case ControlKind::IpField: {
       // Octet 1 sits in the least significant byte of the value.
       const auto address = static_cast<std::uint32_t>(value);
@@ -448,6 +493,8 @@ std::int64_t PlatformGetValue(const ControlRow& row) {
       return SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
     case ControlKind::List:
       return SendMessageW(hwnd, LB_GETCURSEL, 0, 0);
+    case ControlKind::MenuCheck:
+      return (GetMenuState(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND) & MF_CHECKED) != 0 ? 1 : 0;
     case ControlKind::Spin: {
       if (SpinArrows() == nullptr) return 0;
       BOOL failed = FALSE;
@@ -467,6 +514,10 @@ std::int64_t PlatformGetValue(const ControlRow& row) {
 }
 
 void PlatformEnable(const ControlRow& row, int enabled) {
+  if (row.kind == ControlKind::MenuCheck) {
+    EnableMenuItem(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    return;
+  }
   EnableWindow(ControlWindow(row.number), enabled ? TRUE : FALSE);
   if (row.kind == ControlKind::Spin && SpinArrows() != nullptr) EnableWindow(SpinArrows(), enabled ? TRUE : FALSE);
 }

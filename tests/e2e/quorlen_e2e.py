@@ -52,6 +52,7 @@ TOO_SLOW, SLOW, NORMAL, FAST = 100, 101, 102, 103
 CHANNEL_LIST, CAPTURE, RESET_OFF, UPDATES = 162, 210, 230, 330
 MINIMUM_SPIN, EDIT_IP, STATUS_BAR, IP_FIELD = 350, 400, 456, 999
 SPIN_ARROWS = 1350  # the arrow pair beside MinimumSpin's text box
+STOP_WHEN_MOVED = 0x0010  # "Stop When Fader Is Moved" in the window's system menu
 
 # name, number, class, text, x, y, w, h, enabled
 CONTROL_TABLE = [
@@ -1061,6 +1062,46 @@ class FadeCycleTest(unittest.TestCase):
         self.app.click(RESET_OFF)
         self.assert_idle(self.app.wait_idle())
         self.assertIsNone(self.app.proc.poll())
+
+    def test_9_stop_when_fader_is_moved(self):
+        """The system menu's item, chosen (WM_SYSCOMMAND) to turn it on and
+        again to turn it off. Another process can't read a window's system
+        menu under Wine, so its check mark is the in-process window test's;
+        here the item is judged by what the fade does."""
+        before = SESSION.screenshot("option-off", self.app.info())
+        self.app.probe.run("syscommand", STOP_WHEN_MOVED)
+        time.sleep(0.3)
+        after = SESSION.screenshot("option-on", self.app.info())
+        with open(before, "rb") as a, open(after, "rb") as b:
+            self.assertEqual(a.read(), b.read(), "the client area is the same with the option on")
+        for on in (1, 0):
+            with self.subTest(option=on):
+                if not on:
+                    self.app.probe.run("syscommand", STOP_WHEN_MOVED)
+                    time.sleep(0.3)
+                self.prepare(row=4, speed=SLOW)
+                since, port = self.capture()
+                self.sim.command("touch 4 0.9")
+                self.sim.wait_for(lambda e: len(self.sim.fader_messages(since)) >= 40, since, 10, "40 messages")
+                # The engineer's hand on the fader: the console reports it.
+                grab_mark = self.sim.mark()
+                self.sim.command("touch 4 0.6")
+                grab = self.sim.wait_for(lambda e: e["dir"] == "out" and e.get("fader") == 4, grab_mark)
+                self.app.wait_idle(timeout=20)
+                time.sleep(0.3)
+                entries = self.sim.read()[since:]
+                messages = self.sim.fader_messages(since)
+                levels = expected_fade(0.9, SPEEDS[SLOW], 0)
+                self.assertEqual([level_of(m) for m in messages], levels[:len(messages)])
+                if on:
+                    after_grab = [m for m in messages if m["t_us"] > grab["t_us"]]
+                    self.assertLessEqual(len(after_grab), 1, "the fade stops at the grab")
+                    reset = [e for e in entries if e["dir"] == "in" and e.get("address") == "/xremote"][-1]
+                    print("\n  stop when moved: report -> last message %.2f ms, -> reset %.2f ms" % (
+                        (messages[-1]["t_us"] - grab["t_us"]) / 1000.0, (reset["t_us"] - grab["t_us"]) / 1000.0),
+                        file=sys.stderr)
+                else:
+                    self.assertEqual(len(messages), len(levels), "with the option off the fade runs on")
 
     def test_8_keep_alive_over_a_long_wait(self):
         since, port = self.capture()

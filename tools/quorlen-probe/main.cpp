@@ -7,6 +7,7 @@
 //   quorlen-probe point ID [ROW]    screen point at the centre of a control
 //                                   (or of a list row) for xdotool
 //   quorlen-probe close             the close box: WM_SYSCOMMAND SC_CLOSE
+//   quorlen-probe syscommand N      an item of the system menu: WM_SYSCOMMAND N
 //   quorlen-probe message [ms]      wait for a message box; print its title and text
 //   quorlen-probe message-ok        press OK in the message box
 //   quorlen-probe gone [ms]         wait until the main window no longer exists
@@ -31,7 +32,8 @@ const wchar_t kTitle[] = L"Quorlen -Tavisk - Beta 2 - For Behringer X32";
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
   return out;
@@ -67,7 +69,9 @@ std::wstring ClassOf(HWND hwnd) {
   return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
 }
 
-HWND MainWindow() { return FindWindowW(nullptr, kTitle); }
+HWND MainWindow() {
+  return FindWindowW(nullptr, kTitle);
+}
 
 HWND WaitFor(HWND (*find)(), int milliseconds) {
   for (int waited = 0;; waited += 50) {
@@ -152,8 +156,8 @@ BOOL CALLBACK DescribeControl(HWND hwnd, LPARAM lparam) {
   const std::wstring cls = ClassOf(hwnd);
   const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
   std::string item = "{\"id\":" + std::to_string(GetDlgCtrlID(hwnd)) + ",\"class\":" + Json(Utf8(cls)) +
-                     ",\"text\":" + Json(Utf8(WindowText(hwnd))) + ",\"rect\":" +
-                     RectJson(ClientRectOf(hwnd, list->main)) +
+                     ",\"text\":" + Json(Utf8(WindowText(hwnd))) +
+                     ",\"rect\":" + RectJson(ClientRectOf(hwnd, list->main)) +
                      ",\"enabled\":" + (IsWindowEnabled(hwnd) ? "true" : "false") +
                      ",\"visible\":" + (IsWindowVisible(hwnd) ? "true" : "false") +
                      ",\"tabstop\":" + ((style & WS_TABSTOP) ? "true" : "false") +
@@ -162,12 +166,13 @@ BOOL CALLBACK DescribeControl(HWND hwnd, LPARAM lparam) {
     item += ",\"checked\":" + std::to_string(SendMessageW(hwnd, BM_GETCHECK, 0, 0));
   } else if (_wcsicmp(cls.c_str(), L"ListBox") == 0) {
     const LRESULT count = SendMessageW(hwnd, LB_GETCOUNT, 0, 0);
-    item += ",\"selected\":" + std::to_string(SendMessageW(hwnd, LB_GETCURSEL, 0, 0)) + ",\"top\":" +
-            std::to_string(SendMessageW(hwnd, LB_GETTOPINDEX, 0, 0)) + ",\"entries\":[";
+    item += ",\"selected\":" + std::to_string(SendMessageW(hwnd, LB_GETCURSEL, 0, 0)) +
+            ",\"top\":" + std::to_string(SendMessageW(hwnd, LB_GETTOPINDEX, 0, 0)) + ",\"entries\":[";
     for (LRESULT i = 0; i < count; ++i) {
       wchar_t entry[256] = {};
       const LRESULT length = SendMessageW(hwnd, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-      if (length >= 0 && length < 255) SendMessageW(hwnd, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
+      if (length >= 0 && length < 255)
+        SendMessageW(hwnd, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
       if (i != 0) item += ",";
       item += Json(Utf8(entry));
     }
@@ -207,7 +212,8 @@ int Info() {
   GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
   HWND focused = gui.hwndFocus != nullptr ? gui.hwndFocus : focus;
   int focusId = 0;
-  while (focused != nullptr && GetParent(focused) != main && GetParent(focused) != nullptr) focused = GetParent(focused);
+  while (focused != nullptr && GetParent(focused) != main && GetParent(focused) != nullptr)
+    focused = GetParent(focused);
   if (focused != nullptr && GetParent(focused) == main) focusId = GetDlgCtrlID(focused);
   std::printf(
       "{\"title\":%s,\"client\":{\"w\":%ld,\"h\":%ld},\"window\":{\"left\":%ld,\"top\":%ld,\"right\":%ld,"
@@ -317,6 +323,12 @@ int Dispatch(int argc, char** argv) {
     PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     return 0;
   }
+  if (command == "syscommand" && arg != nullptr) {
+    HWND main = MainWindow();
+    if (main == nullptr) return 1;
+    PostMessageW(main, WM_SYSCOMMAND, static_cast<WPARAM>(std::atoi(arg)), 0);
+    return 0;
+  }
   if (command == "message") return Message(wait);
   if (command == "message-ok") return MessageOk();
   if (command == "gone") return Gone(wait);
@@ -330,7 +342,8 @@ int Serve() {
   while (std::fgets(line, sizeof line, stdin) != nullptr) {
     char* words[8] = {const_cast<char*>("quorlen-probe")};
     int count = 1;
-    for (char* word = std::strtok(line, " \t\r\n"); word != nullptr && count < 8; word = std::strtok(nullptr, " \t\r\n")) {
+    for (char* word = std::strtok(line, " \t\r\n"); word != nullptr && count < 8;
+         word = std::strtok(nullptr, " \t\r\n")) {
       words[count++] = word;
     }
     if (count == 1) continue;
