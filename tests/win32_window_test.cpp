@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <map>
 #include <string>
 #include <vector>
@@ -256,6 +258,10 @@ TEST_F(MainWindowTest, SpinArrowsSitAtTheRightOfTheTextBoxAndKeepTheirOwnValue) 
   EXPECT_TRUE(style & UDS_ARROWKEYS);
   EXPECT_FALSE(style & WS_TABSTOP);
   EXPECT_TRUE(GetWindowLongPtrW(Item(MinimumSpin), GWL_STYLE) & ES_RIGHT);
+  // Held down, the arrows step by 1 however long: one acceleration entry.
+  UDACCEL accel[4] = {};
+  ASSERT_EQ(SendMessageW(arrows, UDM_GETACCEL, 4, reinterpret_cast<LPARAM>(accel)), 1);
+  EXPECT_EQ(accel[0].nInc, 1u);
 
   SetControlValue(MinimumSpin, 42);
   EXPECT_EQ(SendMessageW(arrows, UDM_GETPOS32, 0, 0), 42);
@@ -331,6 +337,34 @@ TEST_F(MainWindowTest, ListReportsSelectionButtonReleasesAndDrags) {
   int drags = 0;
   for (const Event& event : events) drags += event.action == WM_MOUSEMOVE ? 1 : 0;
   EXPECT_EQ(drags, 1);
+}
+
+// While a box shows, the main window takes no input, whether the box has it
+// as its owner (the window in front) or has no owner (another window in front).
+TEST_F(MainWindowTest, MessageBoxesKeepTheMainWindowFromInputWithOrWithoutAnOwner) {
+  HWND other = CreateWindowExW(0, L"STATIC", L"another window", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 100, 50, nullptr,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  for (HWND front : {MainHwnd(), other}) {
+    SetForegroundWindow(front);
+    std::atomic<int> mainEnabled{-1};
+    std::thread watcher([&mainEnabled] {
+      for (int i = 0; i < 500; ++i) {
+        HWND box = FindWindowW(L"#32770", L"Quorlen test box");
+        if (box != nullptr && IsWindowVisible(box)) {
+          mainEnabled = IsWindowEnabled(MainHwnd()) ? 1 : 0;
+          PostMessageW(box, WM_COMMAND, IDOK, 0);
+          return;
+        }
+        Sleep(10);
+      }
+    });
+    ShowMessageBox("Quorlen test box", "text");
+    watcher.join();
+    EXPECT_EQ(mainEnabled, 0) << (front == other ? "without an owner" : "owned by the main window");
+    EXPECT_TRUE(IsWindowEnabled(MainHwnd()));
+  }
+  DestroyWindow(other);
 }
 
 TEST_F(MainWindowTest, CloseFromTheSystemMenuQueuesACloseEventAndKeepsTheWindow) {

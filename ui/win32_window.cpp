@@ -279,8 +279,13 @@ static LRESULT CALLBACK ChannelListProc(HWND hwnd, UINT message, WPARAM wParam, 
 // ---------------------------------------------------------------------------
 // Building the window
 
+// Once per run: the class keeps its icons for the rest of it, and a window
+// built again (the tests build it many times) loads none anew.
 static void RegisterMainWindowClass() {
   WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  if (GetClassInfoExW(g_hinst, kWindowClass, &wc)) return;
+  wc = {};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = MainWindowProc;
   wc.hInstance = g_hinst;
@@ -291,7 +296,7 @@ static void RegisterMainWindowClass() {
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   wc.lpszClassName = kWindowClass;
-  RegisterClassExW(&wc);  // already registered when the window is built a second time
+  RegisterClassExW(&wc);
 }
 
 static int ReadSystemDpi() {
@@ -339,6 +344,11 @@ static void SetUpSpinArrows(const ControlRow& row, HWND edit, HFONT font) {
   SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
   SendMessageW(arrows, UDM_SETRANGE32, kSpinMinimum, kSpinMaximum);
   SendMessageW(arrows, UDM_SETPOS32, 0, 0);
+  // Held down, the arrows repeat the step of 1. Windows' default acceleration
+  // would jump to 5 and then 20 after a couple of seconds, which overshoots a
+  // minimum being set by ear in the middle of a show.
+  UDACCEL accel = {0, 1};
+  SendMessageW(arrows, UDM_SETACCEL, 1, reinterpret_cast<LPARAM>(&accel));
   // Setting the buddy lets the arrows lay both out their own way; put them back.
   SetWindowPos(edit, nullptr, left, top, arrowLeft - left + overlap, height, SWP_NOZORDER | SWP_NOACTIVATE);
   SetWindowPos(arrows, nullptr, arrowLeft, top, arrowWidth, height, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -540,6 +550,8 @@ int PlatformCanFocus(const ControlRow& row) {
 int PlatformProcessInput(int wait) {
   MSG msg;
   if (wait) {
+    // -1 is GetMessage's failure: msg holds nothing then, so nothing is
+    // processed. 0 is WM_QUIT, which nothing here posts.
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got != 0 && got != -1) ProcessInputMessage(&msg);
     return 1;
@@ -566,7 +578,10 @@ void PlatformOpenWebPage(const char* address) {
   ShellExecuteW(nullptr, nullptr, file.c_str(), nullptr, L"", SW_FORCEMINIMIZE);
 }
 
+// The box's owner is the main window when that is in front. Without an owner
+// the box is task-modal, so that the main window takes no input while it
+// shows either: an ownerless MessageBox would leave it usable.
 void PlatformShowMessageBox(const char* title, const char* text) {
   HWND owner = g_hwndMain != nullptr && GetForegroundWindow() == g_hwndMain ? g_hwndMain : nullptr;
-  MessageBoxW(owner, WideFromUtf8(text).c_str(), WideFromUtf8(title).c_str(), MB_OK);
+  MessageBoxW(owner, WideFromUtf8(text).c_str(), WideFromUtf8(title).c_str(), MB_OK | (owner ? 0 : MB_TASKMODAL));
 }
