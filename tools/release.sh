@@ -2,6 +2,10 @@
 # Makes the release of the commit HEAD names:
 #   dist/quorlen-<version>-windows.zip   quorlen.exe, quorlen32.exe, the user
 #                                        guide, the licence and the changelog
+#   dist/quorlen-<version>-linux-x86_64.tar.gz
+#                                        the Linux program (Qt 6 from the
+#                                        system), its desktop entry and icon,
+#                                        the guide, licence and changelog
 #   dist/SHA256SUMS                      sha256sum's format, for every archive
 #
 #   tools/release.sh [--e2e] [--allow-dirty]
@@ -13,8 +17,9 @@
 # for byte: the release fails, naming the file, if the two differ. Dates come
 # from the commit (SOURCE_DATE_EPOCH). dist/ is emptied first.
 #
-# --e2e  afterwards unpacks the zip and runs the end-to-end suite
-#        (tests/e2e/quorlen_e2e.py) on both of its programs. It binds UDP
+# --e2e  afterwards unpacks the archives and runs the end-to-end suites on
+#        their programs: tests/e2e/quorlen_e2e.py on both Windows programs,
+#        tests/e2e/linux_smoke.py on the Linux one. It binds UDP
 #        127.0.0.1:10023; on a machine shared by several checkouts set
 #        QUORLEN_PORT_LOCK to a lock file, and only the suite's run holds it.
 set -euo pipefail
@@ -120,8 +125,36 @@ archive_windows() {
     quorlen.exe quorlen32.exe quorlen-guide.html LICENSE.txt CHANGELOG.txt
 }
 
-# build_release DIR: one whole build of the release into DIR/out. A further
-# archive (a Linux build, say) is one more build_ / stage_ / archive_ call here.
+# build_linux DIR: the Linux program in Release with the linux-qt preset.
+# It links Qt 6 from the system (Debian 12's qt6-base), like any program of
+# the distribution.
+build_linux() {
+  local dir=$1
+  (cd "$dir/src" &&
+    cmake --preset linux-qt -DCMAKE_BUILD_TYPE=Release -DQUORLEN_TESTS=OFF -DQUORLEN_REPRODUCIBLE=ON \
+      >"$dir/linux-qt.configure.log" 2>&1 &&
+    cmake --build --preset linux-qt --target quorlen -j2 >"$dir/linux-qt.build.log" 2>&1) ||
+    fail "the linux-qt build failed; its logs are in $dir"
+}
+
+# stage_linux DIR: the files of the Linux archive, in a folder of the version.
+stage_linux() {
+  local dir=$1 stage=$1/out/linux
+  mkdir -p "$stage"
+  cp "$dir/src/build/linux-qt/quorlen" "$dir/src/resources/quorlen.desktop" "$dir/src/resources/quorlen.png" \
+    "$dir/src/LICENSE" "$dir/src/CHANGELOG.md" "$stage/"
+  cp "$dir/out/windows/quorlen-guide.html" "$stage/"
+}
+
+archive_linux() {
+  local dir=$1 folder="quorlen-$version" specs=() name
+  for name in quorlen quorlen.desktop quorlen.png quorlen-guide.html LICENSE CHANGELOG.md; do
+    specs+=("$folder/$name=$dir/out/linux/$name")
+  done
+  python3 "$dir/src/tools/release_archive.py" "$dir/out/quorlen-$version-linux-x86_64.tar.gz" "${specs[@]}"
+}
+
+# build_release DIR: one whole build of the release into DIR/out.
 build_release() {
   local dir=$1
   echo "=== building $commit in $dir"
@@ -131,6 +164,9 @@ build_release() {
   [ -n "$version" ] || fail "no project version in $dir/src/build/win64-release/CMakeCache.txt"
   stage_windows "$dir"
   archive_windows "$dir"
+  build_linux "$dir"
+  stage_linux "$dir"
+  archive_linux "$dir"
 }
 
 # compare_builds A B: every file of A/out and B/out, byte for byte.
@@ -195,6 +231,15 @@ run_e2e() {
       *) results+=("$exe: FAILED") ;;
     esac
   done
+  echo "--- quorlen (Linux)"
+  (cd "$dir/src" && cmake --build --preset linux-qt --target console-sim -j2 >"$dir/linux-qt-sim.build.log" 2>&1) ||
+    fail "building the console simulator failed; the log is in $dir"
+  mkdir -p "$unpacked/linux"
+  tar -xzf "dist/quorlen-$version-linux-x86_64.tar.gz" -C "$unpacked/linux"
+  status=0
+  "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe "$unpacked/linux/quorlen-$version/quorlen" \
+    --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-linux" || status=$?
+  [ "$status" = 0 ] && results+=("quorlen (Linux): passed") || results+=("quorlen (Linux): FAILED")
   printf '=== end-to-end: %s\n' "${results[@]}"
   printf '%s\n' "${results[@]}" | grep -q -v ': passed$' && fail "the end-to-end suite did not pass on the zip's programs"
   return 0
