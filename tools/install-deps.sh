@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for building and testing
 # Quorlen: the mingw-w64 cross compilers, Wine (64- and 32-bit), Xvfb and the
-# X tools the end-to-end tests drive, liblo-tools (an independent OSC decoder)
-# and GoogleTest's sources. Does nothing when everything is there already.
+# X tools the end-to-end tests drive, liblo-tools (an independent OSC decoder),
+# GoogleTest's sources and clang 14 with its sanitizer and libFuzzer runtimes
+# (tools/fuzz.sh). Does nothing when everything is there already.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   wine wine64 wine32:i386
   xvfb xauth xdotool x11-utils imagemagick
   liblo-tools
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
