@@ -20,7 +20,7 @@ work=${QUORLEN_FUZZ_WORK:-/tmp/quorlen-fuzz}
 targets=(
   "address_file 4 512"
   "osc_roundtrip 2 512"
-  "sim_decoder 1 4096"
+  "sim_decoder 2 4096"
   "capture_filter 1 256"
 )
 
