@@ -13,16 +13,20 @@ std::intptr_t OpenExistingFile(const char* name) {
   if (name == nullptr || name[0] == '\0') {
     return 0;
   }
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer,
+  // and the program would hang at start. Only a regular file is an address
+  // file: a directory opens on POSIX but not on Windows, and a FIFO or a
+  // device is no file the user wrote. (A regular file reads the same with
+  // O_NONBLOCK set, so the flag stays.)
   int fd;
   do {
-    fd = open(name, O_RDONLY | O_CLOEXEC);
+    fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     return 0;
   }
-  // A directory opens on POSIX but not on Windows; treat it as no file.
   struct stat info;
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
     return 0;
   }

@@ -20,6 +20,11 @@ std::intptr_t OpenExistingFile(const char* name) {
   if (file == INVALID_HANDLE_VALUE || file == nullptr) {
     return 0;
   }
+  // Only a file on a disk is an address file, not a pipe or a device.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return 0;
+  }
   return reinterpret_cast<std::intptr_t>(file);
 }
 

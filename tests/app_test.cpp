@@ -773,10 +773,25 @@ TEST_F(QuorlenTest, EditIpStartsTheEditorAndEndsEvenWhenTheEditorCannotStart) {
   EXPECT_EQ(NullWindowExists(), 0);
 }
 
+// VmHWM or VmRSS of this process in KiB.
+long MemoryFigure(const char* name) {
+  std::ifstream status("/proc/self/status");
+  std::string word;
+  while (status >> word) {
+    if (word == std::string(name) + ":") {
+      long kib = 0;
+      status >> kib;
+      return kib;
+    }
+  }
+  return -1;
+}
+
 TEST_F(QuorlenTest, ReadsTheAddressFileThroughAByteOrderMarkAndCarriesOctets) {
   struct Case {
     std::string bytes;
     const char* shown;
+    std::size_t filler = 0;  // this many 'x' follow the first 4 bytes: one long first line
   };
   const Case cases[] = {
       {"\xEF\xBB\xBF"
@@ -785,12 +800,31 @@ TEST_F(QuorlenTest, ReadsTheAddressFileThroughAByteOrderMarkAndCarriesOctets) {
       {"300\r168\r1\r16", "44.169.1.16"},
       {"", "0.0.0.0"},
       {"192.168.1.16\n", "192.0.0.0"},
+      // Files nobody meant as an address file still end at an address.
+      {std::string("1\0"
+                   "9\0"
+                   "2\0"
+                   "\r\0"
+                   "\n\0",
+                   10),
+       "1.9.2.0"},  // UTF-16 without a byte-order mark
+      {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe\xfe\xff", 20), "0.0.0.0"},
+      {"192 \r\n168\r\n1\r\n16", "192.168.1.16", 50u << 20},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
     NullResetUi();
     NullSetIdleHook(OnIdle);
-    WriteConfig(c.bytes);
+    WriteConfig(c.bytes.substr(0, c.filler ? 4 : std::string::npos));
+    if (c.filler) {
+      std::ofstream file("config.txt", std::ios::binary | std::ios::app);
+      const std::string piece(1 << 16, 'x');
+      for (std::size_t written = 0; written < c.filler; written += piece.size()) file << piece;
+      file << c.bytes.substr(4);
+    }
+    // The peak is measured from here: writing 5 to clear_refs resets VmHWM.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = MemoryFigure("VmRSS");
     std::string shown;
     Run([&] {
       if (!world_.waiting) return;
@@ -798,6 +832,11 @@ TEST_F(QuorlenTest, ReadsTheAddressFileThroughAByteOrderMarkAndCarriesOctets) {
       NullRequestClose();
     });
     EXPECT_EQ(shown, c.shown);
+    if (c.filler) {
+      const long growth = MemoryFigure("VmHWM") - before;
+      std::printf("peak memory while reading a %zu MiB line: %ld KiB above the start\n", c.filler >> 20, growth);
+      EXPECT_LT(growth, 16 * 1024) << "the line is not held in memory";
+    }
   }
 }
 

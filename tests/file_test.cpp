@@ -7,6 +7,16 @@
 
 #include "config/file.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#endif
+
 namespace {
 
 std::string Utf8(const std::filesystem::path& path) {
@@ -43,6 +53,41 @@ TEST(ExistingFile, DirectoryIsNoFile) {
   EXPECT_EQ(OpenExistingFile(Utf8(std::filesystem::temp_directory_path()).c_str()), 0);
 }
 
+#ifndef _WIN32
+// What else a name can stand for on POSIX. A FIFO must not make the open wait
+// for a writer: should it wait all the same, a writer comes after 5 s so that
+// the test fails instead of hanging.
+TEST(ExistingFile, FifoDeviceAndDanglingLinkAreNoFile) {
+  const std::filesystem::path fifo = TestPath("quorlen-file-test-fifo");
+  const std::filesystem::path dangling = TestPath("quorlen-file-test-dangling");
+  const std::filesystem::path device = TestPath("quorlen-file-test-device");
+  std::filesystem::remove(fifo);
+  std::filesystem::remove(dangling);
+  std::filesystem::remove(device);
+  ASSERT_EQ(mkfifo(Utf8(fifo).c_str(), 0600), 0);
+  std::filesystem::create_symlink(TestPath("quorlen-file-test-nowhere"), dangling);
+  std::filesystem::create_symlink("/dev/zero", device);
+
+  for (const auto& path : {fifo, dangling, device}) {
+    SCOPED_TRACE(Utf8(path));
+    std::atomic<bool> returned{false};
+    std::thread writer([&] {
+      for (int i = 0; i < 100 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      const int fd = returned ? -1 : open(Utf8(path).c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) close(fd);
+    });
+    const std::intptr_t file = OpenExistingFile(Utf8(path).c_str());
+    returned = true;
+    writer.join();
+    EXPECT_EQ(file, 0);
+    CloseFile(file);
+  }
+  std::filesystem::remove(fifo);
+  std::filesystem::remove(dangling);
+  std::filesystem::remove(device);
+}
+#endif
+
 TEST(ExistingFile, ReadsTheBytesBackInPieces) {
   std::filesystem::path path = TestPath("quorlen-file-test-read.txt");
   std::string content = std::string("192\r\n168\0\n1\n16\n", 16) + std::string(10000, 'z');
@@ -58,6 +103,20 @@ TEST(ExistingFile, ReadsTheBytesBackInPieces) {
     CloseFile(file);
   }
   std::filesystem::remove(path);
+}
+
+// The file is read from the handle opened once: a name removed after the open
+// (where the system lets it be removed at all) changes nothing.
+TEST(ExistingFile, ReadsTheOpenedFileAfterItsNameIsRemoved) {
+  std::filesystem::path path = TestPath("quorlen-file-test-removed.txt");
+  { std::ofstream(path, std::ios::binary) << "192\n168\n1\n16\n"; }
+  std::intptr_t file = OpenExistingFile(Utf8(path).c_str());
+  ASSERT_NE(file, 0);
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);  // refused on Windows: the open shares nothing
+  EXPECT_EQ(ReadAll(file, 4096), "192\n168\n1\n16\n");
+  CloseFile(file);
+  std::filesystem::remove(path, ignored);
 }
 
 TEST(ExistingFile, EmptyFileReadsNothing) {

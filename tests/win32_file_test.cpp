@@ -41,3 +41,13 @@ TEST(ExistingFileWin32, NonAsciiNameIsFound) {
   CloseFile(file);
   std::filesystem::remove(path);
 }
+
+// A device or a pipe opens like a file on Windows, but is no address file.
+TEST(ExistingFileWin32, DeviceAndPipeAreNoFile) {
+  EXPECT_EQ(OpenExistingFile("NUL"), 0);
+  HANDLE pipe =
+      CreateNamedPipeW(L"\\\\.\\pipe\\quorlen-file-test", PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenExistingFile("\\\\.\\pipe\\quorlen-file-test"), 0);
+  CloseHandle(pipe);
+}

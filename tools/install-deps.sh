@@ -2,8 +2,9 @@
 # Installs what a fresh Debian 12 machine lacks for building and testing
 # Quorlen: the mingw-w64 cross compilers, Wine (64- and 32-bit), Qt 6 Widgets
 # for the Linux program, Xvfb and the X tools the end-to-end tests drive,
-# liblo-tools (an independent OSC decoder) and GoogleTest's sources. Does
-# nothing when everything is there already.
+# liblo-tools (an independent OSC decoder), GoogleTest's sources and clang 14
+# with its sanitizer and libFuzzer runtimes (tools/fuzz.sh). Does nothing when
+# everything is there already.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick
   liblo-tools
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -29,6 +29,7 @@ import argparse
 import json
 import os
 import re
+import select
 import shlex
 import shutil
 import signal
@@ -475,10 +476,11 @@ def tearDownModule():
 
 class App:
     """COMMAND (default: Wine running the program under test) in a directory
-    of its own, in SESSION (default: the suite's)."""
+    of its own, in SESSION (default: the suite's). PREPARE(dir), when given,
+    runs before the program starts."""
 
     def __init__(self, config_lines=None, config_bytes=None, extra_files=None, name="run", session=None,
-                 command=None):
+                 command=None, prepare=None):
         self.session = session or SESSION
         self.dir = tempfile.mkdtemp(prefix=name + "-", dir=self.session.tmp)
         if config_bytes is None and config_lines is not None:
@@ -489,6 +491,8 @@ class App:
         for file_name, content in (extra_files or {}).items():
             with open(os.path.join(self.dir, file_name), "wb") as f:
                 f.write(content)
+        if prepare is not None:
+            prepare(self.dir)
         # A browser stand-in: Wine hands web addresses to xdg-open.
         self.bin = os.path.join(self.dir, "bin")
         os.makedirs(self.bin)
@@ -603,6 +607,48 @@ class App:
 
 
 LOOPBACK_CONFIG = ["127", "0", "0", "1"]
+
+
+def peak_memory_kib(app):
+    """The highest VmHWM among the Linux processes that run the program in its
+    directory (under the 32-bit wrapper the process started is not the
+    program itself), or None when none is found."""
+    name = os.path.basename(Settings.exe).encode()
+    peak = None
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/cwd" % pid) != app.dir:
+                continue
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if name not in f.read():
+                    continue
+            with open("/proc/%s/status" % pid) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        peak = max(peak or 0, int(line.split()[1]))
+        except (OSError, ValueError):
+            continue
+    return peak
+
+
+class FileHolder:
+    """Another Windows program that has a file open sharing nothing (the
+    probe's hold command), as an editor or a backup tool might."""
+
+    def __init__(self, directory, file_name):
+        self.proc = subprocess.Popen(wine_command(Settings.probe) + ["hold", file_name, "120000"], cwd=directory,
+                                     env=SESSION.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, text=True)
+        ready, _, _ = select.select([self.proc.stdout], [], [], 60)
+        if not ready or self.proc.stdout.readline().strip() != "held":
+            self.release()
+            raise AssertionError("the probe could not hold " + file_name)
+
+    def release(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
+        self.proc.stdout.close()
 
 
 # ---------------------------------------------------------------------------
@@ -757,23 +803,43 @@ class AddressFileTest(unittest.TestCase):
         (b"192.168.1.16\n", "192.0.0.0"),
         (b"  192 console\r168\r\n\t1\n16\nfifth line\n", "192.168.1.16"),
         (b"-1\n0\n0\n0", "255.255.255.255"),
+        # Files nobody meant as an address file still end at an address.
+        ("192\r\n168\r\n1\r\n16\r\n".encode("utf-16-le"), "1.9.2.0"),  # UTF-16 without a byte-order mark
+        (b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe\xfe\xff" + bytes(range(256)), "0.0.0.0"),
     ]
+
+    def check_row(self, content, expected, measure=None):
+        app = App(config_bytes=content, name="address")
+        try:
+            app.wait_window()
+            info = app.wait_started()
+            field = app.control(IP_FIELD, info)
+            self.assertEqual(field["text"], expected)
+            if probe_reads_field_memory():
+                self.assertEqual(field["address"], expected)
+            self.assertFalse(field["enabled"])
+            if measure is not None:
+                measure.append(peak_memory_kib(app))
+            self.assertEqual(app.close(), 0)
+        finally:
+            app.kill()
 
     def test_rows(self):
         for content, expected in self.ROWS:
             with self.subTest(file=content):
-                app = App(config_bytes=content, name="address")
-                try:
-                    app.wait_window()
-                    info = app.wait_started()
-                    field = app.control(IP_FIELD, info)
-                    self.assertEqual(field["text"], expected)
-                    if probe_reads_field_memory():
-                        self.assertEqual(field["address"], expected)
-                    self.assertFalse(field["enabled"])
-                    self.assertEqual(app.close(), 0)
-                finally:
-                    app.kill()
+                self.check_row(content, expected)
+
+    def test_long_line_in_bounded_memory(self):
+        """A 50 MiB first line: the address still comes from the lines after
+        it, and the program's peak memory stays that of a four-line file."""
+        peaks = []
+        self.check_row(b"192\r\n168\r\n1\r\n16\r\n", "192.168.1.16", peaks)
+        self.check_row(b"192 " + b"x" * (50 << 20) + b"\r\n168\r\n1\r\n16\r\n", "192.168.1.16", peaks)
+        if None in peaks:
+            self.skipTest("the program's process was not found in /proc")
+        print("figure: peak memory of %s: %.1f MiB with a 50 MiB line, %.1f MiB with four short lines"
+              % (os.path.basename(Settings.exe), peaks[1] / 1024, peaks[0] / 1024), file=sys.stderr)
+        self.assertLess(peaks[1] - peaks[0], 16 * 1024, "the line is held in memory")
 
 
 class MissingFileTest(unittest.TestCase):
@@ -809,26 +875,62 @@ class MissingFileTest(unittest.TestCase):
         for pid in sorted({w["pid"] for w in editors}):
             app.probe.run("terminate", pid)
 
+    def check_missing_path(self, app, on_first_box=None):
+        """The "No config.ini" box, Notepad on config.txt, "Please, Restart
+        The App", exit code 0."""
+        app.wait_window()
+        box = app.message()
+        self.assertEqual((box["title"], box["text"]),
+                         ("No config.ini", "Please create the config.ini.\rEG.\r192\r168\r1\r16"))
+        field = app.control(IP_FIELD)
+        self.assertEqual(field["address"], "0.0.0.0")
+        if on_first_box is not None:
+            on_first_box()
+        self.assertTrue(app.message_ok())
+        editors = self.wait_editor(app)
+        self.assertTrue(editors, "the editor was not started")
+        editors = self.assert_editor_on_config(app, editors)
+        self.end_editor(app, editors)
+        box = app.message()
+        self.assertEqual((box["title"], box["text"]), ("Quorlen", "Please, Restart The App"))
+        self.assertTrue(app.message_ok())
+        self.assertEqual(app.wait_exit(), 0)
+
     def test_missing_file(self):
         app = App(extra_files={"config.ini": b"127\n0\n0\n1\n"}, name="missing")
         try:
-            app.wait_window()
-            box = app.message()
-            self.assertEqual((box["title"], box["text"]),
-                             ("No config.ini", "Please create the config.ini.\rEG.\r192\r168\r1\r16"))
-            field = app.control(IP_FIELD)
-            self.assertEqual(field["address"], "0.0.0.0")
-            self.assertTrue(app.message_ok())
-            editors = self.wait_editor(app)
-            self.assertTrue(editors, "the editor was not started")
-            editors = self.assert_editor_on_config(app, editors)
-            self.end_editor(app, editors)
-            box = app.message()
-            self.assertEqual((box["title"], box["text"]), ("Quorlen", "Please, Restart The App"))
-            self.assertTrue(app.message_ok())
-            self.assertEqual(app.wait_exit(), 0)
+            self.check_missing_path(app)
             self.assertFalse(os.path.exists(os.path.join(app.dir, "config.txt")), "the program writes no file")
         finally:
+            app.kill()
+
+    def test_directory_named_config_txt(self):
+        app = App(name="directory", prepare=lambda d: os.mkdir(os.path.join(d, "config.txt")))
+        try:
+            self.check_missing_path(app)
+            self.assertTrue(os.path.isdir(os.path.join(app.dir, "config.txt")))
+        finally:
+            app.kill()
+
+    def test_file_held_by_another_program(self):
+        """The program opens config.txt sharing nothing, so while another
+        program has it open it can't be read; the holder lets go once the
+        first box is up, so that the editor can open it."""
+        holders = []
+
+        def hold(directory):
+            with open(os.path.join(directory, "config.txt"), "wb") as f:
+                f.write(b"127\n0\n0\n1\n")
+            holders.append(FileHolder(directory, "config.txt"))
+
+        app = App(name="held", prepare=hold)
+        try:
+            self.check_missing_path(app, on_first_box=holders[0].release)
+            with open(os.path.join(app.dir, "config.txt"), "rb") as f:
+                self.assertEqual(f.read(), b"127\n0\n0\n1\n", "the program writes no file")
+        finally:
+            for holder in holders:
+                holder.release()
             app.kill()
 
     def test_edit_ip(self):

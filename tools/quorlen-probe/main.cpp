@@ -14,6 +14,8 @@
 //   quorlen-probe windows           every visible top-level window: pid, class, title
 //                                   (and a message box's text)
 //   quorlen-probe terminate PID     end that process (for an editor Quorlen started)
+//   quorlen-probe hold FILE MS      open FILE sharing nothing, print "held", keep it
+//                                   open for MS milliseconds (a locked config.txt)
 //   quorlen-probe serve             read such commands from stdin, one a line;
 //                                   after each one's output print "=> CODE"
 //
@@ -300,6 +302,20 @@ int Terminate(const char* pid) {
   return ended ? 0 : 1;
 }
 
+// Another program that has the file open and shares nothing with anyone.
+int Hold(const char* name, int milliseconds) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, name, -1, wide.data(), length);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  std::printf("held\n");
+  std::fflush(stdout);
+  Sleep(static_cast<DWORD>(milliseconds));
+  CloseHandle(file);
+  return 0;
+}
+
 int Gone(int milliseconds) {
   for (int waited = 0; MainWindow() != nullptr; waited += 50) {
     if (waited >= milliseconds) return 1;
@@ -334,6 +350,7 @@ int Dispatch(int argc, char** argv) {
   if (command == "gone") return Gone(wait);
   if (command == "windows") return Windows();
   if (command == "terminate" && arg != nullptr) return Terminate(arg);
+  if (command == "hold" && argc > 3) return Hold(arg, std::atoi(argv[3]));
   return 2;
 }
 

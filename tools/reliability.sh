@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# The long robustness checks, one table at the end:
+#   tools/reliability.sh [--fuzz-minutes N] [ROW...]
+# ROW picks rows by name (default: all, in the order of ROWS below). Each row
+# is one function row_<name> that runs its check and calls
+#   add_row TEST LOAD DURATION RESULT FIGURE
+# once per line it contributes; to add a row, write the function and add its
+# name to ROWS. Rows that bind UDP 127.0.0.1:10023 take the machine-wide lock
+# (run_locked). CI doesn't run this; it runs the seed-corpus replays instead.
+# Exit code 0 when every line passed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+ROWS=(fuzz bad_files_native bad_files_wine)
+fuzz_minutes=16
+picked=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --fuzz-minutes) fuzz_minutes=$2; shift 2 ;;
+    *) picked+=("$1"); shift ;;
+  esac
+done
+[ ${#picked[@]} -gt 0 ] || picked=("${ROWS[@]}")
+
+log_dir=build/reliability
+mkdir -p "$log_dir"
+table=()
+failed=0
+
+add_row() {  # TEST LOAD DURATION RESULT FIGURE
+  table+=("$1|$2|$3|$4|$5")
+  [ "$4" = pass ] || failed=$((failed + 1))
+}
+
+run_locked() { flock /tmp/quorlen-10023.lock "$@"; }
+
+# build PRESET [targets...]: configure and build, quietly; 1 on failure.
+build() {
+  local preset=$1
+  shift
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  { cmake --preset "$preset" && cmake --build --preset "$preset" -j2 "${targets[@]}"; } \
+    >"$log_dir/build-$preset.log" 2>&1
+}
+
+# --- rows -----------------------------------------------------------------
+
+# Each libFuzzer target for its share of the minutes (tools/fuzz.sh).
+row_fuzz() {
+  local start=$SECONDS
+  tools/fuzz.sh "$fuzz_minutes" >"$log_dir/fuzz.log" 2>&1
+  local status=$?
+  local name executions corpus findings seconds any=0
+  while read -r name executions _ corpus _ _ findings _ seconds; do
+    [ "$executions" -ge 0 ] 2>/dev/null || continue
+    any=1
+    local result=pass
+    [ "$findings" -eq 0 ] || result=FAIL
+    add_row "fuzz $name" "libFuzzer, ASan+UBSan" "$seconds" "$result" \
+      "$executions executions, $corpus corpus files, $findings findings"
+  done <"$log_dir/fuzz.log"
+  [ "$any" = 1 ] || add_row "fuzz" "tools/fuzz.sh $fuzz_minutes" "$((SECONDS - start))s" FAIL \
+    "exit $status, see $log_dir/fuzz.log"
+}
+
+# config.txt that is no file, natively: the open returns at once; and a
+# 50 MiB first line read by the headless program, with its peak memory.
+row_bad_files_native() {
+  if ! build linux-debug file_test app_test; then
+    add_row "bad config.txt, native" build - FAIL "see $log_dir/build-linux-debug.log"
+    return
+  fi
+  local start=$SECONDS result=pass
+  build/linux-debug/tests/file_test --gtest_filter='ExistingFile.*' >"$log_dir/file_test.log" 2>&1 || result=FAIL
+  add_row "config.txt a FIFO, a device, a dangling link, a directory; removed after the open" \
+    "native open + read" "$((SECONDS - start))s" "$result" \
+    "$(sed -nE 's/^\[==========\] .*\((.*) total\)$/all opens returned in \1/p' "$log_dir/file_test.log")"
+  start=$SECONDS
+  result=pass
+  run_locked build/linux-debug/tests/app_test --gtest_filter='*ReadsTheAddressFile*' >"$log_dir/app_test.log" 2>&1 ||
+    result=FAIL
+  add_row "config.txt: 50 MiB line, binary junk, UTF-16 without a mark" "headless program" \
+    "$((SECONDS - start))s" "$result" \
+    "$(sed -nE 's/^peak memory while reading a ([0-9]+) MiB line: (.*)/\1 MiB line: peak \2/p' "$log_dir/app_test.log")"
+}
+
+# The same under Wine, one end-to-end test each: quorlen.exe shows an
+# address or takes the missing-file path, never crashes or hangs.
+row_bad_files_wine() {
+  if ! build linux-debug console-sim || ! build win64-release quorlen quorlen-probe; then
+    add_row "bad config.txt, Wine" build - FAIL "see $log_dir/build-*.log"
+    return
+  fi
+  local test label load figure
+  while IFS='|' read -r test label load figure; do
+    local start=$SECONDS log="$log_dir/e2e-${test##*.}.log" result
+    run_locked python3 tests/e2e/quorlen_e2e.py --exe build/win64-release/quorlen.exe \
+      --sim build/linux-debug/tools/console-sim/console-sim --out "$log_dir/e2e" "$test" >"$log" 2>&1
+    case "$(grep -E '^(OK|FAILED)' "$log" | tail -1)" in
+      "OK (skipped"*) result=skipped ;;
+      OK*) result=pass ;;
+      *) result=FAIL ;;
+    esac
+    local measured
+    measured=$(sed -nE 's/.*figure: (.*)/\1/p' "$log" | tail -1)  # unittest may print it after a test's name
+    add_row "$label" "$load" "$((SECONDS - start))s" "$result" "${measured:-$figure}"
+  done <<'EOF_ROWS'
+AddressFileTest.test_long_line_in_bounded_memory|config.txt: 50 MiB line|quorlen.exe, Wine|
+AddressFileTest.test_rows|config.txt: binary junk, UTF-16 without a mark, other rows|quorlen.exe, Wine|each shows its address
+MissingFileTest.test_directory_named_config_txt|config.txt a directory|quorlen.exe, Wine|missing-file path, exit 0
+MissingFileTest.test_file_held_by_another_program|config.txt open elsewhere, no sharing|quorlen.exe, Wine|missing-file path, exit 0
+EOF_ROWS
+}
+
+# --- run and print ---------------------------------------------------------
+
+for row in "${picked[@]}"; do
+  if ! declare -F "row_$row" >/dev/null; then
+    add_row "$row" - - FAIL "no such row (rows: ${ROWS[*]})"
+    continue
+  fi
+  echo "running $row..." >&2
+  "row_$row"
+done
+
+{
+  echo "test|load|duration|result|figure"
+  printf '%s\n' "${table[@]}"
+} | awk -F'|' '
+  { for (i = 1; i <= NF; i++) { cell[NR, i] = $i; if (length($i) > width[i]) width[i] = length($i) } rows = NR }
+  END {
+    for (r = 1; r <= rows; r++) {
+      line = ""
+      for (i = 1; i <= 5; i++) line = line sprintf(i < 5 ? "%-" width[i] "s | " : "%s", cell[r, i])
+      print line
+      if (r == 1) { rule = ""; for (i = 1; i <= 5; i++) rule = rule sprintf("%s%s", i > 1 ? "-+-" : "", sprintf("%" width[i] "s", "")); gsub(/ /, "-", rule); print rule }
+    }
+  }'
+echo "logs in $log_dir/"
+[ "$failed" -eq 0 ]
