@@ -11,8 +11,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+source tools/wine-env.sh  # how to run 32-bit programs here, and Wine's settings
 
-ROWS=(fuzz bad_files_native bad_files_wine)
+ROWS=(fuzz bad_files_native bad_files_wine soak64 soak32 flood absent)
 fuzz_minutes=16
 picked=()
 while [ $# -gt 0 ]; do
@@ -112,6 +113,70 @@ AddressFileTest.test_rows|config.txt: binary junk, UTF-16 without a mark, other 
 MissingFileTest.test_directory_named_config_txt|config.txt a directory|quorlen.exe, Wine|missing-file path, exit 0
 MissingFileTest.test_file_held_by_another_program|config.txt open elsewhere, no sharing|quorlen.exe, Wine|missing-file path, exit 0
 EOF_ROWS
+}
+
+# reliability_e2e EXE RUN [args...]: one run of tests/e2e/reliability_e2e.py,
+# its log in the log directory; prints the run's RESULT json (empty when none).
+reliability_e2e() {
+  local exe=$1 run=$2
+  shift 2
+  local log="$log_dir/$run-$(basename "$exe" .exe).log"
+  run_locked python3 tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
+    --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "$log_dir/e2e-$run" "$run" "$@" \
+    >"$log" 2>&1
+  sed -n 's/^RESULT //p' "$log" | tail -1
+}
+
+# field JSON EXPRESSION: a figure out of a RESULT, by a python expression on r.
+field() { python3 -c 'import json, sys; r = json.loads(sys.argv[1]); print(eval(sys.argv[2]))' "$1" "$2"; }
+
+verdict() { [ "$(field "$1" 'r["ok"]')" = True ] && echo pass || echo FAIL; }
+
+windows_built() {
+  build linux-debug console-sim && build win64-release quorlen quorlen-probe &&
+    { [ "$1" != 32 ] || build win32-release quorlen; }
+}
+
+# Capture, a Fast fade over a short range, the reset, again and again; what the
+# process holds, every 50 cycles.
+soak() {  # soak BITS EXE CYCLES
+  local start=$SECONDS result
+  windows_built "$1" || { add_row "soak $(basename "$2")" build - FAIL "see $log_dir/build-*.log"; return; }
+  result=$(reliability_e2e "$2" soak --cycles "$3")
+  [ -n "$result" ] || { add_row "soak $(basename "$2")" "$3 cycles" "$((SECONDS - start))s" FAIL "no result"; return; }
+  add_row "soak $(basename "$2")" "$3 cycles, Fast fades" "$((SECONDS - start))s" "$(verdict "$result")" \
+    "$(field "$result" '"%d fades exact, %d ports for %d cycles; after warm-up: private %+d KiB, descriptors %+d, threads %+d (RSS %d KiB at the end)" % (r["cycles"] - len(r["faults"]), r["unique_ports"], r["cycles"], r["growth"]["private_kib"], r["growth"]["descriptors"], r["growth"]["threads"], r["samples"][-1]["rss_kib"])')"
+}
+row_soak64() { soak 64 build/win64-release/quorlen.exe 500; }
+row_soak32() { soak 32 build/win32-release/quorlen32.exe 100; }
+
+# 10 s of junk at about 20,000 datagrams a second: while waiting, then
+# during a fade with "Stop When Fader Is Moved" off and on.
+row_flood() {
+  local start=$SECONDS result
+  windows_built 64 || { add_row flood build - FAIL "see $log_dir/build-*.log"; return; }
+  result=$(reliability_e2e build/win64-release/quorlen.exe flood)
+  [ -n "$result" ] || { add_row flood - "$((SECONDS - start))s" FAIL "no result"; return; }
+  add_row "flood while waiting, quorlen.exe" "$(field "$result" '"%d datagrams, %d/s, 10 s" % (r["waiting"]["sent"], r["waiting"]["rate"])')" \
+    "$((SECONDS - start))s" "$(field "$result" '"pass" if r["waiting"]["ok"] else "FAIL"')" \
+    "$(field "$result" 'w = r["waiting"]; "capture taken, first message %.0f ms after the flood; window answered throughout (slowest %.0f ms); CPU %.0f %% of a core with the wineserver" % (w["first_message_after_flood_ms"], w["probe_slowest_ms"], w["cpu_percent"]["total"])')"
+  local i
+  for i in 0 1; do
+    add_row "flood during a fade, quorlen.exe" \
+      "$(field "$result" '"%d datagrams, option %s" % (r["fading"]['$i']["sent"], "on" if r["fading"]['$i']["option_on"] else "off")')" \
+      "10s" "$(field "$result" '"pass" if r["fading"]['$i']["ok"] else "FAIL"')" \
+      "$(field "$result" 'f = r["fading"]['$i']; "interval mean %.2f ms, p99 %.2f ms (without the flood %.2f, %.2f); levels exact" % (f["during"]["mean"], f["during"]["p99"], f["before"]["mean"], f["before"]["p99"])')"
+  done
+}
+
+# 60 s of waiting with nothing at the console's address (ICMP port unreachable).
+row_absent() {
+  local start=$SECONDS result
+  windows_built 64 || { add_row "console absent" build - FAIL "see $log_dir/build-*.log"; return; }
+  result=$(reliability_e2e build/win64-release/quorlen.exe absent --seconds 60)
+  [ -n "$result" ] || { add_row "console absent" - "$((SECONDS - start))s" FAIL "no result"; return; }
+  add_row "console absent, quorlen.exe" "60 s waiting, ICMP unreachable" "$((SECONDS - start))s" "$(verdict "$result")" \
+    "$(field "$result" '"keep-alives %d, %s s apart; CPU %.2f %% of a core with the wineserver; Reset Off took %.2f s" % (len(r["keep_alives_at"]), "/".join("%g" % g for g in sorted(set(r["gaps"]))), r["cpu_percent"]["total"], r["reset_off_seconds"])')"
 }
 
 # --- run and print ---------------------------------------------------------

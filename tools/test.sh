@@ -82,6 +82,25 @@ run_e2e() {
 }
 skipped_total=0
 
+# run_soak NAME EXE CYCLES: a short soak (tests/e2e/reliability_e2e.py) as one
+# more test: every capture taken, every fade exact, a fresh port each cycle,
+# nothing the process holds grows. tools/reliability.sh runs the long ones.
+run_soak() {
+  local name=$1 exe=$2 cycles=$3
+  echo "=== soak, $name, $cycles cycles ==="
+  local log="build/soak-$name.log"
+  python3 tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
+    --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "build/soak-$name" soak \
+    --cycles "$cycles" >"$log" 2>&1
+  local status=$?
+  grep '^RESULT ' "$log" | cut -c1-400
+  case "$status" in
+    0) passed=$((passed + 1)) ;;
+    77) skipped_total=$((skipped_total + 1)) ;;
+    *) failed=$((failed + 1)); failures+=("soak $name: see $log") ;;
+  esac
+}
+
 mkdir -p build
 quorlen_start_display || exit 1
 trap 'quorlen_stop_wine; quorlen_stop_display' EXIT
@@ -96,6 +115,7 @@ run_suite "win64 under Wine" win64-release
 run_suite "win32 under Wine" win32-release
 run_e2e quorlen64 build/win64-release/quorlen.exe
 run_e2e quorlen32 build/win32-release/quorlen32.exe
+run_soak quorlen64 build/win64-release/quorlen.exe 20
 
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done

@@ -8,6 +8,9 @@
 //                                   (or of a list row) for xdotool
 //   quorlen-probe close             the close box: WM_SYSCOMMAND SC_CLOSE
 //   quorlen-probe syscommand N      an item of the system menu: WM_SYSCOMMAND N
+//   quorlen-probe usage             what the window's process holds, as Windows
+//                                   tells it: handles, GDI and USER objects,
+//                                   private bytes (JSON)
 //   quorlen-probe message [ms]      wait for a message box; print its title and text
 //   quorlen-probe message-ok        press OK in the message box
 //   quorlen-probe gone [ms]         wait until the main window no longer exists
@@ -22,6 +25,7 @@
 // Exit code 0 on success, 1 when the window (or box) isn't there, 2 on misuse.
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -254,6 +258,24 @@ int Click(const char* id) {
   return 0;
 }
 
+int Usage() {
+  HWND main = MainWindow();
+  DWORD pid = 0;
+  if (main == nullptr || GetWindowThreadProcessId(main, &pid) == 0) return 1;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (process == nullptr) return 1;
+  DWORD handles = 0;
+  GetProcessHandleCount(process, &handles);
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+  std::printf("{\"pid\":%lu,\"handles\":%lu,\"gdi\":%lu,\"user\":%lu,\"private\":%llu}\n", pid, handles,
+              GetGuiResources(process, GR_GDIOBJECTS), GetGuiResources(process, GR_USEROBJECTS),
+              static_cast<unsigned long long>(memory.PrivateUsage));
+  CloseHandle(process);
+  return 0;
+}
+
 int Message(int milliseconds) {
   HWND box = WaitFor(MessageBoxWindow, milliseconds);
   if (box == nullptr) return 1;
@@ -350,6 +372,7 @@ int Dispatch(int argc, char** argv) {
   if (command == "gone") return Gone(wait);
   if (command == "windows") return Windows();
   if (command == "terminate" && arg != nullptr) return Terminate(arg);
+  if (command == "usage") return Usage();
   if (command == "hold" && argc > 3) return Hold(arg, std::atoi(argv[3]));
   return 2;
 }
