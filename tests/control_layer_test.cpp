@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/ui_driver.h"
+#include "tests/ui_test_support.h"
 #include "ui/control_core.h"
 #include "ui/controls.h"
 
@@ -19,17 +20,6 @@ std::map<int, int> g_calls;  // bound-callback runs by control number
 template <int Control>
 void CountCall() {
   ++g_calls[Control];
-}
-
-// Takes every event, processing pending input; returns the control and close events.
-std::vector<Event> TakeEvents() {
-  std::vector<Event> taken;
-  for (int i = 0; i < 10000; ++i) {
-    const Event event = PollEvent();
-    if (event.kind == EventKind::None) break;
-    if (event.kind == EventKind::Control || event.kind == EventKind::Close) taken.push_back(event);
-  }
-  return taken;
 }
 
 class ControlLayerTest : public testing::Test {

@@ -3,12 +3,14 @@
 # (with the program's own resources, so the same Common Controls and DPI
 # awareness apply).
 if(WIN32)
-  quorlen_test(control_layer_test LABELS ui NO_MAIN
+  # The two share the display: one at a time, so that neither takes the
+  # other's focus or foreground.
+  quorlen_test(control_layer_test LABELS ui NO_MAIN LOCK win32-display
     SOURCES control_layer_test.cpp win32_ui_driver.cpp win32_window_test.rc
     LIBS quorlen_ui)
   # What only the Win32 window has: classes, styles, rectangles, its own input.
   quorlen_test(win32_window_test
-    LABELS ui
+    LABELS ui LOCK win32-display
     SOURCES win32_window_test.cpp win32_window_test.rc
     LIBS quorlen_ui)
 elseif(QUORLEN_QT)

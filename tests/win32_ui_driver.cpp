@@ -3,19 +3,10 @@
 #include <windows.h>
 
 #include "tests/ui_driver.h"
+#include "tests/win32_test_window.h"
 #include "ui/controls.h"
 
 namespace {
-
-HWND MainHwnd() {
-  std::wstring title;
-  for (const char* p = kWindowTitle; *p != '\0'; ++p) title += static_cast<wchar_t>(*p);
-  return FindWindowW(nullptr, title.c_str());
-}
-
-HWND Item(int number) {
-  return GetDlgItem(MainHwnd(), number);
-}
 
 void PressKey(HWND target, WPARAM key) {
   PostMessageW(target, WM_KEYDOWN, key, 1);

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/ui_test_support.h"
+#include "tests/win32_test_window.h"
 #include "ui/controls.h"
 
 namespace {
@@ -49,16 +51,6 @@ std::string ClassOf(HWND hwnd) {
   return name;
 }
 
-HWND MainHwnd() {
-  std::wstring title;
-  for (const char* p = kWindowTitle; *p != '\0'; ++p) title += static_cast<wchar_t>(*p);
-  return FindWindowW(nullptr, title.c_str());
-}
-
-HWND Item(int number) {
-  return GetDlgItem(MainHwnd(), number);
-}
-
 int Dpi() {
   HDC screen = GetDC(nullptr);
   int dpi = GetDeviceCaps(screen, LOGPIXELSY);
@@ -75,17 +67,6 @@ RECT ClientRectOf(HWND child) {
   GetWindowRect(child, &rect);
   MapWindowPoints(HWND_DESKTOP, MainHwnd(), reinterpret_cast<POINT*>(&rect), 2);
   return rect;
-}
-
-// Takes every event, processing pending input; returns the control events.
-std::vector<Event> TakeEvents() {
-  std::vector<Event> taken;
-  for (int i = 0; i < 10000; ++i) {
-    Event event = PollEvent();
-    if (event.kind == EventKind::None) break;
-    if (event.kind == EventKind::Control || event.kind == EventKind::Close) taken.push_back(event);
-  }
-  return taken;
 }
 
 LPARAM PointOf(const RECT& rect) {
