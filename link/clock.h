@@ -11,8 +11,8 @@ std::int64_t ClockMilliseconds();
 void SleepMilliseconds(int milliseconds);
 
 // The pace of a fade: microseconds of the operating system's monotonic
-// counter since its first reading here (which returns 0). Tests can't replace
-// this clock.
+// counter since its first reading here (which returns 0; on Windows without a
+// usable counter, the tick count's). Tests can't replace this clock.
 std::int64_t ClockMicroseconds();
 // Suspends the thread until ClockMicroseconds reaches deadline; returns at
 // once when it has. On Windows a high-resolution waitable timer where the

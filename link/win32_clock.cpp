@@ -7,27 +7,40 @@
 
 #include "link/clock.h"
 
-static int g_clockStarted = 0;
-static int g_useTickCount = 0;
-static LONGLONG g_counterBase = 0;
-static LONGLONG g_ticksPerMillisecond = 1;
+// QueryPerformanceCounter from a base of its own, set at the first reading.
+// frequency stays 0 where there is no usable counter (none, or one below
+// 1000 ticks a second); the clocks then fall back on the tick count.
+struct Counter {
+  int started;
+  LONGLONG base;
+  LONGLONG frequency;  // ticks a second
+};
+
+// Ticks since the counter's first reading into *ticks, or 0 without a counter.
+static int ReadCounter(Counter* c, LONGLONG* ticks) {
+  LARGE_INTEGER now;
+  if (!c->started) {
+    c->started = 1;
+    LARGE_INTEGER frequency;
+    if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000 && QueryPerformanceCounter(&now)) {
+      c->frequency = frequency.QuadPart;
+      c->base = now.QuadPart;
+    }
+  }
+  if (c->frequency == 0) return 0;
+  QueryPerformanceCounter(&now);
+  *ticks = now.QuadPart - c->base;
+  return 1;
+}
+
+static Counter g_millisecondCounter;
+static Counter g_microsecondCounter;
 static int g_timerResolutionSet = 0;
 
 std::int64_t SystemClockMilliseconds() {
-  LARGE_INTEGER counter;
-  if (!g_clockStarted) {
-    g_clockStarted = 1;
-    LARGE_INTEGER frequency;
-    if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000 && QueryPerformanceCounter(&counter)) {
-      g_ticksPerMillisecond = frequency.QuadPart / 1000;
-      g_counterBase = counter.QuadPart;
-      return 0;
-    }
-    g_useTickCount = 1;
-  }
-  if (g_useTickCount) return static_cast<std::int64_t>(GetTickCount());
-  QueryPerformanceCounter(&counter);
-  return (counter.QuadPart - g_counterBase) / g_ticksPerMillisecond;
+  LONGLONG ticks = 0;
+  if (!ReadCounter(&g_millisecondCounter, &ticks)) return static_cast<std::int64_t>(GetTickCount());
+  return ticks / (g_millisecondCounter.frequency / 1000);
 }
 
 static void SetTimerResolution() {
@@ -46,29 +59,15 @@ void SleepMilliseconds(int milliseconds) {
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002  // Windows 10 1803; older headers lack it
 #endif
 
-static int g_microClockStarted = 0;
-static LONGLONG g_microBase = 0;
-static LONGLONG g_frequency = 0;  // counter ticks a second; 0 without a counter
 static HANDLE g_preciseTimer = nullptr;
 static int g_preciseTimerTried = 0;
 
 std::int64_t ClockMicroseconds() {
-  LARGE_INTEGER counter;
-  if (!g_microClockStarted) {
-    g_microClockStarted = 1;
-    LARGE_INTEGER frequency;
-    if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000 && QueryPerformanceCounter(&counter)) {
-      g_frequency = frequency.QuadPart;
-      g_microBase = counter.QuadPart;
-    } else {
-      g_microBase = static_cast<LONGLONG>(GetTickCount64());
-    }
-  }
-  if (g_frequency == 0) return (static_cast<LONGLONG>(GetTickCount64()) - g_microBase) * 1000;
-  QueryPerformanceCounter(&counter);
-  const LONGLONG ticks = counter.QuadPart - g_microBase;
+  LONGLONG ticks = 0;
+  if (!ReadCounter(&g_microsecondCounter, &ticks)) return static_cast<std::int64_t>(GetTickCount64()) * 1000;
+  const LONGLONG frequency = g_microsecondCounter.frequency;
   // Whole seconds and the rest apart, so that ticks x 10^6 can't overflow.
-  return (ticks / g_frequency) * 1000000 + (ticks % g_frequency) * 1000000 / g_frequency;
+  return (ticks / frequency) * 1000000 + (ticks % frequency) * 1000000 / frequency;
 }
 
 void SleepUntilMicroseconds(std::int64_t deadline) {
