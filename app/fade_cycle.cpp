@@ -11,8 +11,8 @@
 #include "app/timer_list.h"
 #include "config/address_file.h"
 #include "config/address_text.h"
-#include "link/osc.h"
 #include "link/clock.h"
+#include "link/osc.h"
 #include "link/udp.h"
 #include "ui/controls.h"
 
