@@ -145,7 +145,7 @@ soak() {  # soak BITS EXE CYCLES
   result=$(reliability_e2e "$2" soak --cycles "$3")
   [ -n "$result" ] || { add_row "soak $(basename "$2")" "$3 cycles" "$((SECONDS - start))s" FAIL "no result"; return; }
   add_row "soak $(basename "$2")" "$3 cycles, Fast fades" "$((SECONDS - start))s" "$(verdict "$result")" \
-    "$(field "$result" '"%d fades exact, %d ports for %d cycles; after warm-up: private %+d KiB, descriptors %+d, threads %+d (RSS %d KiB at the end)" % (r["cycles"] - len(r["faults"]), r["unique_ports"], r["cycles"], r["growth"]["private_kib"], r["growth"]["descriptors"], r["growth"]["threads"], r["samples"][-1]["rss_kib"])')"
+    "$(field "$result" '"%d fades exact, a new link each cycle (%d distinct ports); after warm-up: private %+d KiB, descriptors %+d, threads %+d (RSS %d KiB at the end)" % (r["cycles"] - len(r["faults"]), r["unique_ports"], r["growth"]["private_kib"], r["growth"]["descriptors"], r["growth"]["threads"], r["samples"][-1]["rss_kib"])')"
 }
 row_soak64() { soak 64 build/win64-release/quorlen.exe 500; }
 row_soak32() { soak 32 build/win32-release/quorlen32.exe 100; }
@@ -159,13 +159,13 @@ row_flood() {
   [ -n "$result" ] || { add_row flood - "$((SECONDS - start))s" FAIL "no result"; return; }
   add_row "flood while waiting, quorlen.exe" "$(field "$result" '"%d datagrams, %d/s, 10 s" % (r["waiting"]["sent"], r["waiting"]["rate"])')" \
     "$((SECONDS - start))s" "$(field "$result" '"pass" if r["waiting"]["ok"] else "FAIL"')" \
-    "$(field "$result" 'w = r["waiting"]; "capture taken, first message %.0f ms after the flood; window answered throughout (slowest %.0f ms); CPU %.0f %% of a core with the wineserver" % (w["first_message_after_flood_ms"], w["probe_slowest_ms"], w["cpu_percent"]["total"])')"
+    "$(field "$result" '"capture taken, first message %.0f ms after the flood; window answered throughout (slowest %.0f ms); CPU %.0f %% of a core with the wineserver" % (r["waiting"]["first_message_after_flood_ms"], r["waiting"]["probe_slowest_ms"], r["waiting"]["cpu_percent"]["total"])')"
   local i
   for i in 0 1; do
     add_row "flood during a fade, quorlen.exe" \
       "$(field "$result" '"%d datagrams, option %s" % (r["fading"]['$i']["sent"], "on" if r["fading"]['$i']["option_on"] else "off")')" \
       "10s" "$(field "$result" '"pass" if r["fading"]['$i']["ok"] else "FAIL"')" \
-      "$(field "$result" 'f = r["fading"]['$i']; "interval mean %.2f ms, p99 %.2f ms (without the flood %.2f, %.2f); levels exact" % (f["during"]["mean"], f["during"]["p99"], f["before"]["mean"], f["before"]["p99"])')"
+      "$(field "$result" '"interval mean %.2f ms, p99 %.2f ms (without the flood %.2f, %.2f); levels exact" % tuple(r["fading"]['$i'][w][k] for w, k in (("during", "mean"), ("during", "p99"), ("before", "mean"), ("before", "p99")))')"
   done
 }
 
