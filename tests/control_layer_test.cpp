@@ -4,7 +4,6 @@
 // so a backend that passes behaves, for the program, like every other one.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,33 +14,7 @@
 
 namespace {
 
-std::map<int, int> g_calls;  // bound-callback runs by control number
-
-template <int Control>
-void CountCall() {
-  ++g_calls[Control];
-}
-
-class ControlLayerTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() { ASSERT_EQ(BuildMainWindow(), 1); }
-  static void TearDownTestSuite() { DestroyMainWindow(); }
-
-  void SetUp() override {
-    SetControlValue(TooSlowOption, 1);
-    SetControlValue(ChannelList, 0);
-    SetControlValue(MinimumSpin, 0);
-    SetControlText(MinimumSpin, "0");
-    BindControlCallback(TooSlowOption, CountCall<TooSlowOption>);
-    BindControlCallback(SlowOption, CountCall<SlowOption>);
-    BindControlCallback(CaptureButton, CountCall<CaptureButton>);
-    BindControlCallback(UpdatesButton, CountCall<UpdatesButton>);
-    BindControlCallback(ChannelList, CountCall<ChannelList>);
-    BindControlCallback(MinimumSpin, CountCall<MinimumSpin>);
-    TakeEvents();
-    g_calls.clear();
-  }
-};
+using ControlLayerTest = WindowTest;
 
 TEST_F(ControlLayerTest, BuildsEveryControlWithItsTextAndStartingState) {
   struct Expected {

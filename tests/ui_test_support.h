@@ -1,6 +1,9 @@
 // What the control-layer tests share.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <map>
 #include <vector>
 
 #include "ui/controls.h"
@@ -15,3 +18,34 @@ inline std::vector<Event> TakeEvents() {
   }
   return taken;
 }
+
+// Bound-callback runs by control number, since the fixture's last SetUp.
+inline std::map<int, int> g_calls;
+
+template <int Control>
+void CountCall() {
+  ++g_calls[Control];
+}
+
+// The window built once for a suite; before each test the settings are back
+// at their starting values, callbacks counting, and no event left over.
+class WindowTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_EQ(BuildMainWindow(), 1); }
+  static void TearDownTestSuite() { DestroyMainWindow(); }
+
+  void SetUp() override {
+    SetControlValue(TooSlowOption, 1);
+    SetControlValue(ChannelList, 0);
+    SetControlValue(MinimumSpin, 0);
+    SetControlText(MinimumSpin, "0");
+    BindControlCallback(TooSlowOption, CountCall<TooSlowOption>);
+    BindControlCallback(SlowOption, CountCall<SlowOption>);
+    BindControlCallback(CaptureButton, CountCall<CaptureButton>);
+    BindControlCallback(UpdatesButton, CountCall<UpdatesButton>);
+    BindControlCallback(ChannelList, CountCall<ChannelList>);
+    BindControlCallback(MinimumSpin, CountCall<MinimumSpin>);
+    TakeEvents();
+    g_calls.clear();
+  }
+};

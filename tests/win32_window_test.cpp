@@ -22,13 +22,6 @@
 
 namespace {
 
-std::map<int, int> g_calls;  // bound-callback runs by control number
-
-template <int Control>
-void CountCall() {
-  ++g_calls[Control];
-}
-
 std::string Narrow(const std::wstring& text) {
   if (text.empty()) return std::string();
   int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -73,25 +66,11 @@ LPARAM PointOf(const RECT& rect) {
   return MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
 }
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public WindowTest {
  protected:
-  static void SetUpTestSuite() { ASSERT_EQ(BuildMainWindow(), 1); }
-  static void TearDownTestSuite() { DestroyMainWindow(); }
-
   void SetUp() override {
     ASSERT_NE(MainHwnd(), nullptr);
-    SetControlValue(TooSlowOption, 1);
-    SetControlValue(ChannelList, 0);
-    SetControlValue(MinimumSpin, 0);
-    SetControlText(MinimumSpin, "0");
-    BindControlCallback(TooSlowOption, CountCall<TooSlowOption>);
-    BindControlCallback(SlowOption, CountCall<SlowOption>);
-    BindControlCallback(CaptureButton, CountCall<CaptureButton>);
-    BindControlCallback(UpdatesButton, CountCall<UpdatesButton>);
-    BindControlCallback(ChannelList, CountCall<ChannelList>);
-    BindControlCallback(MinimumSpin, CountCall<MinimumSpin>);
-    TakeEvents();
-    g_calls.clear();
+    WindowTest::SetUp();
   }
 };
 
