@@ -62,6 +62,15 @@ void SleepUntilNextMessage(FadeGrid* grid) {
   SleepUntilMicroseconds(grid->due);
 }
 
+// 1 when the keep-alive has fallen due, and then starts it again: the caller
+// renews the subscription.
+int KeepAliveFellDue() {
+  if (CheckTimer(kKeepAliveKey) != 1) return 0;
+  RemoveTimer(kKeepAliveKey);
+  AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
+  return 1;
+}
+
 // What the fade has sent so far, to tell the engineer's hand from the end of
 // the touch that started the fade.
 struct FadeTrack {
@@ -117,9 +126,16 @@ void RunFadeLoop() {
     Drain();
     // Last before the next message: what came in since this one went out is
     // held against the level it carried.
-    if (GetControlValue(StopWhenMovedOption) != 0 && FaderWasGrabbed(track) != 0) {
-      ResetOffHandler();
-      break;
+    if (GetControlValue(StopWhenMovedOption) != 0) {
+      if (FaderWasGrabbed(track) != 0) {
+        ResetOffHandler();
+        break;
+      }
+      // The console stops reporting to a client 10 s after its last
+      // /xremote, and a grab it doesn't report can't stop the fade. So the
+      // subscription is renewed here too, on the wait's timer, but without
+      // the wait's 20 ms pause, which would hold the next message up.
+      if (KeepAliveFellDue() != 0) SendSubscriptionMessage(g_mixerConnection);
     }
     if (g_fade.position <= g_fade.minimum) break;
   }
@@ -185,13 +201,6 @@ void WaitForDatagramInputOrKeepAlive() {
   WaitForInputOrReadable(waitable, timeout);
 }
 
-void RenewKeepAlive() {
-  if (CheckTimer(kKeepAliveKey) == 1) {
-    RemoveTimer(kKeepAliveKey);
-    AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
-    SendRemoteSubscription(g_mixerConnection);
-  }
-}
 
 // The end of every cycle: settings back to "Too Slow", 0 and "Main", controls
 // idle, and a new link, so nothing that reached the old one is ever read.
@@ -280,7 +289,7 @@ void RunFadeCycle() {
   // the pass blocks until a datagram arrives, the user acts, or the keep-alive
   // falls due - rather than sleeping a millisecond twice and polling again.
   for (;;) {
-    RenewKeepAlive();
+    if (KeepAliveFellDue() != 0) SendRemoteSubscription(g_mixerConnection);
     const int wasArmed = g_fade.armed;
     if (g_fade.armed == 1 && PollMixerLink(g_mixerConnection) != 0) CaptureAndFade();
     if (wasArmed == 1) Drain();

@@ -158,14 +158,18 @@ int LocalPortOfMixerLink(MixerConnection link) {
   return link ? RawLocalPort(link->socket) : 0;
 }
 
-void SendRemoteSubscription(MixerConnection link) {
+void SendSubscriptionMessage(MixerConnection link) {
   auto* buffer = static_cast<unsigned char*>(std::malloc(kMessageBlockSize));
   if (buffer) {
     int length = BuildOscMessage(buffer, kMessageBlockSize, "/xremote", ",f", 0.0f);
     SendToMixer(link, buffer, length);
   }
-  SleepMilliseconds(20);
   std::free(buffer);
+}
+
+void SendRemoteSubscription(MixerConnection link) {
+  SendSubscriptionMessage(link);
+  SleepMilliseconds(20);
 }
 
 std::intptr_t WaitableOfMixerLink(MixerConnection link) {

@@ -53,3 +53,6 @@ std::intptr_t WaitableOfMixerLink(MixerConnection link);
 
 // Sends "/xremote" ,f 0.0 (20 bytes) over the link, then sleeps 20 ms.
 void SendRemoteSubscription(MixerConnection link);
+// The same datagram without the pause: a fade renews the subscription
+// between two of its messages and must not lose its 10 ms step to it.
+void SendSubscriptionMessage(MixerConnection link);

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Renders the user guide (docs/guide/quorlen-guide.html.in) into one
 self-contained HTML file: the version filled in, a contents list made from the
-section headings, the screenshot embedded as a data: address, and the table of
-fader units in dB computed from the console's fader law.
+section headings, the screenshot embedded as a data: address, the table of
+fader units in dB computed from the console's fader law, and the table of
+speeds computed from the steps the program uses. A figure the program's
+sources no longer give stops the render, so the guide can't drift from them.
 
 Usage: python3 tools/render_guide.py VERSION OUTPUT.html [SOURCE_ROOT]
 Only the Python standard library is used; the output depends on the inputs
@@ -55,6 +57,25 @@ def fader_law_table():
     return "<table>\n" + "\n".join(rows) + "\n</table>"
 
 
+def speeds_table(root):
+    """Each speed option's caption (ui/control_core.h) and step
+    (app/fade_cycle.cpp), in the window's order, as fader units and times."""
+    with open(os.path.join(root, "ui", "control_core.h"), encoding="utf-8") as f:
+        captions = dict(re.findall(r'\{(\w+Option), ControlKind::Option, "([^"]+)"', f.read()))
+    with open(os.path.join(root, "app", "fade_cycle.cpp"), encoding="utf-8") as f:
+        steps = re.findall(r"case (\w+Option):\s*return ([0-9.]+)f;", f.read())
+    if len(steps) != 4 or any(option not in captions for option, _ in steps):
+        sys.exit("render_guide: the four speed options' captions and steps are not where the guide looks")
+    rows = ["<tr><th>Speed</th><th>Step every 10 ms (fader units)</th><th>Fader units per second</th>"
+            "<th>Whole travel, 100 to 0</th><th>From 0 dB (75) to 0</th></tr>"]
+    for option, step in steps:
+        units = float(step) * 100
+        rows.append('<tr><td>%s</td><td class="num">%g</td><td class="num">%g</td><td class="num">%.2g s</td>'
+                    '<td class="num">%.2g s</td></tr>'
+                    % (html.escape(captions[option]), units, units * 100, 100 / units / 100, 75 / units / 100))
+    return "<table>\n" + "\n".join(rows) + "\n</table>"
+
+
 def contents(page):
     entries = []
     for anchor, title in re.findall(r'<h2 id="([^"]+)">(.*?)</h2>', page):
@@ -75,6 +96,7 @@ def main():
     page = page.replace("@VERSION@", html.escape(version))
     page = page.replace("@CONTENTS@", contents(page))
     page = page.replace("@FADER_LAW_TABLE@", fader_law_table())
+    page = page.replace("@SPEEDS_TABLE@", speeds_table(root))
     page = page.replace("@SCREENSHOT@", screenshot)
     left = re.findall(r"@[A-Z_]+@", page)
     if left:

@@ -1,7 +1,8 @@
 // The control layer: the main window, its controls addressed by number, event
 // delivery and message boxes. One neutral header. control_core.cpp holds its
-// rules for every backend; win32_window.cpp draws real controls, and
-// null_window.cpp keeps them as plain data for headless runs.
+// rules for every backend; win32_window.cpp draws real Win32 controls,
+// qt_window.cpp Qt 6 widgets for the Linux program, and null_window.cpp keeps
+// them as plain data for headless runs.
 #pragma once
 
 #include <cstdint>

@@ -1205,6 +1205,65 @@ class FadeCycleTest(unittest.TestCase):
                 else:
                     self.assertEqual(len(messages), len(levels), "with the option off the fade runs on")
 
+    def test_10_hand_wins_late_in_a_long_fade(self):
+        """A Too Slow fade with the option on, and the hand 12 s in: past the
+        10 s after which the console forgets a subscriber it hasn't heard
+        from, so the report reaches the program only if the fade renewed it."""
+        self.app.probe.run("syscommand", STOP_WHEN_MOVED)
+        try:
+            self.prepare(row=4)
+            since, port = self.capture()
+            self.sim.command("touch 4 0.9")
+            first = self.sim.wait_for(lambda e: e["dir"] == "in" and e.get("action") == "fader", since, 10,
+                                      "the fade")
+            while self.sim.sim_time(time.monotonic()) < first["t_us"] + 12e6:
+                time.sleep(0.05)
+            grab_mark = self.sim.mark()
+            self.sim.command("touch 4 0.6")
+            grab = self.sim.wait_for(lambda e: e["dir"] == "out" and e.get("fader") == 4, grab_mark, 5,
+                                     "the console's report of the hand (none: the subscription lapsed)")
+            self.app.wait_idle(timeout=20)
+            time.sleep(0.3)
+            messages = self.sim.fader_messages(since)
+            self.assertEqual([level_of(m) for m in messages], expected_fade(0.9, SPEEDS[TOO_SLOW], 0)[:len(messages)])
+            after_grab = [m for m in messages if m["t_us"] > grab["t_us"]]
+            self.assertLessEqual(len(after_grab), 1, "the fade stops at the grab")
+            renewals = [e for e in self.sim.read()[since:] if e["dir"] == "in" and e.get("address") == "/xremote"
+                        and first["t_us"] < e["t_us"] < grab["t_us"]]
+            self.assertEqual({e["port"] for e in renewals}, {port})
+            self.assertGreaterEqual(len(renewals), 1, "the fade renews the subscription")
+            print("\n  hand 12 s into a fade: report -> last message %.2f ms" % (
+                (messages[-1]["t_us"] - grab["t_us"]) / 1000.0), file=sys.stderr)
+        finally:
+            self.app.probe.run("syscommand", STOP_WHEN_MOVED)
+            time.sleep(0.3)
+
+    def test_11_fade_holds_while_the_window_is_being_moved(self):
+        """Moving the window (here from its system menu's Move, ended with
+        Escape) runs Windows' own modal loop inside the fade's drain: the
+        fade holds the level until it ends, then goes on where it was, one
+        message per 10 ms, without a burst."""
+        self.prepare(row=3)
+        since, port = self.capture()
+        self.sim.command("touch 3 0.9")
+        self.sim.wait_for(lambda e: len(self.sim.fader_messages(since)) >= 30, since, 10, "30 messages")
+        self.app.probe.run("syscommand", 0xF010)  # SC_MOVE
+        time.sleep(1.0)
+        held = len(self.sim.fader_messages(since))
+        time.sleep(0.5)
+        self.assertLessEqual(len(self.sim.fader_messages(since)) - held, 0, "the fade holds while moving")
+        self.app.probe.run("key", 0x1B)  # VK_ESCAPE ends the move where it began
+        self.sim.wait_for(lambda e: len(self.sim.fader_messages(since)) >= held + 50, since, 10, "the fade to resume")
+        self.app.click(RESET_OFF)
+        self.app.wait_idle()
+        messages = self.sim.fader_messages(since)
+        self.assertEqual([level_of(m) for m in messages], expected_fade(0.9, SPEEDS[TOO_SLOW], 0)[:len(messages)],
+                         "no level left out")
+        gaps = [(b["t_us"] - a["t_us"]) / 1000.0 for a, b in zip(messages, messages[1:])]
+        pause = max(range(len(gaps)), key=lambda i: gaps[i])
+        self.assertGreater(gaps[pause], 1000, "the pause")
+        self.assertLessEqual(sum(1 for g in gaps[pause + 1:pause + 40] if g < 3), 1, "a burst after the pause")
+
     def test_8_keep_alive_over_a_long_wait(self):
         since, port = self.capture()
         started = self.sim.read()[since:]

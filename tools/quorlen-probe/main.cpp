@@ -8,6 +8,9 @@
 //                                   (or of a list row) for xdotool
 //   quorlen-probe close             the close box: WM_SYSCOMMAND SC_CLOSE
 //   quorlen-probe syscommand N      an item of the system menu: WM_SYSCOMMAND N
+//   quorlen-probe key VK            a key press and release posted to the window
+//                                   (reaches Windows' own modal loops, which an
+//                                   X key event may not without a window manager)
 //   quorlen-probe usage             what the window's process holds, as Windows
 //                                   tells it: handles, GDI and USER objects,
 //                                   private bytes (JSON)
@@ -365,6 +368,13 @@ int Dispatch(int argc, char** argv) {
     HWND main = MainWindow();
     if (main == nullptr) return 1;
     PostMessageW(main, WM_SYSCOMMAND, static_cast<WPARAM>(std::atoi(arg)), 0);
+    return 0;
+  }
+  if (command == "key" && arg != nullptr) {
+    HWND main = MainWindow();
+    if (main == nullptr) return 1;
+    PostMessageW(main, WM_KEYDOWN, static_cast<WPARAM>(std::atoi(arg)), 1);
+    PostMessageW(main, WM_KEYUP, static_cast<WPARAM>(std::atoi(arg)), 0xC0000001);
     return 0;
   }
   if (command == "message") return Message(wait);
