@@ -198,6 +198,8 @@ bool Idle() {
          NullControlText(CaptureButton) == "Get Main Position Until Touch";
 }
 
+constexpr const char* kLoopbackConfig = "127\n0\n0\n1\n";
+
 class QuorlenTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -244,6 +246,52 @@ class QuorlenTest : public ::testing::Test {
     return exitCode;
   }
 
+  // One cycle as the engineer and the console play it: once the main loop
+  // waits, `prepare` picks the settings and capture is pressed; at the
+  // cycle's first /xremote `subscribed` runs (the console's touch, as a
+  // rule); `during` runs at every later look until the window is idle
+  // again, when `idle` checks it and the window is closed. False when the
+  // window never came back to idle.
+  struct Cycle {
+    std::function<void()> prepare = [] {};
+    std::function<void()> subscribed = [] {};
+    std::function<void()> during = [] {};
+    std::function<void()> idle = [] {};
+  };
+  bool RunCycle(const Cycle& cycle) {
+    bool started = false, subscribed = false, closed = false;
+    Run([&] {
+      if (!started) {
+        if (!world_.waiting) return;
+        started = true;
+        cycle.prepare();
+        NullClick(CaptureButton);
+      } else if (!subscribed) {
+        if (world_.Subscriptions() == 0) return;
+        subscribed = true;
+        cycle.subscribed();
+      } else if (!closed && Idle()) {
+        closed = true;
+        cycle.idle();
+        NullRequestClose();
+      } else if (!closed) {
+        cycle.during();
+      }
+    });
+    return closed;
+  }
+  // The console's report of a fader, as its `subscribed` step.
+  std::function<void()> Touch(const char* address, float level) {
+    return [this, address, level] { world_.Touch(Report(address, level)); };
+  }
+  // A fresh program for the next case of a table.
+  void NextCase() {
+    world_.received.clear();
+    NullResetUi();
+    NullSetIdleHook(OnIdle);
+    WriteConfig(kLoopbackConfig);
+  }
+
   // Picks fader, speed and minimum the way a user does, then presses capture.
   static void Prepare(int fader, int speedOption, int minimumSteps) {
     NullSelectListEntry(ChannelList, fader);
@@ -255,8 +303,6 @@ class QuorlenTest : public ::testing::Test {
   std::filesystem::path original_;
   std::filesystem::path directory_;
 };
-
-constexpr const char* kLoopbackConfig = "127\n0\n0\n1\n";
 
 // When the console saw each /xremote, in ClockMilliseconds.
 std::vector<std::int64_t> SubscriptionTimes(const World& world) {
@@ -359,41 +405,29 @@ TEST_F(QuorlenTest, HandlersKeepTheMinimumTextEqualToTheValueAndOpenTheMakersPag
 
 TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
   WriteConfig(kLoopbackConfig);
-  bool started = false, touched = false, closed = false;
-  Run([&] {
-    if (!started && world_.waiting) {
-      started = true;
-      Prepare(5, FastOption, 50);
-      NullClick(CaptureButton);
-      return;
-    }
-    if (!touched && world_.Subscriptions() == 1) {
-      touched = true;
-      EXPECT_EQ(NullControlText(CaptureButton), "Touch Selected Downwards");
-      EXPECT_EQ(NullControlEnabled(CaptureButton), 0);
-      EXPECT_EQ(NullControlEnabled(ResetOffButton), 1);
-      EXPECT_EQ(NullControlEnabled(FastOption), 0);
-      EXPECT_EQ(NullControlEnabled(ChannelList), 0);
-      EXPECT_EQ(NullControlEnabled(MinimumSpin), 0);
-      world_.Touch(Report("/ch/05/mix/fader", 0.8f));
-      return;
-    }
-    if (touched && !closed && Idle()) {
-      closed = true;
-      EXPECT_EQ(NullControlValue(TooSlowOption), 1);
-      EXPECT_EQ(NullControlValue(FastOption), 0);
-      EXPECT_EQ(NullControlValue(ChannelList), 0);
-      EXPECT_EQ(NullControlText(MinimumSpin), "0");
-      EXPECT_EQ(NullControlValue(MinimumSpin), 0);
-      EXPECT_EQ(NullControlEnabled(ResetOffButton), 0);
-      EXPECT_EQ(NullControlEnabled(ChannelList), 1);
-      EXPECT_EQ(NullControlEnabled(MinimumSpin), 1);
-      EXPECT_EQ(g_fade.step, 0.0005f);
-      EXPECT_EQ(g_fade.selectedFader, 0);
-      NullRequestClose();
-    }
-  });
-  ASSERT_TRUE(closed);
+  ASSERT_TRUE(RunCycle({[] { Prepare(5, FastOption, 50); },
+                        [this] {
+                          EXPECT_EQ(NullControlText(CaptureButton), "Touch Selected Downwards");
+                          EXPECT_EQ(NullControlEnabled(CaptureButton), 0);
+                          EXPECT_EQ(NullControlEnabled(ResetOffButton), 1);
+                          EXPECT_EQ(NullControlEnabled(FastOption), 0);
+                          EXPECT_EQ(NullControlEnabled(ChannelList), 0);
+                          EXPECT_EQ(NullControlEnabled(MinimumSpin), 0);
+                          world_.Touch(Report("/ch/05/mix/fader", 0.8f));
+                        },
+                        [] {},
+                        [] {
+                          EXPECT_EQ(NullControlValue(TooSlowOption), 1);
+                          EXPECT_EQ(NullControlValue(FastOption), 0);
+                          EXPECT_EQ(NullControlValue(ChannelList), 0);
+                          EXPECT_EQ(NullControlText(MinimumSpin), "0");
+                          EXPECT_EQ(NullControlValue(MinimumSpin), 0);
+                          EXPECT_EQ(NullControlEnabled(ResetOffButton), 0);
+                          EXPECT_EQ(NullControlEnabled(ChannelList), 1);
+                          EXPECT_EQ(NullControlEnabled(MinimumSpin), 1);
+                          EXPECT_EQ(g_fade.step, 0.0005f);
+                          EXPECT_EQ(g_fade.selectedFader, 0);
+                        }}));
 
   const std::vector<float> expected = ExpectedFade(0.8f, 0.006f, 0.5f);
   const std::vector<float> levels = world_.Levels();
@@ -423,24 +457,14 @@ TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
 
 TEST_F(QuorlenTest, AStallInTheMiddleOfAFadeSendsNoBurstAfterIt) {
   WriteConfig(kLoopbackConfig);
-  bool started = false, touched = false, stalled = false, closed = false;
-  Run([&] {
-    if (!started && world_.waiting) {
-      started = true;
-      Prepare(5, FastOption, 50);
-      NullClick(CaptureButton);
-    } else if (!touched && world_.Subscriptions() == 1) {
-      touched = true;
-      world_.Touch(Report("/ch/05/mix/fader", 0.8f));
-    } else if (!stalled && world_.FaderMessages() == 10) {
-      stalled = true;  // the program hangs in a drain for six periods
-      std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    } else if (touched && !closed && Idle()) {
-      closed = true;
-      NullRequestClose();
-    }
-  });
-  ASSERT_TRUE(closed);
+  bool stalled = false;
+  ASSERT_TRUE(RunCycle({[] { Prepare(5, FastOption, 50); }, Touch("/ch/05/mix/fader", 0.8f),
+                        [&] {
+                          if (!stalled && world_.FaderMessages() == 10) {
+                            stalled = true;  // the program hangs in a drain for six periods
+                            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                          }
+                        }}));
   EXPECT_EQ(world_.Levels(), ExpectedFade(0.8f, 0.006f, 0.5f)) << "the same messages, none left out";
   // Catching up on the grid would send the missed messages back to back.
   std::vector<std::int64_t> sent;
@@ -489,39 +513,30 @@ TEST_F(QuorlenTest, AReportOfTheFadedFaderStopsTheFadeOnlyWhenAskedAndOnlyWhenIt
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    world_.received.clear();
-    NullResetUi();
-    NullSetIdleHook(OnIdle);
-    WriteConfig(kLoopbackConfig);
+    NextCase();
     SpeedUpClock(c.clockSpeed);
     world_.subscriptionsExpire = true;
-    bool started = false, touched = false, closed = false;
     std::size_t next = 0;
     int sentBeforeGrab = -1;
     std::int64_t optionAfter = -1;
-    Run([&] {
-      if (!started && world_.waiting) {
-        started = true;
-        if (c.optionOn) NullClick(StopWhenMovedOption);
-        Prepare(5, FastOption, 50);
-        NullClick(CaptureButton);
-      } else if (!touched && world_.Subscriptions() == 1) {
-        touched = true;
-        world_.Touch(Report("/ch/05/mix/fader", 0.8f));
-      } else if (next < c.reports.size() && world_.FaderMessages() >= c.reports[next].afterMessages) {
-        for (; next < c.reports.size() && world_.FaderMessages() >= c.reports[next].afterMessages; ++next) {
-          const Late& r = c.reports[next];
-          const float level = r.nearLast ? world_.Levels().back() + r.level : r.level;
-          if (r.from == 0) world_.Touch(Report(r.address, level));
-          if (r.from == 1) world_.SendFrom(world_.foreign, world_.LastSubscriberPort(), Report(r.address, level));
-        }
-        sentBeforeGrab = world_.FaderMessages();
-      } else if (touched && !closed && Idle()) {
-        closed = true;
-        optionAfter = NullControlValue(StopWhenMovedOption);
-        NullRequestClose();
-      }
-    });
+    const bool closed =
+        RunCycle({[&] {
+                    if (c.optionOn) NullClick(StopWhenMovedOption);
+                    Prepare(5, FastOption, 50);
+                  },
+                  Touch("/ch/05/mix/fader", 0.8f),
+                  [&] {
+                    if (next >= c.reports.size() || world_.FaderMessages() < c.reports[next].afterMessages) return;
+                    for (; next < c.reports.size() && world_.FaderMessages() >= c.reports[next].afterMessages; ++next) {
+                      const Late& r = c.reports[next];
+                      const float level = r.nearLast ? world_.Levels().back() + r.level : r.level;
+                      if (r.from == 0) world_.Touch(Report(r.address, level));
+                      if (r.from == 1)
+                        world_.SendFrom(world_.foreign, world_.LastSubscriberPort(), Report(r.address, level));
+                    }
+                    sentBeforeGrab = world_.FaderMessages();
+                  },
+                  [&] { optionAfter = NullControlValue(StopWhenMovedOption); }});
     ASSERT_TRUE(closed);
     const std::vector<float> all = ExpectedFade(0.8f, 0.006f, 0.5f);
     const std::vector<float> levels = world_.Levels();
@@ -564,21 +579,7 @@ TEST_F(QuorlenTest, AReportOfTheFadedFaderStopsTheFadeOnlyWhenAskedAndOnlyWhenIt
 
 TEST_F(QuorlenTest, RefusesAMinimumAboveTheCapturedLevelAfterOneUnchangedMessage) {
   WriteConfig(kLoopbackConfig);
-  bool started = false, touched = false, closed = false;
-  Run([&] {
-    if (!started && world_.waiting) {
-      started = true;
-      Prepare(0, SlowOption, 100);
-      NullClick(CaptureButton);
-    } else if (!touched && world_.Subscriptions() == 1) {
-      touched = true;
-      world_.Touch(Report("/main/st/mix/fader", 0.8f));
-    } else if (touched && !closed && Idle()) {
-      closed = true;
-      NullRequestClose();
-    }
-  });
-  ASSERT_TRUE(closed);
+  ASSERT_TRUE(RunCycle({[] { Prepare(0, SlowOption, 100); }, Touch("/main/st/mix/fader", 0.8f)}));
   ASSERT_EQ(NullMessages().size(), 1u);
   EXPECT_EQ(NullMessages()[0].title, "Fade Error");
   EXPECT_EQ(NullMessages()[0].text, "The minimum value is greater than the actual fade position");
@@ -594,25 +595,8 @@ TEST_F(QuorlenTest, EdgesOfTheFadeLevelEqualToMinimumAndLevelZero) {
   };
   for (const Case c : {Case{0.25f, 25}, Case{0.0f, 0}}) {
     SCOPED_TRACE(c.level);
-    world_.received.clear();
-    NullResetUi();
-    NullSetIdleHook(OnIdle);
-    WriteConfig(kLoopbackConfig);
-    bool started = false, touched = false, closed = false;
-    Run([&] {
-      if (!started && world_.waiting) {
-        started = true;
-        Prepare(7, NormalOption, c.minimumSteps);
-        NullClick(CaptureButton);
-      } else if (!touched && world_.Subscriptions() == 1) {
-        touched = true;
-        world_.Touch(Report("/ch/07/mix/fader", c.level));
-      } else if (touched && !closed && Idle()) {
-        closed = true;
-        NullRequestClose();
-      }
-    });
-    ASSERT_TRUE(closed);
+    NextCase();
+    ASSERT_TRUE(RunCycle({[&] { Prepare(7, NormalOption, c.minimumSteps); }, Touch("/ch/07/mix/fader", c.level)}));
     EXPECT_TRUE(NullMessages().empty());
     EXPECT_EQ(world_.Levels(), std::vector<float>{c.level});
   }
@@ -620,50 +604,28 @@ TEST_F(QuorlenTest, EdgesOfTheFadeLevelEqualToMinimumAndLevelZero) {
 
 TEST_F(QuorlenTest, ResetOffWhileWaitingSendsNoFaderMessage) {
   WriteConfig(kLoopbackConfig);
-  bool started = false, pressed = false, closed = false;
-  Run([&] {
-    if (!started && world_.waiting) {
-      started = true;
-      Prepare(3, FastOption, 10);
-      NullClick(CaptureButton);
-    } else if (!pressed && world_.Subscriptions() == 1) {
-      pressed = true;
-      NullClick(ResetOffButton);
-    } else if (pressed && !closed && Idle()) {
-      closed = true;
-      EXPECT_EQ(NullControlValue(TooSlowOption), 1);
-      EXPECT_EQ(NullControlValue(ChannelList), 0);
-      EXPECT_EQ(NullControlText(MinimumSpin), "0");
-      NullRequestClose();
-    }
-  });
-  ASSERT_TRUE(closed);
+  ASSERT_TRUE(RunCycle({[] { Prepare(3, FastOption, 10); }, [] { NullClick(ResetOffButton); }, [] {},
+                        [] {
+                          EXPECT_EQ(NullControlValue(TooSlowOption), 1);
+                          EXPECT_EQ(NullControlValue(ChannelList), 0);
+                          EXPECT_EQ(NullControlText(MinimumSpin), "0");
+                        }}));
   EXPECT_EQ(world_.FaderMessages(), 0);
   EXPECT_EQ(world_.Subscriptions(), 2);
 }
 
 TEST_F(QuorlenTest, ResetOffWhileFadingStopsAfterTheMessageInFlight) {
   WriteConfig(kLoopbackConfig);
-  bool started = false, touched = false, pressed = false, closed = false;
+  bool pressed = false;
   int seenWhenPressed = 0;
-  Run([&] {
-    if (!started && world_.waiting) {
-      started = true;
-      Prepare(0, TooSlowOption, 0);
-      NullClick(CaptureButton);
-    } else if (!touched && world_.Subscriptions() == 1) {
-      touched = true;
-      world_.Touch(Report("/main/st/mix/fader", 1.0f));
-    } else if (!pressed && world_.FaderMessages() >= 5) {
-      pressed = true;
-      seenWhenPressed = world_.FaderMessages();
-      NullClick(ResetOffButton);
-    } else if (pressed && !closed && Idle()) {
-      closed = true;
-      NullRequestClose();
-    }
-  });
-  ASSERT_TRUE(closed);
+  ASSERT_TRUE(RunCycle({[] { Prepare(0, TooSlowOption, 0); }, Touch("/main/st/mix/fader", 1.0f),
+                        [&] {
+                          if (!pressed && world_.FaderMessages() >= 5) {
+                            pressed = true;
+                            seenWhenPressed = world_.FaderMessages();
+                            NullClick(ResetOffButton);
+                          }
+                        }}));
   EXPECT_LE(world_.FaderMessages(), seenWhenPressed + 1);
   EXPECT_LT(world_.FaderMessages(), 100);
   EXPECT_TRUE(world_.received.back().IsSubscription());
@@ -671,42 +633,36 @@ TEST_F(QuorlenTest, ResetOffWhileFadingStopsAfterTheMessageInFlight) {
 
 TEST_F(QuorlenTest, IgnoresEveryDatagramThatIsNotTheSelectedFadersReport) {
   WriteConfig(kLoopbackConfig);
-  bool started = false, spoiled = false, touched = false, closed = false;
+  bool touched = false;
   long spoiledAt = 0;
-  Run([&] {
-    if (!started && world_.waiting) {
-      started = true;
-      Prepare(5, FastOption, 0);
-      NullClick(CaptureButton);
-    } else if (!spoiled && world_.Subscriptions() == 1) {
-      spoiled = true;
-      spoiledAt = world_.idleCalls;
-      std::vector<unsigned char> shortReport = Report("/ch/05/mix/fader", 0.9f);
-      shortReport.pop_back();
-      std::vector<unsigned char> longReport = Report("/ch/05/mix/fader", 0.9f);
-      longReport.push_back(0);
-      world_.Touch(Report("/ch/06/mix/fader", 0.9f));        // another fader
-      world_.Touch(Report("/ch/05/eq/1/g", 0.9f));           // another parameter
-      world_.Touch(Report("/ch/05/mix/fader", 0.9f, ",i"));  // another type tag
-      world_.Touch(shortReport);                             // 27 bytes
-      world_.Touch(longReport);                              // 29 bytes
-      world_.Touch(Report("/ch/05/mix/fader", std::numeric_limits<float>::quiet_NaN()));
-      world_.Touch(Report("/ch/05/mix/fader", std::numeric_limits<float>::infinity()));
-      world_.Touch(Report("/ch/05/mix/fader", -0.1f));
-      world_.Touch(Report("/ch/05/mix/fader", 1.5f));
-      world_.SendFrom(world_.foreign, world_.LastSubscriberPort(), Report("/ch/05/mix/fader", 0.9f));
-      world_.SendFrom(world_.stray, world_.LastSubscriberPort(), Report("/ch/05/mix/fader", 0.9f));
-    } else if (spoiled && !touched && g_fade.armed == 1 && world_.FaderMessages() == 0 &&
-               world_.idleCalls > spoiledAt + 400) {
-      touched = true;  // by now every bad datagram has been polled and dropped
-      EXPECT_EQ(NullControlText(CaptureButton), "Touch Selected Downwards");
-      world_.Touch(Report("/ch/05/mix/fader", 0.03f));
-    } else if (touched && !closed && Idle()) {
-      closed = true;
-      NullRequestClose();
-    }
-  });
-  ASSERT_TRUE(closed);
+  ASSERT_TRUE(RunCycle(
+      {[] { Prepare(5, FastOption, 0); },
+       [&] {
+         spoiledAt = world_.idleCalls;
+         std::vector<unsigned char> shortReport = Report("/ch/05/mix/fader", 0.9f);
+         shortReport.pop_back();
+         std::vector<unsigned char> longReport = Report("/ch/05/mix/fader", 0.9f);
+         longReport.push_back(0);
+         world_.Touch(Report("/ch/06/mix/fader", 0.9f));        // another fader
+         world_.Touch(Report("/ch/05/eq/1/g", 0.9f));           // another parameter
+         world_.Touch(Report("/ch/05/mix/fader", 0.9f, ",i"));  // another type tag
+         world_.Touch(shortReport);                             // 27 bytes
+         world_.Touch(longReport);                              // 29 bytes
+         world_.Touch(Report("/ch/05/mix/fader", std::numeric_limits<float>::quiet_NaN()));
+         world_.Touch(Report("/ch/05/mix/fader", std::numeric_limits<float>::infinity()));
+         world_.Touch(Report("/ch/05/mix/fader", -0.1f));
+         world_.Touch(Report("/ch/05/mix/fader", 1.5f));
+         world_.SendFrom(world_.foreign, world_.LastSubscriberPort(), Report("/ch/05/mix/fader", 0.9f));
+         world_.SendFrom(world_.stray, world_.LastSubscriberPort(), Report("/ch/05/mix/fader", 0.9f));
+       },
+       [&] {
+         if (!touched && g_fade.armed == 1 && world_.FaderMessages() == 0 && world_.idleCalls > spoiledAt + 400) {
+           touched = true;  // by now every bad datagram has been polled and dropped
+           EXPECT_EQ(NullControlText(CaptureButton), "Touch Selected Downwards");
+           world_.Touch(Report("/ch/05/mix/fader", 0.03f));
+         }
+       }}));
+  ASSERT_TRUE(touched);
   EXPECT_EQ(world_.Levels(), ExpectedFade(0.03f, 0.006f, 0.0f));
 }
 
@@ -781,24 +737,17 @@ TEST_F(QuorlenTest, KeepsTheSubscriptionAliveEveryTenSecondsWhileWaiting) {
   // 25 s of waiting in one second. Slow enough that a renewal a second late
   // stands out from the program's own scheduling under a loaded machine.
   SpeedUpClock(25);
-  bool started = false, pressed = false, closed = false;
+  bool pressed = false;
   std::int64_t startedAt = 0;
   std::vector<std::int64_t> renewals;
-  Run([&] {
-    if (!started && world_.waiting) {
-      started = true;
-      startedAt = ClockMilliseconds();
-      NullClick(CaptureButton);
-    } else if (!pressed && ClockMilliseconds() - startedAt >= 25000) {
-      pressed = true;
-      for (std::int64_t at : SubscriptionTimes(world_)) renewals.push_back(at - startedAt);
-      NullClick(ResetOffButton);
-    } else if (pressed && !closed && Idle()) {
-      closed = true;
-      NullRequestClose();
-    }
-  });
-  ASSERT_TRUE(closed);
+  ASSERT_TRUE(RunCycle({[&] { startedAt = ClockMilliseconds(); }, [] {},
+                        [&] {
+                          if (!pressed && ClockMilliseconds() - startedAt >= 25000) {
+                            pressed = true;
+                            for (std::int64_t at : SubscriptionTimes(world_)) renewals.push_back(at - startedAt);
+                            NullClick(ResetOffButton);
+                          }
+                        }}));
   ASSERT_EQ(renewals.size(), 3u);
   EXPECT_LT(renewals[0], 3000);
   for (std::size_t i = 1; i < renewals.size(); ++i) {
@@ -812,28 +761,24 @@ TEST_F(QuorlenTest, KeepsTheSubscriptionAliveEveryTenSecondsWhileWaiting) {
 
 TEST_F(QuorlenTest, ClicksAndCloseRequestsDuringACycleAreDiscarded) {
   WriteConfig(kLoopbackConfig);
-  int stage = 0;
-  Run([&] {
-    if (stage == 0 && world_.waiting) {
-      NullClick(CaptureButton);
-      stage = 1;
-    } else if (stage == 1 && world_.Subscriptions() == 1) {
-      NullClick(EditIpButton);
-      NullClick(UpdatesButton);
-      NullRequestClose();
-      NullClick(FastOption);  // disabled: nothing happens
-      NullSpinStep(MinimumSpin, 1);
-      stage = 2;
-    } else if (stage == 2 && world_.idleCalls > 200) {
-      EXPECT_EQ(NullWindowExists(), 1);
-      NullClick(ResetOffButton);
-      stage = 3;
-    } else if (stage == 3 && Idle()) {
-      stage = 4;
-      NullRequestClose();
-    }
-  });
-  EXPECT_EQ(stage, 4);
+  bool pressed = false;
+  long clickedAt = 0;
+  ASSERT_TRUE(RunCycle({[] {},
+                        [&] {
+                          clickedAt = world_.idleCalls;
+                          NullClick(EditIpButton);
+                          NullClick(UpdatesButton);
+                          NullRequestClose();
+                          NullClick(FastOption);  // disabled: nothing happens
+                          NullSpinStep(MinimumSpin, 1);
+                        },
+                        [&] {
+                          if (!pressed && world_.idleCalls > clickedAt + 200) {
+                            pressed = true;
+                            EXPECT_EQ(NullWindowExists(), 1);
+                            NullClick(ResetOffButton);
+                          }
+                        }}));
   EXPECT_TRUE(NullStartedPrograms().empty());
   EXPECT_TRUE(NullOpenedPages().empty());
   EXPECT_TRUE(NullMessages().empty());
