@@ -13,7 +13,7 @@
 #include "config/address_text.h"
 #include "link/clock.h"
 #include "link/osc.h"
-#include "link/udp.h"
+#include "link/mixer_link.h"
 #include "ui/controls.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "link/udp.h"
+#include "link/mixer_link.h"
 
 struct FadeState {
   float position = 0.0f;                   // the level the next fader-level message carries

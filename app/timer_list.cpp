@@ -24,7 +24,7 @@ std::intptr_t AddTimer(std::intptr_t start, std::intptr_t interval, std::intptr_
   return record.key;
 }
 
-int CheckTimerAt(std::intptr_t key, std::intptr_t now) {
+static int IsDueAt(std::intptr_t key, std::intptr_t now) {
   for (const TimerRecord& record : g_timerList) {
     if (record.key != key) {
       continue;
@@ -55,7 +55,7 @@ std::intptr_t MillisecondsUntilDue(std::intptr_t key) {
 int CheckTimer(std::intptr_t key) {
   // A 64-bit reading narrows modulo 2^32 in the 32-bit build, like the
   // machine-word start it is compared with.
-  return CheckTimerAt(key, static_cast<std::intptr_t>(ClockMilliseconds()));
+  return IsDueAt(key, static_cast<std::intptr_t>(ClockMilliseconds()));
 }
 
 int RemoveTimer(std::intptr_t key) {

@@ -8,8 +8,6 @@
 std::intptr_t AddTimer(std::intptr_t start, std::intptr_t interval, std::intptr_t key);
 // 1 if the first-found record with this key has clock - start >= interval.
 int CheckTimer(std::intptr_t key);
-// The same at a given clock reading.
-int CheckTimerAt(std::intptr_t key, std::intptr_t now);
 // Milliseconds until the first-found record with this key is due: 0 when it
 // is, -1 when there is no such record.
 std::intptr_t MillisecondsUntilDue(std::intptr_t key);

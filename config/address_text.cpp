@@ -224,11 +224,3 @@ void FinishAddressLines(AddressLineReader* reader, std::int64_t octets[4]) {
     octets[i] = reader->octets[i];
   }
 }
-
-std::uint32_t AddressFromBytes(const unsigned char* data, std::size_t length) {
-  AddressLineReader reader;
-  FeedAddressLines(&reader, data, length);
-  std::int64_t octets[4];
-  FinishAddressLines(&reader, octets);
-  return PackIpAddress(octets[0], octets[1], octets[2], octets[3]);
-}

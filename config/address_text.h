@@ -45,6 +45,3 @@ struct AddressLineReader {
 };
 void FeedAddressLines(AddressLineReader* reader, const unsigned char* data, std::size_t length);
 void FinishAddressLines(AddressLineReader* reader, std::int64_t octets[4]);
-
-// The whole path from bytes to the address value, for tests and the reader.
-std::uint32_t AddressFromBytes(const unsigned char* data, std::size_t length);

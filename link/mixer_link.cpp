@@ -1,28 +1,13 @@
 // The UDP link to the mixer: what Windows and POSIX share. The raw socket calls
-// live in win32_udp.cpp / posix_udp.cpp behind link/socket.h.
-#include "link/udp.h"
+// live in win32_udp_socket.cpp / posix_udp_socket.cpp behind link/udp_socket.h.
+#include "link/mixer_link.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "link/clock.h"
 #include "link/osc.h"
-#include "link/socket.h"
-#include "link/socket_testing.h"
-
-struct MixerLink {
-  RawSocket socket;
-  std::uint32_t consoleAddress;  // network byte order
-  int consolePort;
-  unsigned char* pending;  // the datagram the last poll took, exactly its length
-  int pendingLength;       // bytes of it not read yet
-  int readPosition;        // where the next receive starts
-  int hasSender;
-  std::uint32_t senderAddress;  // network byte order
-  int senderPort;
-  std::intptr_t readable;  // what a wait blocks on until a datagram waits
-  MixerLink* nextOpen;     // every open link, so stopping networking releases them
-};
+#include "link/udp_socket.h"
 
 static int g_networkingStarted = 0;
 static MixerLink* g_openLinks = nullptr;
@@ -102,12 +87,12 @@ int PollMixerLink(MixerConnection link) {
   if (!link) return 0;
 
   // One byte more than the longest datagram taken, so a longer one shows.
-  unsigned char staging[kMaxDatagram + 1];
+  unsigned char staging[kMessageBlockSize + 1];
   std::uint32_t from = 0;
   int fromPort = 0;
   RawRearmReadable(link->readable);
   int received = RawReceiveFrom(link->socket, staging, static_cast<int>(sizeof staging), &from, &fromPort);
-  if (received <= 0 || received > kMaxDatagram) return 0;
+  if (received <= 0 || received > kMessageBlockSize) return 0;
 
   auto* block = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(received)));
   if (!block) return 0;
@@ -154,10 +139,6 @@ int ConsolePortOfMixerLink(MixerConnection link) {
   return link ? link->consolePort : 0;
 }
 
-int LocalPortOfMixerLink(MixerConnection link) {
-  return link ? RawLocalPort(link->socket) : 0;
-}
-
 void SendSubscriptionMessage(MixerConnection link) {
   auto* buffer = static_cast<unsigned char*>(std::malloc(kMessageBlockSize));
   if (buffer) {
@@ -174,8 +155,4 @@ void SendRemoteSubscription(MixerConnection link) {
 
 std::intptr_t WaitableOfMixerLink(MixerConnection link) {
   return link ? link->readable : kNoWaitable;
-}
-
-RawSocket SocketOfMixerLink(MixerConnection link) {
-  return link ? link->socket : kNoSocket;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "address_support.h"
 #include "config/address_text.h"
 #include "ui/controls.h"  // FormatIpAddress: the text the address field shows
 

@@ -27,7 +27,7 @@
 #include "link/osc.h"
 #include "link/clock.h"
 #include "link/clock_testing.h"
-#include "link/udp.h"
+#include "link/mixer_link.h"
 #include "ui/controls.h"
 #include "ui/null_ui.h"
 

@@ -18,7 +18,7 @@ function(quorlen_fuzz_target name)
     set_tests_properties(fuzz_replay_${name} PROPERTIES LABELS unit)
     set(target ${name}_replay)
   endif()
-  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/fuzz)
+  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/fuzz ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${target} PRIVATE ${F_LIBS} quorlen_warnings)
 endfunction()
 

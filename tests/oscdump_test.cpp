@@ -12,9 +12,9 @@
 
 #include "link/osc.h"
 #include "link/clock.h"
-#include "link/socket.h"
-#include "link/socket_testing.h"
-#include "link/udp.h"
+#include "link/udp_socket.h"
+#include "socket_support.h"
+#include "link/mixer_link.h"
 
 namespace {
 

@@ -15,6 +15,12 @@ std::int64_t TestClock() {
   return g_testClock;
 }
 
+// CheckTimer with the clock reading `now`.
+int CheckTimerAt(std::intptr_t key, std::int64_t now) {
+  g_testClock = now;
+  return CheckTimer(key);
+}
+
 class TimerList : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -8,9 +8,9 @@
 
 #include "link/osc.h"
 #include "link/clock.h"
-#include "link/socket.h"
-#include "link/socket_testing.h"
-#include "link/udp.h"
+#include "link/udp_socket.h"
+#include "socket_support.h"
+#include "link/mixer_link.h"
 
 namespace {
 
@@ -188,15 +188,15 @@ TEST_F(MixerLinkTest, PollTakesOneDatagramAtATimeAndReplacesAnUnreadOne) {
 
 TEST_F(MixerLinkTest, LongestDatagramIsTakenWholeAndALongerOneDropped) {
   BindLinkBySending();
-  std::vector<unsigned char> longest = Pattern(kMaxDatagram, 3);
-  ASSERT_EQ(SendToLink(console, longest), kMaxDatagram);
+  std::vector<unsigned char> longest = Pattern(kMessageBlockSize, 3);
+  ASSERT_EQ(SendToLink(console, longest), kMessageBlockSize);
   ASSERT_EQ(PollUntilPending(), 2);
-  std::vector<unsigned char> buffer(kMaxDatagram + 16, kJunk);
-  ASSERT_EQ(ReceiveFromMixer(link, buffer.data(), static_cast<int>(buffer.size())), kMaxDatagram);
+  std::vector<unsigned char> buffer(kMessageBlockSize + 16, kJunk);
+  ASSERT_EQ(ReceiveFromMixer(link, buffer.data(), static_cast<int>(buffer.size())), kMessageBlockSize);
   EXPECT_TRUE(std::equal(longest.begin(), longest.end(), buffer.begin()));
 
   // 2049 and a much longer one are discarded by the poll; the next one is taken.
-  ASSERT_EQ(SendToLink(console, Pattern(kMaxDatagram + 1, 5)), kMaxDatagram + 1);
+  ASSERT_EQ(SendToLink(console, Pattern(kMessageBlockSize + 1, 5)), kMessageBlockSize + 1);
   ASSERT_EQ(SendToLink(console, Pattern(6000, 6)), 6000);
   std::vector<unsigned char> after = Pattern(9, 50);
   ASSERT_EQ(SendToLink(console, after), 9);

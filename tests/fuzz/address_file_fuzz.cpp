@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "address_support.h"
 #include "config/address_text.h"
 #include "fuzz_check.h"
 

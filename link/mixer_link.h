@@ -1,12 +1,11 @@
-// The UDP link to the mixer. One neutral header; win32_udp.cpp and
-// posix_udp.cpp hold the platform code behind link/socket.h, mixer_link.cpp
+// The UDP link to the mixer. One neutral header; win32_udp_socket.cpp and
+// posix_udp_socket.cpp hold the platform code behind link/udp_socket.h, mixer_link.cpp
 // what they share.
 #pragma once
 
 #include <cstdint>
 
 inline constexpr int kMixerPort = 10023;
-inline constexpr int kMaxDatagram = 2048;
 
 struct MixerLink;                    // owns its socket and its pending datagram
 using MixerConnection = MixerLink*;  // null: the last opening failed
@@ -42,8 +41,6 @@ int LastSenderOfMixerLink(MixerConnection link, std::uint32_t* address, int* por
 // (0 for null).
 std::uint32_t ConsoleAddressOfMixerLink(MixerConnection link);
 int ConsolePortOfMixerLink(MixerConnection link);
-// The local UDP port the link sends from, 0 before its first send or for null.
-int LocalPortOfMixerLink(MixerConnection link);
 
 // What a wait blocks on until a datagram waits on the link: the socket's
 // descriptor on POSIX, an event handle on Windows. kNoWaitable for null, or

@@ -1,11 +1,12 @@
-// Test-only socket helpers; product code never includes this header.
+// Socket helpers for the tests: loopback peers that play the console and
+// strangers, and what a link's socket shows from outside. The programs never
+// compile these.
 #pragma once
 
-#include "link/socket.h"
-#include "link/udp.h"
+#include "link/mixer_link.h"
+#include "link/udp_socket.h"
 
-// Binds the socket to 127.0.0.1:port (0: any free port); 1 on success. The
-// tests' peers play the console and strangers with such sockets.
+// Binds the socket to 127.0.0.1:port (0: any free port); 1 on success.
 int RawBindLoopback(RawSocket socket, int port);
 // Makes the socket report an ICMP port unreachable for an earlier datagram
 // (WSAECONNRESET, ECONNREFUSED) on its next receive, as the console's absence
@@ -14,3 +15,5 @@ int RawBindLoopback(RawSocket socket, int port);
 int RawReportUnreachable(RawSocket socket);
 // The socket under a link, or kNoSocket for null.
 RawSocket SocketOfMixerLink(MixerConnection link);
+// The local UDP port the link sends from, 0 before its first send or for null.
+int LocalPortOfMixerLink(MixerConnection link);

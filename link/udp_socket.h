@@ -1,15 +1,30 @@
 // Raw IPv4 datagram socket operations under the mixer link. Internal to link/:
-// posix_udp.cpp and win32_udp.cpp implement them, mixer_link.cpp builds the
+// posix_udp_socket.cpp and win32_udp_socket.cpp implement them, mixer_link.cpp builds the
 // link on top, so the pending-datagram logic exists once.
 #pragma once
 
 #include <cstdint>
 
-#include "link/udp.h"
+#include "link/mixer_link.h"
 
 // A socket handle wide enough for a Winsock SOCKET and a POSIX descriptor.
 using RawSocket = std::uintptr_t;
 inline constexpr RawSocket kNoSocket = ~RawSocket{0};
+
+// The record behind a MixerConnection; mixer_link.cpp alone changes it.
+struct MixerLink {
+  RawSocket socket;
+  std::uint32_t consoleAddress;  // network byte order
+  int consolePort;
+  unsigned char* pending;  // the datagram the last poll took, exactly its length
+  int pendingLength;       // bytes of it not read yet
+  int readPosition;        // where the next receive starts
+  int hasSender;
+  std::uint32_t senderAddress;  // network byte order
+  int senderPort;
+  std::intptr_t readable;  // what a wait blocks on until a datagram waits
+  MixerLink* nextOpen;     // every open link, so stopping networking releases them
+};
 
 // Starts / stops the platform's socket layer; start returns 1 when ready.
 int RawStartNetworking();
