@@ -324,9 +324,56 @@ run_e2e() {
   "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe "$unpacked/linux/quorlen-$version/quorlen" \
     --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-linux" || status=$?
   [ "$status" = 0 ] && results+=("quorlen (Linux): passed") || results+=("quorlen (Linux): FAILED")
+  echo "--- quorlen (.deb)"
+  status=0
+  run_deb_e2e "$dir" || status=$?
+  [ "$status" = 0 ] && results+=("quorlen (.deb): passed") || results+=("quorlen (.deb): FAILED")
   printf '=== end-to-end: %s\n' "${results[@]}"
   printf '%s\n' "${results[@]}" | grep -q -v ': passed$' && fail "the end-to-end suite did not pass on the zip's programs"
   return 0
+}
+
+# run_deb_e2e DIR: installs dist's .deb on this machine as a user would
+# (apt, which brings in its Depends), runs the smoke suite on /usr/bin/quorlen
+# started through the installed desktop entry, purges the package and checks
+# that no file of it is left. A quorlen package installed before is refused
+# rather than replaced, so the run never changes what it didn't add.
+run_deb_e2e() {
+  local dir=$1 sudo="" files left status=0
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  if dpkg-query -W -f='${Status}' quorlen 2>/dev/null | grep -q 'installed'; then
+    echo "release: a quorlen package is installed on this machine already; remove it first" >&2
+    return 1
+  fi
+  if DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q -o DPkg::Lock::Timeout=600 \
+    "$root/dist/quorlen_${version}_amd64.deb" >"$dir/deb-install.log" 2>&1; then
+    files=$(dpkg-query -L quorlen)
+    "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe /usr/bin/quorlen \
+      --desktop /usr/share/applications/quorlen.desktop \
+      --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-deb" || status=$?
+  else
+    echo "release: installing the .deb failed; the log is $dir/deb-install.log" >&2
+    files=$(dpkg-query -L quorlen 2>/dev/null || true)
+    status=1
+  fi
+  # Purged also after a failed install, which can leave the package unpacked.
+  if dpkg-query -W quorlen >/dev/null 2>&1 &&
+    ! DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -q -o DPkg::Lock::Timeout=600 quorlen \
+      >"$dir/deb-remove.log" 2>&1; then
+    echo "release: removing the package failed; the log is $dir/deb-remove.log" >&2
+    status=1
+  fi
+  # Directories such as /usr/bin stay, of course; every file and link must go.
+  left=$(while IFS= read -r path; do
+    if [ -L "$path" ] || { [ -e "$path" ] && [ ! -d "$path" ]; }; then echo "$path"; fi
+  done <<<"$files")
+  if [ -n "$left" ]; then
+    echo "release: files of the package are left after its removal:" >&2
+    echo "$left" >&2
+    status=1
+  fi
+  [ ! -e /usr/share/doc/quorlen ] || { echo "release: /usr/share/doc/quorlen is left" >&2; status=1; }
+  return "$status"
 }
 
 umask 022
