@@ -201,7 +201,10 @@ control_deb() {
   depends=$(cd "$dir/shlibdeps" && dpkg-shlibdeps -O "$stage/usr/bin/quorlen" 2>"$dir/shlibdeps.log" |
     sed -n 's/^shlibs:Depends=//p')
   [ -n "$depends" ] || fail "dpkg-shlibdeps found no dependencies; its log is $dir/shlibdeps.log"
-  size=$(du -sk --apparent-size "$stage/usr" | cut -f1)
+  # Installed-Size counted as dpkg-gencontrol does: each file in whole KiB,
+  # each directory as 1.
+  size=$(cd "$stage" && find usr \( -type f -printf '%s\n' \) -o -printf '1\n' |
+    awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
   cat >"$stage/DEBIAN/control" <<EOF
 Package: quorlen
 Version: $version
@@ -223,12 +226,14 @@ EOF
   (cd "$stage" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
 }
 
-# archive_deb DIR: dpkg-deb keeps the package reproducible by itself: it sorts
-# the entries, clamps their dates to SOURCE_DATE_EPOCH and dates the ar
-# members with it. Root owns every file, and xz runs on one thread, because
-# its threaded output depends on the number of threads.
+# archive_deb DIR: dpkg-deb sorts the entries, clamps their dates to
+# SOURCE_DATE_EPOCH and dates the ar members with it. Every date is set to it
+# beforehand all the same, so that no file older than the commit keeps its
+# own. Root owns every file, and xz runs on one thread, because its threaded
+# output depends on the number of threads.
 archive_deb() {
   local dir=$1
+  find "$dir/out/deb" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$dir/out/deb" \
     "$dir/out/quorlen_${version}_amd64.deb" >"$dir/deb.build.log" 2>&1 ||
     fail "dpkg-deb failed; its log is $dir/deb.build.log"
@@ -282,6 +287,16 @@ publish() {
   (cd dist && sha256sum -- * >SHA256SUMS)
   echo "=== dist/"
   (cd dist && ls -l && cat SHA256SUMS)
+}
+
+# check_deb: lintian on the package. Errors stop the release; warnings and the
+# rest are shown (BUILDING.md explains each warning that is left).
+check_deb() {
+  echo "=== lintian dist/quorlen_${version}_amd64.deb"
+  local report status=0
+  report=$(lintian --pedantic --fail-on error "dist/quorlen_${version}_amd64.deb" 2>&1) || status=$?
+  grep -v '^running with root privileges' <<<"$report" || true
+  [ "$status" = 0 ] || fail "lintian reports errors in the package"
 }
 
 # run_e2e DIR: the end-to-end suite on the programs unpacked from dist's zip,
@@ -392,5 +407,6 @@ build_release "$first"
 build_release "$second"
 compare_builds "$first" "$second"
 publish "$first"
+check_deb
 [ "$e2e" = 0 ] || run_e2e "$first"
 echo "=== release $version of $commit is in dist/"
