@@ -23,7 +23,7 @@
 #        their programs: tests/e2e/quorlen_e2e.py on both Windows programs,
 #        tests/e2e/linux_smoke.py on the Linux one. Then it installs the .deb
 #        on this machine (as root, or through sudo), runs linux_smoke.py on
-#        /usr/bin/quorlen, purges the package and checks that none of its
+#        /usr/bin/quorlen, removes the package and checks that none of its
 #        files is left. It binds UDP 127.0.0.1:10023; on a machine shared by
 #        several checkouts set QUORLEN_PORT_LOCK to a lock file, and only the
 #        suite's runs hold it.
@@ -350,8 +350,8 @@ run_e2e() {
 
 # run_deb_e2e DIR: installs dist's .deb on this machine as a user would
 # (apt, which brings in its Depends), runs the smoke suite on /usr/bin/quorlen
-# started through the installed desktop entry, purges the package and checks
-# that no file of it is left. A quorlen package installed before is refused
+# started through the installed desktop entry, removes the package (apt
+# remove) and checks that no file of it is left. A quorlen package installed before is refused
 # rather than replaced, so the run never changes what it didn't add.
 run_deb_e2e() {
   local dir=$1 sudo="" files left status=0
@@ -371,9 +371,10 @@ run_deb_e2e() {
     files=$(dpkg-query -L quorlen 2>/dev/null || true)
     status=1
   fi
-  # Purged also after a failed install, which can leave the package unpacked.
+  # Removed as a user removes it (apt remove), also after a failed install,
+  # which can leave the package unpacked.
   if dpkg-query -W quorlen >/dev/null 2>&1 &&
-    ! DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -q -o DPkg::Lock::Timeout=600 quorlen \
+    ! DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q -o DPkg::Lock::Timeout=600 quorlen \
       >"$dir/deb-remove.log" 2>&1; then
     echo "release: removing the package failed; the log is $dir/deb-remove.log" >&2
     status=1
@@ -388,6 +389,14 @@ run_deb_e2e() {
     status=1
   fi
   [ ! -e /usr/share/doc/quorlen ] || { echo "release: /usr/share/doc/quorlen is left" >&2; status=1; }
+  # The package has no configuration files, so nothing of it should be left
+  # for dpkg to remember; purge whatever is, so the machine is as it was.
+  if dpkg-query -W quorlen >/dev/null 2>&1; then
+    echo "release: dpkg still lists quorlen after apt remove: $(dpkg-query -W -f='${Status}' quorlen)" >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -q -o DPkg::Lock::Timeout=600 quorlen \
+      >>"$dir/deb-remove.log" 2>&1 || true
+    status=1
+  fi
   return "$status"
 }
 
