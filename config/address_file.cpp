@@ -1,6 +1,7 @@
 // The mixer address file, config.txt in the working directory: four lines,
 // one octet each, read once at start-up. The program never writes it; the
-// user edits it with Notepad and restarts.
+// user edits it with Notepad (on Linux, the desktop's editor) and restarts.
+// Only on Linux is a missing file created, empty, for that editor to open.
 #include "config/address_file.h"
 
 #include <cstdint>
@@ -49,6 +50,7 @@ int ReadMixerAddress() {
 }
 
 void EditMixerAddress() {
+  PrepareFileForEditor(kAddressFileName);
   StartProgram(kEditorName, kAddressFileName, DirectoryPart(kEditorName).c_str());
   Drain();
   ShowMessageBox("Quorlen", "Please, Restart The App");

@@ -19,3 +19,6 @@ std::vector<StartedProgram>& NullStartedPrograms() {
 void NullSetStartProgramResult(int result) {
   g_nullStartProgramResult = result;
 }
+
+// The headless program behaves as the Windows one: it never creates the file.
+void PrepareFileForEditor(const char*) {}

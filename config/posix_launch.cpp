@@ -3,8 +3,11 @@
 // "Notepad.exe" on a Linux desktop - the argument goes to the desktop's
 // default handler instead (xdg-open), which is what opens config.txt in the
 // user's own text editor, as Windows' shell does for a program it can't find.
+// That opener, unlike Notepad, refuses a file that doesn't exist, hence
+// PrepareFileForEditor.
 #include "config/launch.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,4 +39,13 @@ int StartProgram(const char* program, const char* argument, const char* director
   if (Spawn(program, argument, directory)) return 1;
   if (argument == nullptr || argument[0] == '\0') return 0;
   return Spawn("xdg-open", argument, directory);
+}
+
+void PrepareFileForEditor(const char* name) {
+  if (name == nullptr || name[0] == '\0') return;
+  // O_EXCL: only a file that isn't there is created, so an existing one - or
+  // whatever a dangling link of that name points to - is never truncated.
+  // O_NONBLOCK keeps the open from waiting should the name be a FIFO.
+  const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd >= 0) close(fd);
 }

@@ -55,3 +55,6 @@ int StartProgram(const char* program, const char* argument, const char* director
       wideDirectory.empty() ? WideFromUtf8(DirectoryPart(program).c_str()) : wideDirectory;
   return ShellOpenProgram(WideFromUtf8(program), WideFromUtf8(argument), shellDirectory);
 }
+
+// Notepad offers to create a file it is started on that doesn't exist.
+void PrepareFileForEditor(const char*) {}

@@ -19,11 +19,12 @@ DOCS = ["README.md", "BUILDING.md", "HACKING.md"]
 def main():
     version, out = sys.argv[1], sys.argv[2]
     problems = []
-    guide = os.path.join(out, "quorlen-guide.html")
-    render = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "render_guide.py"), version, guide, ROOT],
-                            capture_output=True, text=True)
-    if render.returncode != 0:
-        problems.append("the guide does not render: " + render.stderr.strip())
+    for platform in ("windows", "linux"):
+        guide = os.path.join(out, "quorlen-guide-%s.html" % platform)
+        render = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "render_guide.py"), "--platform",
+                                 platform, version, guide, ROOT], capture_output=True, text=True)
+        if render.returncode != 0:
+            problems.append("the %s guide does not render: %s" % (platform, render.stderr.strip()))
     with open(os.path.join(ROOT, "CMakePresets.json"), encoding="utf-8") as f:
         presets = {p["name"] for p in json.load(f)["configurePresets"]}
     for doc in DOCS:

@@ -4,6 +4,15 @@ if(NOT QUORLEN_QT)
   return()
 endif()
 quorlen_test(posix_launch_test LABELS unit SOURCES posix_launch_test.cpp LIBS quorlen_config)
+# The desktop entry and the AppStream metainfo, by the validators desktops and
+# software centres go by (--no-net: the homepage is not fetched).
+find_program(QUORLEN_DESKTOP_FILE_VALIDATE desktop-file-validate REQUIRED)
+find_program(QUORLEN_APPSTREAMCLI appstreamcli REQUIRED)
+add_test(NAME desktop_entry_valid
+  COMMAND ${QUORLEN_DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/resources/quorlen.desktop)
+add_test(NAME metainfo_valid
+  COMMAND ${QUORLEN_APPSTREAMCLI} validate --no-net ${PROJECT_SOURCE_DIR}/resources/org.example.quorlen.metainfo.xml)
+set_tests_properties(desktop_entry_valid metainfo_valid PROPERTIES LABELS unit)
 if(TARGET console-sim)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME e2e_linux

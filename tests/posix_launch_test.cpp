@@ -72,4 +72,34 @@ TEST_F(StartProgramPosix, NothingToStartIsAFailure) {
   EXPECT_EQ(StartProgram(nullptr, nullptr, nullptr), 0);
 }
 
+// What the editor finds: a missing file created empty, an existing one (even
+// an empty one, or a link to one) left as it was, and where nothing can be
+// created (procfs refuses even root) no file and no failure.
+TEST_F(StartProgramPosix, PrepareFileForEditorCreatesOnlyAMissingFile) {
+  const fs::path kept = bin_ / "kept.txt";
+  std::ofstream(kept) << "192\n168\n";
+  fs::create_symlink(kept, bin_ / "link.txt");
+  const struct {
+    fs::path name;
+    bool exists;
+    std::string content;
+  } cases[] = {
+      {bin_ / "work" / "config.txt", true, ""},
+      {kept, true, "192\n168\n"},
+      {bin_ / "link.txt", true, "192\n168\n"},
+      {"/proc/quorlen-config.txt", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name.string());
+    PrepareFileForEditor(c.name.c_str());
+    ASSERT_EQ(fs::exists(c.name), c.exists);
+    if (c.exists) {
+      std::ifstream in(c.name);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content);
+    }
+  }
+  PrepareFileForEditor("");
+  PrepareFileForEditor(nullptr);
+}
+
 }  // namespace

@@ -2,9 +2,11 @@
 # Installs what a fresh Debian 12 machine lacks for building and testing
 # Quorlen: the mingw-w64 cross compilers, Wine (64- and 32-bit), Qt 6 Widgets
 # for the Linux program, Xvfb and the X tools the end-to-end tests drive,
-# liblo-tools (an independent OSC decoder), GoogleTest's sources and clang 14
-# with its sanitizer and libFuzzer runtimes (tools/fuzz.sh). Does nothing when
-# everything is there already.
+# liblo-tools (an independent OSC decoder), GoogleTest's sources, clang 14
+# with its sanitizer and libFuzzer runtimes (tools/fuzz.sh), and what the
+# Debian package is built and checked with (dpkg-dev for dpkg-shlibdeps,
+# lintian, desktop-file-validate, appstreamcli). Does nothing when everything
+# is there already.
 set -euo pipefail
 
 packages=(
@@ -15,6 +17,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick
   liblo-tools
   clang-14 libclang-rt-14-dev
+  dpkg-dev lintian desktop-file-utils appstream
 )
 
 missing=()

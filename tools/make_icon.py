@@ -4,10 +4,12 @@ mark inside it, on a transparent background, 64 x 64 pixels, stored twice in
 one .ico file: 8-bit colour (256-entry palette plus AND mask) and 32-bit BGRA.
 
 The same 32-bit picture also goes into a PNG, for the Linux program's window
-and its desktop entry.
+and its desktop entry, and is drawn again at the other sizes a Linux desktop
+asks its icon theme for (resources/icons/<size>.png), each from the shapes,
+so that none is a blurred copy of another.
 
-Usage: python3 tools/make_icon.py [output.ico [output.png]]
-       (default resources/quorlen.ico and resources/quorlen.png)
+Usage: python3 tools/make_icon.py [output.ico [output.png [icons-dir]]]
+       (default resources/quorlen.ico, resources/quorlen.png, resources/icons)
 Only the Python standard library is used; the output is byte-for-byte stable.
 """
 
@@ -18,6 +20,7 @@ import sys
 import zlib
 
 SIZE = 64
+THEME_SIZES = [16, 22, 24, 32, 48, 128, 256]  # and SIZE, which is quorlen.png
 SUPERSAMPLE = 4  # 4 x 4 samples per pixel for the smooth edges of the 32-bit picture
 GREEN = (0x22, 0xE6, 0x22)  # R, G, B
 
@@ -47,17 +50,19 @@ def inside(px, py):
     return False
 
 
-def coverage():
-    """Fraction of each pixel covered by the picture, rows top to bottom."""
+def coverage(size=SIZE):
+    """Fraction of each pixel covered by the picture drawn size pixels wide,
+    rows top to bottom."""
     rows = []
     n = SUPERSAMPLE
-    for y in range(SIZE):
+    scale = SIZE / size  # the shapes are given in pixels of the 64-pixel picture
+    for y in range(size):
         row = []
-        for x in range(SIZE):
+        for x in range(size):
             hits = 0
             for sy in range(n):
                 for sx in range(n):
-                    if inside(x + (sx + 0.5) / n, y + (sy + 0.5) / n):
+                    if inside((x + (sx + 0.5) / n) * scale, (y + (sy + 0.5) / n) * scale):
                         hits += 1
             row.append(hits / (n * n))
         rows.append(row)
@@ -131,7 +136,7 @@ def png_file(cover):
     def chunk(kind, data):
         return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
 
-    header = struct.pack('>IIBBBBB', SIZE, SIZE, 8, 6, 0, 0, 0)
+    header = struct.pack('>IIBBBBB', len(cover[0]), len(cover), 8, 6, 0, 0, 0)
     return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(bytes(raw), 9)) +
             chunk(b'IEND', b''))
 
@@ -141,11 +146,16 @@ def main():
     resources = os.path.join(here, '..', 'resources')
     ico = sys.argv[1] if len(sys.argv) > 1 else os.path.join(resources, 'quorlen.ico')
     png = sys.argv[2] if len(sys.argv) > 2 else os.path.join(resources, 'quorlen.png')
+    icons = sys.argv[3] if len(sys.argv) > 3 else os.path.join(resources, 'icons')
     cover = coverage()
     with open(ico, 'wb') as f:
         f.write(icon_file([(8, 0, image_8bit(cover)), (32, 0, image_32bit(cover))]))
     with open(png, 'wb') as f:
         f.write(png_file(cover))
+    os.makedirs(icons, exist_ok=True)
+    for size in THEME_SIZES:
+        with open(os.path.join(icons, '%d.png' % size), 'wb') as f:
+            f.write(png_file(coverage(size)))
     return 0
 
 

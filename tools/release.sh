@@ -5,7 +5,9 @@
 #   dist/quorlen-<version>-linux-x86_64.tar.gz
 #                                        the Linux program (Qt 6 from the
 #                                        system), its desktop entry and icon,
-#                                        the guide, licence and changelog
+#                                        the Linux guide, licence and changelog
+#   dist/quorlen_<version>_amd64.deb     the same program as a Debian package
+#                                        for Debian 12 and its kin
 #   dist/SHA256SUMS                      sha256sum's format, for every archive
 #
 #   tools/release.sh [--e2e] [--allow-dirty]
@@ -19,9 +21,12 @@
 #
 # --e2e  afterwards unpacks the archives and runs the end-to-end suites on
 #        their programs: tests/e2e/quorlen_e2e.py on both Windows programs,
-#        tests/e2e/linux_smoke.py on the Linux one. It binds UDP
-#        127.0.0.1:10023; on a machine shared by several checkouts set
-#        QUORLEN_PORT_LOCK to a lock file, and only the suite's run holds it.
+#        tests/e2e/linux_smoke.py on the Linux one. Then it installs the .deb
+#        on this machine (as root, or through sudo), runs linux_smoke.py on
+#        /usr/bin/quorlen, removes the package and checks that none of its
+#        files is left. It binds UDP 127.0.0.1:10023; on a machine shared by
+#        several checkouts set QUORLEN_PORT_LOCK to a lock file, and only the
+#        suite's runs hold it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -100,7 +105,7 @@ stage_windows() {
   cp "$dir/src/build/win64-release/quorlen.exe" "$dir/src/build/win32-release/quorlen32.exe" "$stage/"
   check_version "$stage/quorlen.exe" x86_64-w64-mingw32
   check_version "$stage/quorlen32.exe" i686-w64-mingw32
-  python3 "$dir/src/tools/render_guide.py" "$version" "$stage/quorlen-guide.html" "$dir/src"
+  python3 "$dir/src/tools/render_guide.py" --platform windows "$version" "$stage/quorlen-guide.html" "$dir/src"
   # .txt and CR LF line ends, so that a double click opens them in Notepad,
   # older ones included, as the lines they are.
   sed 's/$/\r/' "$dir/src/LICENSE" >"$stage/LICENSE.txt"
@@ -143,7 +148,7 @@ stage_linux() {
   mkdir -p "$stage"
   cp "$dir/src/build/linux-qt/quorlen" "$dir/src/resources/quorlen.desktop" "$dir/src/resources/quorlen.png" \
     "$dir/src/LICENSE" "$dir/src/CHANGELOG.md" "$stage/"
-  cp "$dir/out/windows/quorlen-guide.html" "$stage/"
+  python3 "$dir/src/tools/render_guide.py" --platform linux "$version" "$stage/quorlen-guide.html" "$dir/src"
 }
 
 archive_linux() {
@@ -152,6 +157,86 @@ archive_linux() {
     specs+=("$folder/$name=$dir/out/linux/$name")
   done
   python3 "$dir/src/tools/release_archive.py" "$dir/out/quorlen-$version-linux-x86_64.tar.gz" "${specs[@]}"
+}
+
+# stage_deb DIR: the Debian package's tree: what `cmake --install` lays out
+# under /usr, the program stripped as Debian's own packages are, the manual
+# page compressed, and in /usr/share/doc/quorlen the Linux guide (registered
+# with doc-base), the changelog and the copyright.
+stage_deb() {
+  local dir=$1 stage=$1/out/deb
+  rm -rf "$stage"
+  DESTDIR=$stage cmake --install "$dir/src/build/linux-qt" --prefix /usr >"$dir/deb.install.log" 2>&1 ||
+    fail "installing the Linux build into $stage failed; the log is $dir/deb.install.log"
+  strip --remove-section=.comment --remove-section=.note --strip-unneeded "$stage/usr/bin/quorlen"
+  local doc=$stage/usr/share/doc/quorlen
+  mkdir -p "$doc"
+  cp "$dir/out/linux/quorlen-guide.html" "$dir/src/resources/copyright" "$doc/"
+  # -n: no name and no date in gzip's header.
+  gzip -9n <"$dir/src/CHANGELOG.md" >"$doc/changelog.gz"
+  gzip -9n "$stage/usr/share/man/man1/quorlen.1"
+  mkdir -p "$stage/usr/share/doc-base"
+  cat >"$stage/usr/share/doc-base/quorlen.quorlen-guide" <<EOF
+Document: quorlen-guide
+Title: Quorlen user guide
+Author: The Quorlen authors
+Abstract: How to fade a fader of a Behringer X32 with Quorlen: installing it,
+ the console's address in config.txt, the window, speeds and minimum, and
+ what to check when nothing happens.
+Section: Sound
+
+Format: HTML
+Index: /usr/share/doc/quorlen/quorlen-guide.html
+Files: /usr/share/doc/quorlen/quorlen-guide.html
+EOF
+}
+
+# control_deb DIR: DEBIAN/control and md5sums. Depends is what dpkg-shlibdeps
+# reads from the libraries the program links, as a Debian build would have it;
+# it wants a debian/control to look at, so it gets a minimal one of its own.
+control_deb() {
+  local dir=$1 stage=$1/out/deb depends size
+  mkdir -p "$dir/shlibdeps/debian" "$stage/DEBIAN"
+  printf 'Source: quorlen\n\nPackage: quorlen\nArchitecture: any\n' >"$dir/shlibdeps/debian/control"
+  depends=$(cd "$dir/shlibdeps" && dpkg-shlibdeps -O "$stage/usr/bin/quorlen" 2>"$dir/shlibdeps.log" |
+    sed -n 's/^shlibs:Depends=//p')
+  [ -n "$depends" ] || fail "dpkg-shlibdeps found no dependencies; its log is $dir/shlibdeps.log"
+  # Installed-Size counted as dpkg-gencontrol does: each file in whole KiB,
+  # each directory as 1.
+  size=$(cd "$stage" && find usr \( -type f -printf '%s\n' \) -o -printf '1\n' |
+    awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
+  cat >"$stage/DEBIAN/control" <<EOF
+Package: quorlen
+Version: $version
+Architecture: amd64
+Maintainer: The Quorlen authors <maintainers@quorlen.example.org>
+Installed-Size: $size
+Depends: $depends
+Section: sound
+Priority: optional
+Homepage: https://quorlen.example.org/
+Description: fades one fader of a Behringer X32 mixing console
+ Quorlen is a small desktop tool for the sound engineer at a Behringer X32
+ digital mixing console. Pick a fader (Main or channel 1 to 32), a speed and
+ a minimum, press "Get Main Position Until Touch" and touch that fader on
+ the console: Quorlen fades it down from there over the network (OSC over
+ UDP), one step every 10 ms, until it reaches the minimum or you press
+ "Reset Off".
+EOF
+  (cd "$stage" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
+}
+
+# archive_deb DIR: dpkg-deb sorts the entries, clamps their dates to
+# SOURCE_DATE_EPOCH and dates the ar members with it. Every date is set to it
+# beforehand all the same, so that no file older than the commit keeps its
+# own. Root owns every file, and xz runs on one thread, because its threaded
+# output depends on the number of threads.
+archive_deb() {
+  local dir=$1
+  find "$dir/out/deb" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+  dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$dir/out/deb" \
+    "$dir/out/quorlen_${version}_amd64.deb" >"$dir/deb.build.log" 2>&1 ||
+    fail "dpkg-deb failed; its log is $dir/deb.build.log"
 }
 
 # build_release DIR: one whole build of the release into DIR/out.
@@ -167,6 +252,9 @@ build_release() {
   build_linux "$dir"
   stage_linux "$dir"
   archive_linux "$dir"
+  stage_deb "$dir"
+  control_deb "$dir"
+  archive_deb "$dir"
 }
 
 # compare_builds A B: every file of A/out and B/out, byte for byte.
@@ -195,9 +283,20 @@ publish() {
   local archives=("$from"/*.tar.gz)
   shopt -u nullglob
   [ ${#archives[@]} -eq 0 ] || cp "${archives[@]}" dist/
+  cp "$from"/*.deb dist/
   (cd dist && sha256sum -- * >SHA256SUMS)
   echo "=== dist/"
   (cd dist && ls -l && cat SHA256SUMS)
+}
+
+# check_deb: lintian on the package. Errors stop the release; warnings and the
+# rest are shown (BUILDING.md explains each warning that is left).
+check_deb() {
+  echo "=== lintian dist/quorlen_${version}_amd64.deb"
+  local report status=0
+  report=$(lintian --pedantic --fail-on error "dist/quorlen_${version}_amd64.deb" 2>&1) || status=$?
+  grep -v '^running with root privileges' <<<"$report" || true
+  [ "$status" = 0 ] || fail "lintian reports errors in the package"
 }
 
 # run_e2e DIR: the end-to-end suite on the programs unpacked from dist's zip,
@@ -240,9 +339,65 @@ run_e2e() {
   "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe "$unpacked/linux/quorlen-$version/quorlen" \
     --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-linux" || status=$?
   [ "$status" = 0 ] && results+=("quorlen (Linux): passed") || results+=("quorlen (Linux): FAILED")
+  echo "--- quorlen (.deb)"
+  status=0
+  run_deb_e2e "$dir" || status=$?
+  [ "$status" = 0 ] && results+=("quorlen (.deb): passed") || results+=("quorlen (.deb): FAILED")
   printf '=== end-to-end: %s\n' "${results[@]}"
   printf '%s\n' "${results[@]}" | grep -q -v ': passed$' && fail "the end-to-end suite did not pass on the zip's programs"
   return 0
+}
+
+# run_deb_e2e DIR: installs dist's .deb on this machine as a user would
+# (apt, which brings in its Depends), runs the smoke suite on /usr/bin/quorlen
+# started through the installed desktop entry, removes the package (apt
+# remove) and checks that no file of it is left. A quorlen package installed before is refused
+# rather than replaced, so the run never changes what it didn't add.
+run_deb_e2e() {
+  local dir=$1 sudo="" files left status=0
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  if dpkg-query -W -f='${Status}' quorlen 2>/dev/null | grep -q 'installed'; then
+    echo "release: a quorlen package is installed on this machine already; remove it first" >&2
+    return 1
+  fi
+  if DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q -o DPkg::Lock::Timeout=600 \
+    "$root/dist/quorlen_${version}_amd64.deb" >"$dir/deb-install.log" 2>&1; then
+    files=$(dpkg-query -L quorlen)
+    "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe /usr/bin/quorlen \
+      --desktop /usr/share/applications/quorlen.desktop \
+      --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-deb" || status=$?
+  else
+    echo "release: installing the .deb failed; the log is $dir/deb-install.log" >&2
+    files=$(dpkg-query -L quorlen 2>/dev/null || true)
+    status=1
+  fi
+  # Removed as a user removes it (apt remove), also after a failed install,
+  # which can leave the package unpacked.
+  if dpkg-query -W quorlen >/dev/null 2>&1 &&
+    ! DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q -o DPkg::Lock::Timeout=600 quorlen \
+      >"$dir/deb-remove.log" 2>&1; then
+    echo "release: removing the package failed; the log is $dir/deb-remove.log" >&2
+    status=1
+  fi
+  # Directories such as /usr/bin stay, of course; every file and link must go.
+  left=$(while IFS= read -r path; do
+    if [ -L "$path" ] || { [ -e "$path" ] && [ ! -d "$path" ]; }; then echo "$path"; fi
+  done <<<"$files")
+  if [ -n "$left" ]; then
+    echo "release: files of the package are left after its removal:" >&2
+    echo "$left" >&2
+    status=1
+  fi
+  [ ! -e /usr/share/doc/quorlen ] || { echo "release: /usr/share/doc/quorlen is left" >&2; status=1; }
+  # The package has no configuration files, so nothing of it should be left
+  # for dpkg to remember; purge whatever is, so the machine is as it was.
+  if dpkg-query -W quorlen >/dev/null 2>&1; then
+    echo "release: dpkg still lists quorlen after apt remove: $(dpkg-query -W -f='${Status}' quorlen)" >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -q -o DPkg::Lock::Timeout=600 quorlen \
+      >>"$dir/deb-remove.log" 2>&1 || true
+    status=1
+  fi
+  return "$status"
 }
 
 umask 022
@@ -261,5 +416,6 @@ build_release "$first"
 build_release "$second"
 compare_builds "$first" "$second"
 publish "$first"
+check_deb
 [ "$e2e" = 0 ] || run_e2e "$first"
 echo "=== release $version of $commit is in dist/"

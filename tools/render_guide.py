@@ -6,7 +6,13 @@ fader units in dB computed from the console's fader law, and the table of
 speeds computed from the steps the program uses. A figure the program's
 sources no longer give stops the render, so the guide can't drift from them.
 
-Usage: python3 tools/render_guide.py VERSION OUTPUT.html [SOURCE_ROOT]
+The guide speaks of one platform: the Windows zip's of Notepad and the .exe,
+the Linux archive's and the .deb's of the desktop's editor and the package.
+What only one of them says stands between <!--windows--> and <!--/windows-->,
+or <!--linux--> and <!--/linux-->, also within a paragraph; the other's is
+left out.
+
+Usage: python3 tools/render_guide.py [--platform windows|linux] VERSION OUTPUT.html [SOURCE_ROOT]
 Only the Python standard library is used; the output depends on the inputs
 alone, so two release builds of one commit give the same bytes.
 """
@@ -83,16 +89,42 @@ def contents(page):
     return "<ul>\n" + "\n".join(entries) + "\n</ul>"
 
 
+PLATFORMS = ("windows", "linux")
+
+
+def for_platform(page, platform):
+    for name in PLATFORMS:
+        # A block whose marks stand on lines of their own goes with those
+        # lines; one within a line leaves the line's end in place.
+        block = re.compile(r"<!--%s-->(\n?)(.*?)<!--/%s-->(\n?)" % (name, name), re.S)
+
+        def keep_or_drop(m, kept=(name == platform)):
+            if m.group(1):
+                return m.group(2) if kept else ""
+            return (m.group(2) if kept else "") + m.group(3)
+
+        page = block.sub(keep_or_drop, page)
+    left = re.findall(r"<!--/?(?:%s)-->" % "|".join(PLATFORMS), page)
+    if left:
+        sys.exit("render_guide: unpaired platform marks: %s" % ", ".join(left))
+    return page
+
+
 def main():
-    if len(sys.argv) not in (3, 4):
+    args = sys.argv[1:]
+    platform = "windows"
+    if args[:1] == ["--platform"] and len(args) > 1 and args[1] in PLATFORMS:
+        platform, args = args[1], args[2:]
+    if len(args) not in (2, 3):
         sys.exit(__doc__)
-    version, output = sys.argv[1], sys.argv[2]
-    root = sys.argv[3] if len(sys.argv) == 4 else os.path.join(os.path.dirname(__file__), "..")
+    version, output = args[0], args[1]
+    root = args[2] if len(args) == 3 else os.path.join(os.path.dirname(__file__), "..")
     with open(os.path.join(root, "docs", "guide", "quorlen-guide.html.in"), encoding="utf-8") as f:
         page = f.read()
     with open(os.path.join(root, "docs", "screenshot.png"), "rb") as f:
         screenshot = "data:image/png;base64," + base64.b64encode(f.read()).decode("ascii")
 
+    page = for_platform(page, platform)
     page = page.replace("@VERSION@", html.escape(version))
     page = page.replace("@CONTENTS@", contents(page))
     page = page.replace("@FADER_LAW_TABLE@", fader_law_table())

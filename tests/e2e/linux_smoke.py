@@ -4,17 +4,23 @@ of its own, with no Wine: real clicks and keys with xdotool at the layout's
 client coordinates, checked at the console simulator.
 
     python3 tests/e2e/linux_smoke.py --exe build/linux-qt/quorlen \
-        --sim build/linux-qt/tools/console-sim/console-sim [--out DIR]
+        --sim build/linux-qt/tools/console-sim/console-sim [--out DIR] [--desktop FILE]
 
+It starts the program as its desktop entry (--desktop, by default the one in
+resources/) does, with the console's address in ~/.config/quorlen/config.txt.
 It opens the maker's page from Updates, captures and fades Ch 5 at Fast from
 0.8 down to a minimum of 50 (the exact float sequence on the wire), stops a
 second fade with Reset Off, and closes the window the way the close box does
-(WM_DELETE_WINDOW). Then it starts the program where there is no config.txt
-and answers its two message boxes. A recording xdg-open stands in for the
-desktop's opener. Screenshots of the window go to --out.
+(WM_DELETE_WINDOW). Then it takes the first run's road where there is no
+config.txt - from a terminal, from the menu in an empty home, and in a folder
+where nothing can be created - and answers its two message boxes. An xdg-open
+that records what it was asked stands in for the desktop's opener; like the
+real one, it refuses a file that doesn't exist. Screenshots of the window go
+to --out.
 """
 
 import argparse
+import configparser
 import ctypes
 import os
 import subprocess
@@ -62,18 +68,50 @@ def send_close_request(display, window):
     x11.XCloseDisplay(dpy)
 
 
+def desktop_command(path):
+    """The command a desktop runs for the entry's Exec key: the key's value
+    unescaped as a string, then split by the entry format's quoting rules."""
+    entry = configparser.ConfigParser(interpolation=None, strict=False)
+    entry.optionxform = str
+    entry.read(path, encoding="utf-8")
+    value = entry["Desktop Entry"]["Exec"].replace("\\\\", "\\")
+    words, word, quoted, i = [], None, False, 0
+    while i < len(value):
+        c = value[i]
+        if quoted and c == "\\" and value[i + 1:i + 2] in ('"', "`", "$", "\\"):
+            word, i = (word or "") + value[i + 1], i + 2
+            continue
+        if c == '"':
+            quoted, word = not quoted, word or ""
+        elif c == " " and not quoted:
+            if word is not None:
+                words.append(word)
+            word = None
+        else:
+            word = (word or "") + c
+        i += 1
+    return words + ([word] if word is not None else [])
+
+
 class Display:
     """An Xvfb of the run's own (the e2e suite's way of starting one), and a
-    PATH whose xdg-open records what it is asked to open."""
+    PATH whose xdg-open records what it is asked to open: "opened PWD ARG",
+    or "missing PWD ARG" when it fails, as the real one does, on a file that
+    isn't there. The PATH also finds the program under test as `quorlen`,
+    the name its desktop entry runs."""
 
     def __init__(self, bin_dir):
         self.opened = os.path.join(bin_dir, "opened.log")
         opener = os.path.join(bin_dir, "xdg-open")
         with open(opener, "w") as f:
-            f.write('#!/bin/sh\necho "$PWD $1" >> "%s"\n' % self.opened)
+            f.write('#!/bin/sh\n'
+                    'case "$1" in *://*) ;; *) [ -e "$1" ] || { echo "missing $PWD $1" >> "%s"; exit 2; } ;; esac\n'
+                    'echo "opened $PWD $1" >> "%s"\n' % (self.opened, self.opened))
         os.chmod(opener, 0o755)
+        if os.path.join(bin_dir, "quorlen") != e2e.Settings.exe:
+            os.symlink(e2e.Settings.exe, os.path.join(bin_dir, "quorlen"))
         self.env = dict(os.environ, QT_QPA_PLATFORM="xcb", PATH=bin_dir + os.pathsep + os.environ["PATH"])
-        for name in ("WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"):
+        for name in ("WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "XDG_CONFIG_HOME"):
             self.env.pop(name, None)
         e2e.Session.start_display(self)
 
@@ -99,9 +137,12 @@ class LinuxProgramTest(unittest.TestCase):
         cls.dir = tempfile.mkdtemp(prefix="quorlen-linux-")
         cls.display = Display(cls.dir)
         cls.sim = e2e.Simulator(cls)
-        with open(os.path.join(cls.dir, "config.txt"), "w") as f:
+        home = os.path.join(cls.dir, "home")
+        os.makedirs(os.path.join(home, ".config", "quorlen"))
+        with open(os.path.join(home, ".config", "quorlen", "config.txt"), "w") as f:
             f.write("127\n0\n0\n1\n")
-        cls.app = subprocess.Popen([e2e.Settings.exe], cwd=cls.dir, env=cls.display.env,
+        cls.app = subprocess.Popen(desktop_command(e2e.Settings.desktop), cwd="/",
+                                   env=dict(cls.display.env, HOME=home),
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         cls.window = int(cls.xdotool("search", "--sync", "--name", e2e.TITLE).split()[0])
         time.sleep(0.5)  # the start-up's last drain discards clicks made before the main loop runs
@@ -149,7 +190,7 @@ class LinuxProgramTest(unittest.TestCase):
 
     def test_0_updates_opens_the_makers_page(self):
         self.click(UPDATES)
-        self.assertEqual(self.display.opened_lines(1)[0].split(" ", 1)[1], e2e.maker_web_address())
+        self.assertEqual(self.display.opened_lines(1)[0].split(" ")[::2], ["opened", e2e.maker_web_address()])
 
     def test_1_fast_fade_on_ch5_down_to_50(self):
         self.screenshot("idle")
@@ -189,23 +230,37 @@ class LinuxProgramTest(unittest.TestCase):
         send_close_request(self.display.display, self.window)
         self.assertEqual(self.app.wait(timeout=20), 0)
 
-    def test_4_missing_file_opens_it_asks_for_a_restart_and_ends(self):
-        empty = tempfile.mkdtemp(prefix="missing-", dir=self.dir)
-        app = subprocess.Popen([e2e.Settings.exe], cwd=empty, env=self.display.env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-        try:
-            for title in ("No config.ini", "^Quorlen$"):
-                box = self.xdotool("search", "--sync", "--onlyvisible", "--name", title).split()[0]
-                time.sleep(0.3)
-                self.xdotool("windowfocus", box)
-                self.xdotool("key", "Return")
-            self.assertEqual(app.wait(timeout=20), 0)
-        finally:
-            if app.poll() is None:
-                app.kill()
-        opened = self.display.opened_lines(2)[1]
-        self.assertEqual(opened, empty + " config.txt")
-        self.assertFalse(os.path.exists(os.path.join(empty, "config.txt")), "the program never writes the file")
+    def test_4_first_run_creates_config_txt_empty_opens_it_asks_for_a_restart_and_ends(self):
+        empty_home = os.path.join(self.dir, "empty-home")
+        os.mkdir(empty_home)
+        terminal = tempfile.mkdtemp(prefix="terminal-", dir=self.dir)
+        cases = [  # (how it is started, in which folder, with which HOME, the opener's line)
+            ("from a terminal", [e2e.Settings.exe], terminal, os.path.expanduser("~"),
+             "opened %s config.txt" % terminal),
+            ("from the menu, in an empty home", desktop_command(e2e.Settings.desktop), "/", empty_home,
+             "opened %s/.config/quorlen config.txt" % empty_home),
+            # procfs refuses to create a file even for root: the editor is asked all the same.
+            ("where nothing can be created", [e2e.Settings.exe], "/proc", os.path.expanduser("~"),
+             "missing /proc config.txt"),
+        ]
+        for number, (how, command, cwd, home, opener_line) in enumerate(cases, start=2):
+            with self.subTest(how):
+                app = subprocess.Popen(command, cwd=cwd, env=dict(self.display.env, HOME=home),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                try:
+                    for title in ("No config.ini", "^Quorlen$"):
+                        box = self.xdotool("search", "--sync", "--onlyvisible", "--name", title).split()[0]
+                        time.sleep(0.3)
+                        self.xdotool("windowfocus", box)
+                        self.xdotool("key", "Return")
+                    self.assertEqual(app.wait(timeout=20), 0)
+                finally:
+                    if app.poll() is None:
+                        app.kill()
+                        app.wait()
+                self.assertEqual(self.display.opened_lines(number)[number - 1], opener_line)
+                if opener_line.startswith("opened"):
+                    self.assertEqual(os.path.getsize(os.path.join(opener_line.split(" ")[1], "config.txt")), 0)
 
 
 def main():
@@ -213,9 +268,11 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--out", default=None)
+    parser.add_argument("--desktop", default=os.path.join(e2e.REPO, "resources", "quorlen.desktop"))
     args, rest = parser.parse_known_args()
     e2e.Settings.exe = os.path.abspath(args.exe)
     e2e.Settings.sim = os.path.abspath(args.sim)
+    e2e.Settings.desktop = os.path.abspath(args.desktop)
     e2e.Settings.out = os.path.abspath(args.out or os.path.join(os.path.dirname(e2e.Settings.exe), "e2e-linux"))
     os.makedirs(e2e.Settings.out, exist_ok=True)
     program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
