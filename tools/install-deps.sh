@@ -2,9 +2,11 @@
 # Installs what a fresh Debian 12 machine lacks for building and testing
 # Quorlen: the mingw-w64 cross compilers, Wine (64- and 32-bit), Qt 6 Widgets
 # for the Linux program, Xvfb and the X tools the end-to-end tests drive,
-# liblo-tools (an independent OSC decoder), GoogleTest's sources and clang 14
-# with its sanitizer and libFuzzer runtimes (tools/fuzz.sh). Does nothing when
-# everything is there already.
+# liblo (the console simulator's OSC decoder, independent of the program's
+# encoder, and its command-line tools), GoogleTest's sources, clang 14 with its
+# sanitizer and libFuzzer runtimes (tools/fuzz.sh), and the Python libraries of
+# the bench, the plots and the icon (psutil, matplotlib, Pillow). Does nothing
+# when everything is there already.
 set -euo pipefail
 
 packages=(
@@ -13,7 +15,8 @@ packages=(
   wine wine64 wine32:i386
   qt6-base-dev fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick
-  liblo-tools
+  liblo-tools liblo-dev
+  python3-psutil python3-matplotlib python3-pil
   clang-14 libclang-rt-14-dev
 )
 
