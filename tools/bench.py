@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 """Quorlen's bench: how evenly a fade is paced, how long a capture takes to
 answer the touch, and what the program costs in CPU, memory, start-up time and
 size. Run it through tools/bench.sh, which installs and sources what it needs.
@@ -32,13 +32,14 @@ import tempfile
 import threading
 import time
 
-import psutil
-from PIL import Image
-
 sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports below
 TOOLS = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(TOOLS)
 sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
+
+import debian_python  # noqa: E402,F401  (first: it may start this script again)
+import psutil  # noqa: E402
+from PIL import Image  # noqa: E402
 
 import fade_plot  # noqa: E402  (beside this file)
 import fade_stats  # noqa: E402  (beside this file)

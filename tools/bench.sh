@@ -19,4 +19,4 @@ tools/install-deps.sh || exit 1
 export QUORLEN_WINEPREFIX="${QUORLEN_BENCH_WINEPREFIX:-/tmp/quorlen-bench-wineprefix}"
 export QUORLEN_E2E_WINEPREFIX="$QUORLEN_WINEPREFIX"
 source tools/wine-env.sh
-exec tools/bench.py "$@"
+exec python3 tools/bench.py "$@"

@@ -167,7 +167,7 @@ EOF
   wait_window && close_app
   wait "$app_pid" 2>/dev/null
   app_pid=""
-  if tools/fade_plot.py "$log" "$work/level.png" >/dev/null 2>&1; then
+  if python3 tools/fade_plot.py "$log" "$work/level.png" >/dev/null 2>&1; then
     echo "Plot of the level against time: $work/level.png"
   fi
   echo "Simulator log: $log"
@@ -215,7 +215,7 @@ app_status=$?
 app_pid=""
 [ "$app_status" -eq 0 ] || fail "Quorlen ended with exit code $app_status"
 
-tools/fade_plot.py "$log" "$work/level.png" --fader 5 --title "Ch 5 at Slow" >/dev/null ||
+python3 tools/fade_plot.py "$log" "$work/level.png" --fader 5 --title "Ch 5 at Slow" >/dev/null ||
   fail "could not draw the plot"
 
 echo

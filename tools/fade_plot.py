@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 """Draws the level of one fader against time, as the console simulator logged
 the messages it received, into a PNG, with the console's dB scale beside the
 0..1 level.
@@ -14,6 +14,7 @@ import json
 import struct
 import sys
 
+import debian_python  # noqa: F401  (first: it may start this script again)
 import matplotlib
 
 matplotlib.use("Agg")  # files only, never a window

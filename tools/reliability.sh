@@ -121,7 +121,7 @@ reliability_e2e() {
   local exe=$1 run=$2
   shift 2
   local log="$log_dir/$run-$(basename "$exe" .exe).log"
-  run_locked tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
+  run_locked python3 tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
     --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "$log_dir/e2e-$run" "$run" "$@" \
     >"$log" 2>&1
   sed -n 's/^RESULT //p' "$log" | tail -1

@@ -89,7 +89,7 @@ run_soak() {
   local name=$1 exe=$2 cycles=$3
   echo "=== soak, $name, $cycles cycles ==="
   local log="build/soak-$name.log"
-  tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
+  python3 tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
     --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "build/soak-$name" soak \
     --cycles "$cycles" >"$log" 2>&1
   local status=$?

@@ -1,10 +1,10 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 """Long robustness runs of quorlen.exe / quorlen32.exe under Wine against the
 console simulator, each ending in one line "RESULT <json>" with its figures
 (tools/reliability.sh makes its table from them). Exit code 0 when the run
 passed.
 
-    tests/e2e/reliability_e2e.py --exe EXE [--sim SIM] [--probe PROBE] [--out DIR] soak [--cycles N]
+    python3 tests/e2e/reliability_e2e.py --exe EXE [--sim SIM] [--probe PROBE] [--out DIR] soak [--cycles N]
     ... flood          10 s of junk at about 20,000 datagrams a second while
                        the program waits, then a proper report; and the same
                        during a fade, with "Stop When Fader Is Moved" off and on
@@ -27,6 +27,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import debian_python  # noqa: E402,F401  (first: it may start this script again)
 import psutil  # noqa: E402
 import quorlen_e2e as e2e  # noqa: E402
 import bench  # noqa: E402  (CPU sampling and finding Wine's processes)
