@@ -41,37 +41,49 @@ void ReadWhatCanBeRead(const uint8_t* data, size_t length, OscMessage* m) {
   }
 }
 
+// liblo's argument pointers are only 4-byte aligned, less than lo_arg asks
+// for: each value is copied out of its bytes rather than read as a member.
+template <typename T>
+T Load(const lo_arg* value) {
+  T out;
+  std::memcpy(&out, value, sizeof out);
+  return out;
+}
+
 OscArg ArgOf(char type, const lo_arg* value) {
   OscArg arg;
   arg.type = type;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(value);
   switch (type) {
     case LO_FLOAT:
-      arg.f = value->f;
+      arg.f = Load<float>(value);
       break;
     case LO_INT32:
-      arg.i = value->i;
+      arg.i = Load<int32_t>(value);
+      break;
+    case LO_BLOB:  // its length comes first; liblo checked it against the datagram
+      arg.blobLength = Load<uint32_t>(value);
       break;
     case LO_INT64:
-      arg.i = value->h;
+      arg.i = Load<int64_t>(value);
       break;
-    case LO_TIMETAG:
-      arg.i = static_cast<int64_t>(uint64_t{value->t.sec} << 32 | value->t.frac);
+    case LO_TIMETAG: {
+      auto t = Load<lo_timetag>(value);
+      arg.i = static_cast<int64_t>(uint64_t{t.sec} << 32 | t.frac);
       break;
+    }
     case LO_CHAR:
-      arg.i = value->c;
+      arg.i = bytes[0];
       break;
     case LO_MIDI:
-      arg.i = int64_t{value->m[0]} << 24 | value->m[1] << 16 | value->m[2] << 8 | value->m[3];
+      arg.i = int64_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
       break;
     case LO_DOUBLE:
-      arg.d = value->d;
+      arg.d = Load<double>(value);
       break;
     case LO_STRING:
     case LO_SYMBOL:
-      arg.s = &value->s;
-      break;
-    case LO_BLOB:
-      arg.blobLength = static_cast<size_t>(value->blob.size);
+      arg.s = reinterpret_cast<const char*>(bytes);
       break;
     default:  // 'T', 'F', 'N', 'I' carry no bytes
       break;
