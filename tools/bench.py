@@ -442,6 +442,7 @@ def draw(results, png):
         hist.set_xlim(0, 20)
         hist.set_xticks(range(21))
         hist.grid(color="#dddddd")
+        hist.set_axisbelow(True)
         hist.legend()
         fade_plot.level_axes(level, "%s at %s: level of every fade" % (result["label"], revision),
                              "time since the fade's first message (ms)")

@@ -44,6 +44,7 @@ def level_axes(ax, caption, x_label):
     ax.set_ylim(0.0, 1.0)
     ax.margins(x=0.0)  # time starts at the first message
     ax.grid(color="#dddddd")
+    ax.set_axisbelow(True)
     db = ax.secondary_yaxis("right")
     db.set_yticks([level for level, _ in DB_MARKS], [text for _, text in DB_MARKS])
     db.set_ylabel("dB at the console")

@@ -50,6 +50,7 @@ T Load(const lo_arg* value) {
   return out;
 }
 
+// One argument, with its value as the log writes it.
 OscArg ArgOf(char type, const lo_arg* value) {
   OscArg arg;
   arg.type = type;
@@ -57,35 +58,46 @@ OscArg ArgOf(char type, const lo_arg* value) {
   switch (type) {
     case LO_FLOAT:
       arg.f = Load<float>(value);
+      arg.json = JsonNumber(arg.f);
+      break;
+    case LO_DOUBLE:
+      arg.json = JsonNumber(Load<double>(value), 17);
       break;
     case LO_INT32:
-      arg.i = Load<int32_t>(value);
-      break;
-    case LO_BLOB:  // its length comes first; liblo checked it against the datagram
-      arg.blobLength = Load<uint32_t>(value);
+      arg.json = std::to_string(Load<int32_t>(value));
       break;
     case LO_INT64:
-      arg.i = Load<int64_t>(value);
+      arg.json = std::to_string(Load<int64_t>(value));
       break;
     case LO_TIMETAG: {
       auto t = Load<lo_timetag>(value);
-      arg.i = static_cast<int64_t>(uint64_t{t.sec} << 32 | t.frac);
+      arg.json = std::to_string(static_cast<int64_t>(uint64_t{t.sec} << 32 | t.frac));
       break;
     }
     case LO_CHAR:
-      arg.i = bytes[0];
+      arg.json = std::to_string(bytes[0]);
       break;
     case LO_MIDI:
-      arg.i = int64_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
-      break;
-    case LO_DOUBLE:
-      arg.d = Load<double>(value);
+      arg.json = std::to_string(uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]);
       break;
     case LO_STRING:
     case LO_SYMBOL:
-      arg.s = reinterpret_cast<const char*>(bytes);
+      arg.json = JsonString(reinterpret_cast<const char*>(bytes));
       break;
-    default:  // 'T', 'F', 'N', 'I' carry no bytes
+    case LO_BLOB:  // its length comes first; liblo checked it against the datagram
+      arg.json = "{\"blob\":" + std::to_string(Load<uint32_t>(value)) + "}";
+      break;
+    case LO_TRUE:
+      arg.json = "true";
+      break;
+    case LO_FALSE:
+      arg.json = "false";
+      break;
+    case LO_NIL:
+      arg.json = "null";
+      break;
+    default:
+      arg.json = "\"impulse\"";
       break;
   }
   return arg;
@@ -98,8 +110,9 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
   // Refused before the decoder sees them: what the console takes is a message
   // whose address starts with '/', never a bundle.
   if (length == 0 || data[0] != '/') {
-    m.reason = length == 0 ? "empty datagram" : data[0] == '#' ? "bundles are not handled"
-                                                               : "address does not start with '/'";
+    m.reason = length == 0      ? "empty datagram"
+               : data[0] == '#' ? "bundles are not handled"
+                                : "address does not start with '/'";
     return m;
   }
   ReadWhatCanBeRead(data, length, &m);
@@ -123,41 +136,9 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
 }
 
 std::string ArgsJson(const OscMessage& m) {
-  std::string json = "[";
-  for (const OscArg& a : m.args) {
-    if (json.size() > 1) json += ",";
-    switch (a.type) {
-      case 'f':
-        json += JsonNumber(a.f);
-        break;
-      case 'd':
-        json += JsonNumber(a.d, 17);
-        break;
-      case 's':
-      case 'S':
-        json += JsonString(a.s);
-        break;
-      case 'b':
-        json += "{\"blob\":" + std::to_string(a.blobLength) + "}";
-        break;
-      case 'T':
-        json += "true";
-        break;
-      case 'F':
-        json += "false";
-        break;
-      case 'N':
-        json += "null";
-        break;
-      case 'I':
-        json += "\"impulse\"";
-        break;
-      default:  // 'i', 'h', 't', 'c', 'm'
-        json += std::to_string(a.i);
-        break;
-    }
-  }
-  return json + "]";
+  std::string json;
+  for (const OscArg& a : m.args) json += (json.empty() ? "" : ",") + a.json;
+  return "[" + json + "]";
 }
 
 void AppendOscString(Bytes& out, const std::string& text) {

@@ -14,14 +14,11 @@ using Bytes = std::vector<uint8_t>;
 
 inline constexpr int kFaderCount = 33;  // 0 = main stereo, 1..32 = channels
 
-// One decoded argument. Only the field that matches `type` is meaningful.
+// One decoded argument.
 struct OscArg {
-  char type = 0;          // an OSC type tag letter that liblo knows
-  float f = 0.0f;         // 'f'
-  int64_t i = 0;          // 'i', 'h', 't', 'c', 'm' (the 4 bytes, big-endian)
-  double d = 0.0;         // 'd'
-  std::string s;          // 's', 'S'
-  size_t blobLength = 0;  // 'b'
+  char type = 0;     // an OSC type tag letter that liblo knows
+  float f = 0.0f;    // 'f'
+  std::string json;  // the value as the log writes it
 };
 
 struct OscMessage {
