@@ -120,8 +120,9 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
   // liblo decodes a copy; the datagram itself is left as it is.
   lo_message message = lo_message_deserialise(const_cast<uint8_t*>(data), length, &error);
   if (!message) {
-    // liblo wants a type tag; a bare address is how a client asks for a value.
-    m.ok = error == LO_ENOTYPE && static_cast<size_t>(lo_strsize(m.address.c_str())) == length;
+    // liblo wants a type tag and says so when a proper address ends the
+    // datagram: an address alone is how a client asks for a value.
+    m.ok = error == LO_ENOTYPE;
     if (!m.ok) m.reason = RefusalReason(error);
     return m;
   }
