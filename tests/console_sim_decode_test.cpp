@@ -49,7 +49,7 @@ TEST(ConsoleSimOsc, WritesAndReadsTheFaderReportAndSubscription) {
 TEST(ConsoleSimOsc, ReadsOtherArgumentKindsAndBareAddresses) {
   Bytes bytes;
   sim::AppendOscString(bytes, "/a/b");
-  sim::AppendOscString(bytes, ",isbTShdtcN");
+  sim::AppendOscString(bytes, ",isbTShdtcNFI");
   sim::AppendBigEndian32(bytes, static_cast<uint32_t>(-7));
   sim::AppendOscString(bytes, "abc");
   sim::AppendBigEndian32(bytes, 5);
@@ -60,9 +60,9 @@ TEST(ConsoleSimOsc, ReadsOtherArgumentKindsAndBareAddresses) {
   }
   sim::OscMessage m = Decode(bytes);
   ASSERT_TRUE(m.ok) << m.reason;
-  EXPECT_EQ(m.typeTag, ",isbTShdtcN");
+  EXPECT_EQ(m.typeTag, ",isbTShdtcNFI");
   // Every value in host order, as the log writes it.
-  EXPECT_EQ(sim::ArgsJson(m), "[-7,\"abc\",{\"blob\":5},true,\"sym\",-2,1.5,4294967298,113,null]");
+  EXPECT_EQ(sim::ArgsJson(m), "[-7,\"abc\",{\"blob\":5},true,\"sym\",-2,1.5,4294967298,113,null,false,\"impulse\"]");
 
   // A query: the address alone, no type tag.
   Bytes query;

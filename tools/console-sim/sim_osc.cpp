@@ -87,17 +87,8 @@ OscArg ArgOf(char type, const lo_arg* value) {
     case LO_BLOB:  // its length comes first; liblo checked it against the datagram
       arg.json = "{\"blob\":" + std::to_string(Load<uint32_t>(value)) + "}";
       break;
-    case LO_TRUE:
-      arg.json = "true";
-      break;
-    case LO_FALSE:
-      arg.json = "false";
-      break;
-    case LO_NIL:
-      arg.json = "null";
-      break;
-    default:
-      arg.json = "\"impulse\"";
+    default:  // the letters without bytes: 'T', 'F', 'N' and 'I'
+      arg.json = type == LO_TRUE ? "true" : type == LO_FALSE ? "false" : type == LO_NIL ? "null" : "\"impulse\"";
       break;
   }
   return arg;
