@@ -1,4 +1,5 @@
-// The console simulator's own OSC reader and writer, and its fade figures.
+// The console simulator's OSC writer, what it makes of liblo's decoding, and
+// its fade figures.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -48,18 +49,20 @@ TEST(ConsoleSimOsc, WritesAndReadsTheFaderReportAndSubscription) {
 TEST(ConsoleSimOsc, ReadsOtherArgumentKindsAndBareAddresses) {
   Bytes bytes;
   sim::AppendOscString(bytes, "/a/b");
-  sim::AppendOscString(bytes, ",isbT");
+  sim::AppendOscString(bytes, ",isbTShdtcNFI");
   sim::AppendBigEndian32(bytes, static_cast<uint32_t>(-7));
   sim::AppendOscString(bytes, "abc");
   sim::AppendBigEndian32(bytes, 5);
-  for (int k = 0; k < 8; ++k) bytes.push_back(0x55);  // 5 blob bytes + 3 padding
+  bytes.insert(bytes.end(), {0x55, 0x55, 0x55, 0x55, 0x55, 0, 0, 0});  // 5 blob bytes + 3 padding
+  sim::AppendOscString(bytes, "sym");
+  for (uint32_t word : {0xFFFFFFFFu, 0xFFFFFFFEu, 0x3FF80000u, 0u, 1u, 2u, uint32_t{'q'}}) {
+    sim::AppendBigEndian32(bytes, word);
+  }
   sim::OscMessage m = Decode(bytes);
   ASSERT_TRUE(m.ok) << m.reason;
-  ASSERT_EQ(m.args.size(), 4u);
-  EXPECT_EQ(m.args[0].i, -7);
-  EXPECT_EQ(m.args[1].s, "abc");
-  EXPECT_EQ(m.args[2].blobLength, 5u);
-  EXPECT_EQ(m.args[3].type, 'T');
+  EXPECT_EQ(m.typeTag, ",isbTShdtcNFI");
+  // Every value in host order, as the log writes it.
+  EXPECT_EQ(sim::ArgsJson(m), "[-7,\"abc\",{\"blob\":5},true,\"sym\",-2,1.5,4294967298,113,null,false,\"impulse\"]");
 
   // A query: the address alone, no type tag.
   Bytes query;
@@ -76,6 +79,11 @@ TEST(ConsoleSimOsc, FlagsMalformedDatagramsWithoutReadingPastThem) {
   Bytes tagOnly(report.begin(), report.begin() + 24);  // ",f" but no float
   Bytes extra = report;                                // 4 bytes too many
   for (int k = 0; k < 4; ++k) extra.push_back(0);
+  Bytes dirtyBlobPad;
+  sim::AppendOscString(dirtyBlobPad, "/b");
+  sim::AppendOscString(dirtyBlobPad, ",b");
+  sim::AppendBigEndian32(dirtyBlobPad, 1);
+  sim::AppendBigEndian32(dirtyBlobPad, 0x55555555);
   Bytes dirtyPad = report;
   dirtyPad[17] = 'x';
   Bytes unknownType = report;
@@ -87,15 +95,18 @@ TEST(ConsoleSimOsc, FlagsMalformedDatagramsWithoutReadingPastThem) {
   sim::AppendOscString(bigBlob, "/b");
   sim::AppendOscString(bigBlob, ",b");
   sim::AppendBigEndian32(bigBlob, 0xFFFFFFF0u);
-  const Bytes cases[] = {Bytes{},  Bytes{1, 2, 3}, Text("#bundle\0", 8), cut,     tagOnly, extra,
-                         dirtyPad, unknownType,    noTerminator,         noComma, bigBlob};
+  const Bytes cases[] = {Bytes{},     Bytes{1, 2, 3}, Text("#bundle\0", 8), Text("x\0\0\0,\0\0\0", 8),
+                         cut,         tagOnly,        extra,                dirtyPad,
+                         unknownType, noTerminator,   noComma,              bigBlob,
+                         dirtyBlobPad};
   for (const Bytes& c : cases) {
     sim::OscMessage m = Decode(c);
     EXPECT_FALSE(m.ok) << sim::HexBytes(c.data(), c.size());
     EXPECT_FALSE(m.reason.empty()) << sim::HexBytes(c.data(), c.size());
   }
-  // The address of a cut report is still readable for the log.
+  // The address and type tag of a cut report are still readable for the log.
   EXPECT_EQ(Decode(cut).address, "/ch/05/mix/fader");
+  EXPECT_EQ(Decode(cut).typeTag, ",f");
 }
 
 TEST(ConsoleSimOsc, FaderNamesHexAndJson) {

@@ -32,15 +32,20 @@ import tempfile
 import threading
 import time
 
-sys.dont_write_bytecode = True  # no __pycache__ in the tree from the two imports below
+sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports below
 TOOLS = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(TOOLS)
 sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
 
-import fade_plot  # noqa: E402  (beside this file)
-import quorlen_e2e as e2e  # noqa: E402
+import debian_python  # noqa: E402,F401  (first: it may start this script again)
+import psutil  # noqa: E402
+from PIL import Image  # noqa: E402
 
-TICK = os.sysconf("SC_CLK_TCK")
+import fade_plot  # noqa: E402  (beside this file)
+import fade_stats  # noqa: E402  (beside this file)
+import quorlen_e2e as e2e  # noqa: E402
+from fade_plot import plt  # noqa: E402
+
 PERIOD_MS = 10.0
 MINIMUM = 2  # percent; with the touched levels below every fade has 154 to 161 messages
 FADES = [  # option, name, touched level, colour in the level chart
@@ -58,67 +63,29 @@ LAYOUT = {number: (x, y, w, h) for _, number, _, _, x, y, w, h, _ in e2e.CONTROL
 LAYOUT[e2e.MINIMUM_SPIN] = (280, 105, 112, 21)
 
 
-def nearest_rank(values, percent):
-    """The same percentile the simulator prints (tools/console-sim/fade_stats.cpp)."""
-    ordered = sorted(values)
-    rank = max(1, -(-len(ordered) * percent // 100))
-    return ordered[min(int(rank), len(ordered)) - 1]
-
-
 # ---------------------------------------------------------------------------
 # Processes: CPU time, peak memory, and finding them by name.
 
-def stat_fields(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        return f.read().rsplit(")", 1)[1].split()  # field 3 (state) onwards; the name may hold spaces
-
-
-def cpu_seconds(pid):
-    fields = stat_fields(pid)
-    return (int(fields[11]) + int(fields[12])) / TICK  # utime + stime of every thread
-
-
 def peak_rss_kib(pid):
+    """The kernel's high-water mark, VmHWM: psutil reads no peak on Linux."""
     with open("/proc/%d/status" % pid) as f:
         return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
-
-
-def processes():
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open("/proc/%s/comm" % entry) as f:
-                    yield int(entry), f.read().strip()
-            except OSError:
-                pass
 
 
 def find_process(name, root):
     """The process named NAME (as Wine names a program's process) that is ROOT
     or started from it: the 32-bit wrapper runs it a few execs and forks down."""
-    for pid, comm in processes():
-        if comm != name[:15]:
-            continue
-        ancestor = pid
-        while ancestor > 1:
-            if ancestor == root:
-                return pid
-            try:
-                ancestor = int(stat_fields(ancestor)[1])
-            except OSError:
-                break
-    return None
+    try:
+        family = [psutil.Process(root)] + psutil.Process(root).children(recursive=True)
+        return next((p.pid for p in family if p.name() == name), None)
+    except psutil.Error:
+        return None
 
 
 def find_wineserver(prefix):
-    for pid, comm in processes():
-        if comm.startswith("wineserver"):
-            try:
-                with open("/proc/%d/environ" % pid, "rb") as f:
-                    if ("WINEPREFIX=" + prefix).encode() in f.read().split(b"\0"):
-                        return pid
-            except OSError:
-                pass
+    for p in psutil.process_iter(["name", "environ"]):
+        if p.info["name"].startswith("wineserver") and (p.info["environ"] or {}).get("WINEPREFIX") == prefix:
+            return p.pid
     return None
 
 
@@ -129,15 +96,17 @@ class CpuSampler(threading.Thread):
     def __init__(self, pids):
         super().__init__(daemon=True)
         self.pids = pids
+        self.processes = {name: psutil.Process(pid) for name, pid in pids.items()}
         self.samples = []
         self.done = threading.Event()
 
     def sample(self):
         values = {}
-        for name, pid in self.pids.items():
+        for name, process in self.processes.items():
             try:
-                values[name] = cpu_seconds(pid)
-            except OSError:  # ended: its last reading stands
+                times = process.cpu_times()  # of every thread
+                values[name] = times.user + times.system
+            except psutil.Error:  # ended: its last reading stands
                 values[name] = self.samples[-1][1][name] if self.samples else 0.0
         self.samples.append((time.monotonic(), values))
 
@@ -283,18 +252,19 @@ class Program:
 def fade_figures(sim, since, summary, speed_name, row, touch, step):
     messages = [e for e in sim.read()[since:] if e["dir"] == "in" and e.get("action") == "fader"
                 and summary["start_us"] <= e["t_us"] <= summary["end_us"]]
-    times = [e["t_us"] / 1000.0 for e in messages]
-    intervals = [b - a for a, b in zip(times, times[1:])]
+    intervals = fade_stats.intervals_ms(messages)
+    pace = fade_stats.pace(intervals)
     expected = e2e.expected_fade(touch, step, MINIMUM)
-    nominal = (len(times) - 1) * PERIOD_MS
+    duration = (messages[-1]["t_us"] - messages[0]["t_us"]) / 1000.0
+    nominal = (len(messages) - 1) * PERIOD_MS
     return {
-        "speed": speed_name, "row": row, "touch": touch, "count": len(times), "expected_count": len(expected),
+        "speed": speed_name, "row": row, "touch": touch, "count": len(messages), "expected_count": len(expected),
         "as_chosen": summary["fader"] == row and [e2e.level_of(m) for m in messages] == expected,
-        "mean_interval_ms": statistics.fmean(intervals), "p50_interval_ms": nearest_rank(intervals, 50),
-        "p99_interval_ms": nearest_rank(intervals, 99), "max_interval_ms": max(intervals),
-        "duration_ms": times[-1] - times[0], "nominal_ms": nominal, "duration_ratio": (times[-1] - times[0]) / nominal,
-        "capture_latency_ms": summary["capture_latency_ms"],
-        "intervals_ms": intervals, "levels": [(t - times[0], e2e.level_of(m)) for t, m in zip(times, messages)],
+        "mean_interval_ms": pace["mean"], "p50_interval_ms": pace["p50"], "p99_interval_ms": pace["p99"],
+        "max_interval_ms": pace["max"], "duration_ms": duration, "nominal_ms": nominal,
+        "duration_ratio": duration / nominal, "capture_latency_ms": summary["capture_latency_ms"],
+        "intervals_ms": intervals,
+        "levels": [((m["t_us"] - messages[0]["t_us"]) / 1000.0, e2e.level_of(m)) for m in messages],
     }
 
 
@@ -375,8 +345,8 @@ def summarise(program, starts, idle, waiting, fades, rss):
         "max_interval_ms": statistics.median(f["max_interval_ms"] for f in fades),
         "worst_interval_ms": max(f["max_interval_ms"] for f in fades),
         "duration_ratio": statistics.median(f["duration_ratio"] for f in fades),
-        "capture_latency_p50_ms": nearest_rank(latencies, 50) if latencies else None,
-        "capture_latency_p95_ms": nearest_rank(latencies, 95) if latencies else None,
+        "capture_latency_p50_ms": fade_stats.nearest_rank(latencies, 50) if latencies else None,
+        "capture_latency_p95_ms": fade_stats.nearest_rank(latencies, 95) if latencies else None,
         "cpu_idle_percent": cpu_percent([idle])["total"],
         "cpu_waiting_percent": cpu_percent([waiting])["total"],
         "cpu_fading_percent": cpu_percent([f["cpu"] for f in fades])["total"],
@@ -454,40 +424,34 @@ def markdown_table(heading, rows):
     return "\n".join("| " + " | ".join(r) + " |" for r in [heading, ["---"] * len(heading)] + rows)
 
 
-def nice_step(top, lines=6):
-    step, factors = 1, (2, 2.5, 2)  # 1, 2, 5, 10, 20, 50...
-    while top / step > lines:
-        step *= factors[0]
-        factors = factors[1:] + factors[:1]
-    return int(step)
-
-
-def draw(results, png, work):
+def draw(results, png):
     """One row per program: its interval histogram and every fade's level
     against time."""
-    rows = []
-    size = (640, 320)
-    for i, (revision, result) in enumerate(results):
+    figure, axes = plt.subplots(len(results), 2, figsize=(12.8, 3.2 * len(results)), dpi=100, squeeze=False,
+                                layout="constrained")
+    colours = {name: colour for _, name, _, colour in FADES}
+    for (hist, level), (revision, result) in zip(axes, results):
         intervals = result["plot"]["intervals_ms"]
-        bins = [0] * 80  # 0.25 ms each up to 20 ms; longer ones count in the last
-        for x in intervals:
-            bins[min(int(x * 4), len(bins) - 1)] += 1
-        step = nice_step(max(bins))
-        hist = os.path.join(work, "hist-%d.png" % i)
-        fade_plot.chart(hist, "%s at %s: %d intervals" % (result["label"], revision, len(intervals)),
-                        "interval between messages (ms; 0.25 ms bins)", 20, 1, -(-max(bins) // step) * step, step,
-                        "%d", bars=[(b / 4, (b + 1) / 4, n) for b, n in enumerate(bins) if n], size=size)
-        colours = {name: colour for _, name, _, colour in FADES}
-        longest = max(points[-1][0] for _, points in result["plot"]["levels"])
-        level = os.path.join(work, "level-%d.png" % i)
-        fade_plot.chart(level, "%s at %s: level of every fade" % (result["label"], revision),
-                        "time since the fade's first message (ms)", longest, fade_plot.time_step(longest), 1.0, 0.1,
-                        lines=[(colours[name], points) for name, points in result["plot"]["levels"]],
-                        legend=[(colour, name) for _, name, _, colour in FADES], size=size)
-        row = os.path.join(work, "row-%d.png" % i)
-        subprocess.run(["convert", hist, level, "+append", row], check=True)
-        rows.append(row)
-    subprocess.run(["convert"] + rows + ["-append", "-colors", "64", "-strip", "PNG8:" + png], check=True)
+        # 0.25 ms bins up to 20 ms; longer ones count in the last.
+        hist.hist([min(x, 19.99) for x in intervals], bins=80, range=(0, 20), color="#9a9a9a",
+                  label="%.2f ms apart at most" % max(intervals))
+        hist.set_title("%s at %s: %d intervals" % (result["label"], revision, len(intervals)), loc="left",
+                       fontsize=11)
+        hist.set_xlabel("interval between messages (ms; 0.25 ms bins)")
+        hist.set_ylabel("intervals")
+        hist.set_xlim(0, 20)
+        hist.set_xticks(range(21))
+        hist.grid(color="#dddddd")
+        hist.set_axisbelow(True)
+        hist.legend()
+        fade_plot.level_axes(level, "%s at %s: level of every fade" % (result["label"], revision),
+                             "time since the fade's first message (ms)")
+        for name, points in result["plot"]["levels"]:
+            level.plot([t for t, _ in points], [v for _, v in points], color=colours[name], linewidth=1.5,
+                       label=name if name not in level.get_legend_handles_labels()[1] else None)
+        level.legend()
+    figure.savefig(png, metadata={"Software": None})
+    Image.open(png).convert("RGB").quantize(64).save(png, optimize=True)  # small enough for docs/
 
 
 # ---------------------------------------------------------------------------
@@ -648,7 +612,7 @@ def main():
         raise SystemExit("bench: no program could be measured")
 
     png = os.path.join(options.out, "bench.png")
-    draw(results, png, options.out)
+    draw(results, png)
     report["run_seconds"] = time.monotonic() - begun
     report["load_after"] = load_average()
     for _, result in results:

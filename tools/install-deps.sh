@@ -2,8 +2,10 @@
 # Installs what a fresh Debian 12 machine lacks for building and testing
 # Quorlen: the mingw-w64 cross compilers, Wine (64- and 32-bit), Qt 6 Widgets
 # for the Linux program, Xvfb and the X tools the end-to-end tests drive,
-# liblo-tools (an independent OSC decoder), GoogleTest's sources, clang 14
-# with its sanitizer and libFuzzer runtimes (tools/fuzz.sh), and what the
+# liblo (the console simulator's OSC decoder, independent of the program's
+# encoder, and its command-line tools), GoogleTest's sources, clang 14 with its
+# sanitizer and libFuzzer runtimes (tools/fuzz.sh), the Python libraries of
+# the bench, the plots and the icon (psutil, matplotlib, Pillow), and what the
 # Debian package is built and checked with (dpkg-dev for dpkg-shlibdeps,
 # lintian, desktop-file-validate, appstreamcli). Does nothing when everything
 # is there already.
@@ -15,7 +17,8 @@ packages=(
   wine wine64 wine32:i386
   qt6-base-dev fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick
-  liblo-tools
+  liblo-tools liblo-dev
+  python3-psutil python3-matplotlib python3-pil
   clang-14 libclang-rt-14-dev
   dpkg-dev lintian desktop-file-utils appstream
 )

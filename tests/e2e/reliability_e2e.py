@@ -27,8 +27,11 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import debian_python  # noqa: E402,F401  (first: it may start this script again)
+import psutil  # noqa: E402
 import quorlen_e2e as e2e  # noqa: E402
 import bench  # noqa: E402  (CPU sampling and finding Wine's processes)
+import fade_stats  # noqa: E402
 
 FAST, CAPTURE, RESET_OFF, TOO_SLOW = e2e.FAST, e2e.CAPTURE, e2e.RESET_OFF, e2e.TOO_SLOW
 LOOPBACK = ["127", "0", "0", "1"]
@@ -50,10 +53,11 @@ def linux_usage(pid):
     private (anonymous) memory, open descriptors (every socket and file the
     program holds is one) and threads. Under Wine these stand in for the
     counters Windows keeps, which Wine doesn't report to another process."""
-    with open("/proc/%d/status" % pid) as f:
-        status = dict(line.split(":", 1) for line in f if ":" in line)
-    return dict(rss_kib=int(status["VmRSS"].split()[0]), private_kib=int(status["RssAnon"].split()[0]),
-                descriptors=len(os.listdir("/proc/%d/fd" % pid)), threads=int(status["Threads"]))
+    process = psutil.Process(pid)
+    with process.oneshot():
+        memory = process.memory_info()  # resident less shared (file and shmem) is the anonymous part
+        return dict(rss_kib=memory.rss // 1024, private_kib=(memory.rss - memory.shared) // 1024,
+                    descriptors=process.num_fds(), threads=process.num_threads())
 
 
 def cpu(pids, seconds_fn):
@@ -187,15 +191,8 @@ class Flood(threading.Thread):
         raw.close()
 
 
-def intervals_ms(messages):
-    return [(b["t_us"] - a["t_us"]) / 1000.0 for a, b in zip(messages, messages[1:])]
-
-
-def pace(values):
-    if not values:
-        return {}
-    return dict(mean=round(sum(values) / len(values), 3), p99=round(bench.nearest_rank(values, 99), 3),
-                max=round(max(values), 3), count=len(values))
+def pace(messages):
+    return {k: round(v, 3) for k, v in fade_stats.pace(fade_stats.intervals_ms(messages)).items()}
 
 
 def flood_waiting(app, sim, pids):
@@ -252,7 +249,7 @@ def flood_fading(app, sim, option_on):
     flooded = [m for m in messages if began <= m["t_us"] <= ended]
     levels = [e2e.level_of(m) for m in messages]
     exact = levels == e2e.expected_fade(1.0, e2e.SPEEDS[TOO_SLOW], 0)[:len(levels)]
-    before, during = pace(intervals_ms(quiet[1:])), pace(intervals_ms(flooded))
+    before, during = pace(quiet[1:]), pace(flooded)
     steady = bool(during) and during["mean"] <= 1.05 * before["mean"] and len(flooded) > 800
     return dict(option_on=option_on, sent=flood.sent, before=before, during=during, levels_exact=exact,
                 ok=exact and steady)

@@ -815,43 +815,7 @@ void ConsoleSim::Log(int64_t nowUs, const char* direction, int fd, const sockadd
   if (fader >= 0) line += ",\"fader\":" + std::to_string(fader);
   if (m.hasTypeTag) line += ",\"typetag\":" + sim::JsonString(m.typeTag);
   if (m.ok) {
-    line += ",\"args\":[";
-    for (size_t k = 0; k < m.args.size(); ++k) {
-      const sim::OscArg& a = m.args[k];
-      if (k) line += ",";
-      switch (a.type) {
-        case 'f':
-          line += sim::JsonNumber(a.f);
-          break;
-        case 'd':
-          line += sim::JsonNumber(a.d, 17);
-          break;
-        case 'i':
-        case 'h':
-        case 't':
-          line += std::to_string(a.i);
-          break;
-        case 's':
-          line += sim::JsonString(a.s);
-          break;
-        case 'b':
-          line += "{\"blob\":" + std::to_string(a.blobLength) + "}";
-          break;
-        case 'T':
-          line += "true";
-          break;
-        case 'F':
-          line += "false";
-          break;
-        case 'N':
-          line += "null";
-          break;
-        default:
-          line += "\"impulse\"";
-          break;
-      }
-    }
-    line += "]";
+    line += ",\"args\":" + sim::ArgsJson(m);
   } else {
     line += ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
   }

@@ -4,147 +4,133 @@
 #include <cstdio>
 #include <cstring>
 
+#include <lo/lo_lowlevel.h>
+
 namespace sim {
 
 namespace {
 
-uint32_t LoadBigEndian32(const uint8_t* in) {
-  return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | uint32_t{in[3]};
+// Why liblo refused a datagram, in the log's words.
+const char* RefusalReason(int error) {
+  switch (error) {
+    case LO_ESIZE:
+      return "length does not match the contents";
+    case LO_EINVALIDPATH:
+      return "address: not a terminated, 0-padded string";
+    case LO_EBADTYPE:
+      return "type tag does not start with ','";
+    case LO_EINVALIDTYPE:
+      return "type tag: not a terminated, 0-padded string";
+    case LO_EINVALIDARG:
+      return "an argument runs past the end or is not of a known type";
+    default:
+      return "refused by the OSC decoder";
+  }
 }
 
-// Reads a 0-terminated, 0-padded OSC string at *pos. On success advances *pos
-// past the padding. Fails when the terminator is missing, the padding runs past
-// the end or a pad byte isn't zero.
-bool ReadOscString(const uint8_t* data, size_t length, size_t* pos, std::string* text, std::string* reason) {
-  size_t start = *pos;
-  size_t end = start;
-  while (end < length && data[end] != 0) ++end;
-  text->assign(reinterpret_cast<const char*>(data + start), end - start);
-  if (end >= length) {
-    *reason = "string without terminator";
-    return false;
+// What a reader can make of a datagram that didn't decode, for the log: the
+// address up to its terminator and, after its padding, a type tag.
+void ReadWhatCanBeRead(const uint8_t* data, size_t length, OscMessage* m) {
+  const char* text = reinterpret_cast<const char*>(data);
+  size_t end = strnlen(text, length);
+  m->address.assign(text, end);
+  size_t tag = (end + 4) & ~size_t{3};
+  if (tag < length && data[tag] == ',') {
+    m->hasTypeTag = true;
+    m->typeTag.assign(text + tag, strnlen(text + tag, length - tag));
   }
-  size_t padded = start + (((end - start) + 4) & ~size_t{3});
-  if (padded > length) {
-    *reason = "string padding runs past the end";
-    return false;
-  }
-  for (size_t k = end; k < padded; ++k) {
-    if (data[k] != 0) {
-      *reason = "non-zero padding byte";
-      return false;
+}
+
+// liblo's argument pointers are only 4-byte aligned, less than lo_arg asks
+// for: each value is copied out of its bytes rather than read as a member.
+template <typename T>
+T Load(const lo_arg* value) {
+  T out;
+  std::memcpy(&out, value, sizeof out);
+  return out;
+}
+
+// One argument, with its value as the log writes it.
+OscArg ArgOf(char type, const lo_arg* value) {
+  OscArg arg;
+  arg.type = type;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(value);
+  switch (type) {
+    case LO_FLOAT:
+      arg.f = Load<float>(value);
+      arg.json = JsonNumber(arg.f);
+      break;
+    case LO_DOUBLE:
+      arg.json = JsonNumber(Load<double>(value), 17);
+      break;
+    case LO_INT32:
+      arg.json = std::to_string(Load<int32_t>(value));
+      break;
+    case LO_INT64:
+      arg.json = std::to_string(Load<int64_t>(value));
+      break;
+    case LO_TIMETAG: {
+      auto t = Load<lo_timetag>(value);
+      arg.json = std::to_string(static_cast<int64_t>(uint64_t{t.sec} << 32 | t.frac));
+      break;
     }
+    case LO_CHAR:
+      arg.json = std::to_string(bytes[0]);
+      break;
+    case LO_MIDI:
+      arg.json = std::to_string(uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]);
+      break;
+    case LO_STRING:
+    case LO_SYMBOL:
+      arg.json = JsonString(reinterpret_cast<const char*>(bytes));
+      break;
+    case LO_BLOB:  // its length comes first; liblo checked it against the datagram
+      arg.json = "{\"blob\":" + std::to_string(Load<uint32_t>(value)) + "}";
+      break;
+    default:  // the letters without bytes: 'T', 'F', 'N' and 'I'
+      arg.json = type == LO_TRUE ? "true" : type == LO_FALSE ? "false" : type == LO_NIL ? "null" : "\"impulse\"";
+      break;
   }
-  *pos = padded;
-  return true;
-}
-
-bool NeedBytes(size_t pos, size_t count, size_t length, std::string* reason) {
-  if (length - pos < count) {
-    *reason = "argument runs past the end";
-    return false;
-  }
-  return true;
+  return arg;
 }
 
 }  // namespace
 
 OscMessage DecodeOsc(const uint8_t* data, size_t length) {
   OscMessage m;
-  if (length == 0) {
-    m.reason = "empty datagram";
+  // Refused before the decoder sees them: what the console takes is a message
+  // whose address starts with '/', never a bundle.
+  if (length == 0 || data[0] != '/') {
+    m.reason = length == 0      ? "empty datagram"
+               : data[0] == '#' ? "bundles are not handled"
+                                : "address does not start with '/'";
     return m;
   }
-  if (length % 4 != 0) {
-    m.reason = "length is not a multiple of 4";
-    // Still read what can be read, for the log.
-  }
-  if (data[0] != '/') {
-    if (data[0] == '#') {
-      m.reason = "bundles are not handled";
-    } else {
-      m.reason = "address does not start with '/'";
-    }
+  ReadWhatCanBeRead(data, length, &m);
+  int error = 0;
+  // liblo decodes a copy; the datagram itself is left as it is.
+  lo_message message = lo_message_deserialise(const_cast<uint8_t*>(data), length, &error);
+  if (!message) {
+    // liblo wants a type tag and says so when a proper address ends the
+    // datagram: an address alone is how a client asks for a value.
+    m.ok = error == LO_ENOTYPE;
+    if (!m.ok) m.reason = RefusalReason(error);
     return m;
   }
-  size_t pos = 0;
-  std::string reason;
-  if (!ReadOscString(data, length, &pos, &m.address, &reason)) {
-    if (m.reason.empty()) m.reason = "address: " + reason;
-    return m;
-  }
-  if (pos == length) {
-    // A bare address: old-style message without a type tag, or a query.
-    m.ok = m.reason.empty();
-    return m;
-  }
-  if (data[pos] != ',') {
-    if (m.reason.empty()) m.reason = "type tag does not start with ','";
-    return m;
-  }
+  const char* types = lo_message_get_types(message);
+  lo_arg** argv = lo_message_get_argv(message);
   m.hasTypeTag = true;
-  if (!ReadOscString(data, length, &pos, &m.typeTag, &reason)) {
-    if (m.reason.empty()) m.reason = "type tag: " + reason;
-    return m;
-  }
-  for (size_t t = 1; t < m.typeTag.size(); ++t) {
-    OscArg arg;
-    arg.type = m.typeTag[t];
-    switch (arg.type) {
-      case 'f':
-        if (!NeedBytes(pos, 4, length, &reason)) break;
-        arg.f = FloatFromBits(LoadBigEndian32(data + pos));
-        pos += 4;
-        break;
-      case 'i':
-        if (!NeedBytes(pos, 4, length, &reason)) break;
-        arg.i = static_cast<int32_t>(LoadBigEndian32(data + pos));
-        pos += 4;
-        break;
-      case 'h':
-      case 't':
-      case 'd': {
-        if (!NeedBytes(pos, 8, length, &reason)) break;
-        uint64_t v = (uint64_t{LoadBigEndian32(data + pos)} << 32) | LoadBigEndian32(data + pos + 4);
-        if (arg.type == 'd') {
-          std::memcpy(&arg.d, &v, sizeof v);
-        } else {
-          arg.i = static_cast<int64_t>(v);
-        }
-        pos += 8;
-        break;
-      }
-      case 's':
-        ReadOscString(data, length, &pos, &arg.s, &reason);
-        break;
-      case 'b': {
-        if (!NeedBytes(pos, 4, length, &reason)) break;
-        uint32_t size = LoadBigEndian32(data + pos);
-        pos += 4;
-        size_t padded = (size_t{size} + 3) & ~size_t{3};
-        if (!NeedBytes(pos, padded, length, &reason)) break;
-        arg.blobLength = size;
-        pos += padded;
-        break;
-      }
-      case 'T':
-      case 'F':
-      case 'N':
-      case 'I':
-        break;
-      default:
-        reason = std::string("unknown type '") + arg.type + "'";
-        break;
-    }
-    if (!reason.empty()) {
-      if (m.reason.empty()) m.reason = reason;
-      return m;
-    }
-    m.args.push_back(arg);
-  }
-  if (pos != length && m.reason.empty()) m.reason = "bytes left after the arguments";
-  m.ok = m.reason.empty();
+  m.typeTag = std::string(",") + types;
+  for (size_t k = 0; types[k] != 0; ++k) m.args.push_back(ArgOf(types[k], argv[k]));
+  lo_message_free(message);
+  m.ok = true;
   return m;
+}
+
+std::string ArgsJson(const OscMessage& m) {
+  std::string json;
+  for (const OscArg& a : m.args) json += (json.empty() ? "" : ",") + a.json;
+  return "[" + json + "]";
 }
 
 void AppendOscString(Bytes& out, const std::string& text) {

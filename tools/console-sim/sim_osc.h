@@ -1,6 +1,6 @@
-// The console simulator's own OSC 1.0 reader and writer. Written apart from
-// the program's link/ code on purpose: the simulator checks the program's
-// bytes with a second, independent decoder.
+// The console simulator's OSC reader and writer. Apart from the program's
+// link/ code on purpose: liblo decodes what the simulator receives, so the
+// program's encoder is checked by a decoder it shares nothing with.
 #pragma once
 
 #include <cstddef>
@@ -14,14 +14,11 @@ using Bytes = std::vector<uint8_t>;
 
 inline constexpr int kFaderCount = 33;  // 0 = main stereo, 1..32 = channels
 
-// One decoded argument. Only the field that matches `type` is meaningful.
+// One decoded argument.
 struct OscArg {
-  char type = 0;          // 'f', 'i', 's', 'b', 'h', 'd', 't', 'T', 'F', 'N', 'I'
-  float f = 0.0f;         // 'f'
-  int64_t i = 0;          // 'i', 'h', 't'
-  double d = 0.0;         // 'd'
-  std::string s;          // 's'
-  size_t blobLength = 0;  // 'b'
+  char type = 0;     // an OSC type tag letter that liblo knows
+  float f = 0.0f;    // 'f'
+  std::string json;  // the value as the log writes it
 };
 
 struct OscMessage {
@@ -33,8 +30,10 @@ struct OscMessage {
   std::vector<OscArg> args;
 };
 
-// Decodes one datagram. Never reads outside [data, data + length).
+// Decodes one datagram with liblo. Never reads outside [data, data + length).
 OscMessage DecodeOsc(const uint8_t* data, size_t length);
+// The arguments as a JSON array, as the log writes them.
+std::string ArgsJson(const OscMessage& m);
 
 // Address, 0-padded to a multiple of 4 with at least one zero byte.
 void AppendOscString(Bytes& out, const std::string& text);
