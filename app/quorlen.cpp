@@ -42,7 +42,9 @@ void OnSpeedOption(int option) {
 
 void DispatchControlEvent(int control) {
   g_lastControl = control;
-  if (g_lastControl == ChannelList) OnChannelList();
+  // Switching "Show All Faders" off while one of its faders was selected
+  // leaves Main selected: the fader follows the list.
+  if (g_lastControl == ChannelList || g_lastControl == ShowAllFadersOption) OnChannelList();
   if (g_lastControl == UpdatesButton) OnUpdatesButton();
   if (g_lastControl == MinimumSpin) OnMinimumSpin();
   for (int option : kSpeedOptions) {
