@@ -42,9 +42,7 @@ void OnSpeedOption(int option) {
 
 void DispatchControlEvent(int control) {
   g_lastControl = control;
-  // Switching "Show All Faders" off while one of its faders was selected
-  // leaves Main selected: the fader follows the list.
-  if (g_lastControl == ChannelList || g_lastControl == ShowAllFadersOption) OnChannelList();
+  if (g_lastControl == ChannelList) OnChannelList();
   if (g_lastControl == UpdatesButton) OnUpdatesButton();
   if (g_lastControl == MinimumSpin) OnMinimumSpin();
   for (int option : kSpeedOptions) {
@@ -112,6 +110,10 @@ int RunQuorlen() {
     Drain();
     DisableControl(ResetOffButton, 1);
     BindControlCallback(ResetOffButton, ResetOffHandler);
+    // Switching "Show All Faders" off while one of its faders is selected
+    // selects Main. A callback rather than a handler, so that the fader
+    // follows the list even when a drain (Updates') discards the event.
+    BindControlCallback(ShowAllFadersOption, OnChannelList);
     FlushEvents();
     g_fade.position = 0.0f;
 

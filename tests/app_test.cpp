@@ -376,8 +376,9 @@ TEST_F(QuorlenTest, WithAllFadersShownFadesADcaFromItsShortReport) {
       EXPECT_EQ(NullControlValue(ChannelList), 0);
       EXPECT_EQ(NullListEntryCount(ChannelList), kFaderCount);
       NullSelectListEntry(ChannelList, kDca1);
+    } else if (switchedOff && g_fade.selectedFader == kDca1 && Idle()) {
       NullClick(ShowAllFadersOption);
-    } else if (switchedOff && !closed && Idle()) {
+    } else if (switchedOff && NullControlValue(ShowAllFadersOption) == 0 && !closed && Idle()) {
       closed = true;
       EXPECT_EQ(g_fade.selectedFader, 0);
       EXPECT_EQ(NullListEntryCount(ChannelList), 33);

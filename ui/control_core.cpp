@@ -71,7 +71,7 @@ void ChannelListEntryText(int index, char* text, std::size_t size) {
     }
     index -= group.count;
   }
-  std::snprintf(text, size, "%s", "");
+  if (size > 0) text[0] = '\0';
 }
 
 // Adds entries at the end, or takes them from the end, until the list holds
@@ -128,10 +128,11 @@ void InputControlAction(int control, int action) {
   if (g_programChanges > 0) return;
   const ControlRow* row = FindControlRow(control);
   if (row == nullptr) return;
+  // The list has its new entries before anything hears of the item.
+  if (row->kind == ControlKind::MenuCheck) FollowMenuCheck(*row);
   // The procedure runs at the moment of the action, also when the event then
   // merges into an equal queued one: a drain runs ResetOffHandler for every
   // click made before it ends.
-  if (row->kind == ControlKind::MenuCheck) FollowMenuCheck(*row);
   void (*callback)() = g_callbacks[ControlRowIndex(*row)];
   if (callback != nullptr) callback();
   QueueEvent(Event{EventKind::Control, control, action});
