@@ -29,7 +29,7 @@ def fader_points(log_path, fader):
                 continue
             if fader is not None and entry.get("fader") != fader:
                 continue
-            level = struct.unpack(">f", bytes.fromhex(entry["hex"])[24:28])[0]
+            level = struct.unpack(">f", bytes.fromhex(entry["hex"])[-4:])[0]  # a DCA's message is 24 bytes
             points.append((entry["t_us"] / 1000.0, level))
     return points
 
