@@ -1229,9 +1229,10 @@ class FadeCycleTest(unittest.TestCase):
                 else:
                     self.assertEqual(len(messages), len(levels), "with the option off the fade runs on")
 
-    def test_a_show_all_faders_fades_dca_1_and_bus_16(self):
+    def test_a_show_all_faders_fades_dca_1_bus_16_mtx_6_and_mono(self):
         """The system menu's second item lists every fader after Ch 32; DCA 1
-        (24-byte messages) and Bus 16 then fade exactly at Fast. Each reset
+        (24-byte messages) and Bus 16 then fade exactly at Fast, Mtx 6 and
+        Mono at Normal and Slow. Each reset
         returns to Main and keeps the item on; switching it off with an extra
         fader selected leaves 33 entries and Main."""
         app = self.app
@@ -1239,9 +1240,10 @@ class FadeCycleTest(unittest.TestCase):
         info = app.wait_until(lambda i: len(app.control(CHANNEL_LIST, i)["entries"]) == len(FADERS), 3, "the faders")
         self.assertEqual(app.control(CHANNEL_LIST, info)["entries"], [text for text, _, _ in FADERS])
         self.assertEqual(app.control(CHANNEL_LIST, info)["rect"], {"x": 426, "y": 32, "w": 140, "h": 94})
-        for row, touch, minimum in [(72, 0.8, 50), (64, 0.6, 30)]:
+        for row, speed, touch, minimum in [(72, FAST, 0.8, 50), (64, FAST, 0.6, 30), (70, NORMAL, 0.4, 35),
+                                           (71, SLOW, 0.3, 27)]:
             with self.subTest(fader=FADERS[row][0]):
-                self.fade(row, FAST, touch, minimum)
+                self.fade(row, speed, touch, minimum)
                 info = app.wait_idle()
                 self.assert_idle(info)
                 self.assertEqual(len(app.control(CHANNEL_LIST, info)["entries"]), len(FADERS), "still on")
