@@ -265,13 +265,6 @@ TEST_F(ControlLayerTest, ShowAllFadersListsEveryFaderAfterCh32UntilItIsOffAgain)
   EXPECT_EQ(ListEntry(ChannelList, 32), "Ch 32");
   EXPECT_EQ(ListEntry(ChannelList, 33), "");
 
-  // A channel stays selected across the change.
-  UserClick(ShowAllFadersOption);
-  UserSelectEntry(ChannelList, 7);
-  UserClick(ShowAllFadersOption);
-  TakeEvents();
-  EXPECT_EQ(GetControlValue(ChannelList), 7);
-
   // While the list is disabled (a fade cycle holds it) the item can't be chosen.
   DisableControl(ChannelList, 1);
   UserClick(ShowAllFadersOption);
