@@ -7,16 +7,21 @@
 
 int IsReportOfFader(const unsigned char* datagram, int length, UdpEndpoint sender, UdpEndpoint console,
                     const char* faderAddress, float* level) {
-  if (datagram == nullptr || length != kFaderReportLength) return 0;
+  if (datagram == nullptr) return 0;
   // The console answers from the port we send to; a second program on the
   // console's host, or anyone else on the show network, is not the console.
   if (sender.address != console.address || sender.port != console.port) return 0;
 
+  // The report the console sends for this fader, but for its level: the
+  // length follows from the address (24 bytes for a DCA, 28 for the others),
+  // and the level is its last four bytes.
   unsigned char expected[kFaderReportLength];
-  if (BuildOscMessage(expected, kFaderReportLength, faderAddress, ",f", 0.0f) != kFaderReportLength) return 0;
-  if (std::memcmp(datagram, expected, kFaderLevelOffset) != 0) return 0;
+  const int reportLength = BuildOscMessage(expected, kFaderReportLength, faderAddress, ",f", 0.0f);
+  if (reportLength == 0 || length != reportLength) return 0;
+  const int levelOffset = reportLength - 4;
+  if (std::memcmp(datagram, expected, static_cast<std::size_t>(levelOffset)) != 0) return 0;
 
-  const float value = LoadFloatBigEndian(datagram + kFaderLevelOffset);
+  const float value = LoadFloatBigEndian(datagram + levelOffset);
   if (!std::isfinite(value) || value < 0.0f || value > 1.0f) return 0;
   if (level != nullptr) *level = value;
   return 1;

@@ -11,7 +11,8 @@ struct UdpEndpoint {
 
 // 1, with *level set, when the datagram is the console's report of the fader
 // at faderAddress: sent from the console's own address and port, exactly the
-// 28 bytes "<faderAddress>" ",f" <float>, and a finite level from 0 to 1.
+// bytes "<faderAddress>" ",f" <float> (28, or 24 for a DCA's short address),
+// and a finite level from 0 to 1.
 // Anything else - another client's change, another parameter, a stray host,
 // a NaN - returns 0 and leaves *level alone.
 int IsReportOfFader(const unsigned char* datagram, int length, UdpEndpoint sender, UdpEndpoint console,

@@ -110,6 +110,10 @@ int RunQuorlen() {
     Drain();
     DisableControl(ResetOffButton, 1);
     BindControlCallback(ResetOffButton, ResetOffHandler);
+    // Switching "Show All Faders" off while one of its faders is selected
+    // selects Main. A callback rather than a handler, so that the fader
+    // follows the list even when a drain (Updates') discards the event.
+    BindControlCallback(ShowAllFadersOption, OnChannelList);
     FlushEvents();
     g_fade.position = 0.0f;
 

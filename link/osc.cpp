@@ -1,17 +1,40 @@
 // OSC 1.0 float messages, the console's fader reports and the fader address table.
 #include "link/osc.h"
 
+#include <cstdio>
 #include <cstring>
 
-char FaderAddressTable[kFaderCount][20];
+char FaderAddressTable[kFaderCount][kLongestFaderAddress + 1];
+
+namespace {
+
+// A run of faders whose addresses differ only in their number, from 1 up. The
+// two single faders have no number in their address.
+struct FaderGroup {
+  const char* format;
+  int count;
+};
+
+constexpr FaderGroup kFaderGroups[] = {
+    {"/main/st/mix/fader", 1},   {"/ch/%02d/mix/fader", 32}, {"/auxin/%02d/mix/fader", 8}, {"/fxrtn/%02d/mix/fader", 8},
+    {"/bus/%02d/mix/fader", 16}, {"/mtx/%02d/mix/fader", 6}, {"/main/m/mix/fader", 1},     {"/dca/%d/fader", 8},
+};
+
+constexpr int GroupedFaders() {
+  int total = 0;
+  for (const FaderGroup& group : kFaderGroups) total += group.count;
+  return total;
+}
+static_assert(GroupedFaders() == kFaderCount);
+
+}  // namespace
 
 void FillFaderAddressTable() {
-  std::memcpy(FaderAddressTable[0], "/main/st/mix/fader", sizeof "/main/st/mix/fader");
-  for (int channel = 1; channel < kFaderCount; ++channel) {
-    char* entry = FaderAddressTable[channel];
-    std::memcpy(entry, "/ch/00/mix/fader", sizeof "/ch/00/mix/fader");
-    entry[4] = static_cast<char>('0' + channel / 10);
-    entry[5] = static_cast<char>('0' + channel % 10);
+  int index = 0;
+  for (const FaderGroup& group : kFaderGroups) {
+    for (int number = 1; number <= group.count; ++number, ++index) {
+      std::snprintf(FaderAddressTable[index], sizeof FaderAddressTable[index], group.format, number);
+    }
   }
 }
 

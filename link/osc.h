@@ -1,19 +1,24 @@
 // OSC 1.0 messages with one float argument, the fader level read out of the
-// console's reports, and the table of the 33 fader addresses.
+// console's reports, and the table of the console's fader addresses.
 // Nothing here knows about sockets.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr int kMessageBlockSize = 2048;  // every message buffer is this long
-inline constexpr int kFaderCount = 33;          // 0 = main stereo, 1..32 = channels
-inline constexpr int kFaderReportLength = 28;   // a fader report: 20-byte address, ",f", float
-inline constexpr int kFaderLevelOffset = 24;    // where a report carries its level
+inline constexpr int kMessageBlockSize = 2048;   // every message buffer is this long
+inline constexpr int kMainAndChannelCount = 33;  // 0 = main stereo, 1..32 = channels
+inline constexpr int kFaderCount = 80;           // and after them the console's other faders
+inline constexpr int kFaderReportLength = 28;    // a report with a 20-byte address, ",f", float
+inline constexpr int kFaderLevelOffset = 24;     // where such a report carries its level
+inline constexpr int kLongestFaderAddress = 19;  // "/auxin/01/mix/fader"
 
-// The 33 fader addresses; index 0 is "/main/st/mix/fader", i is "/ch/ii/mix/fader".
+// The fader addresses; index 0 is "/main/st/mix/fader", 1..32 "/ch/ii/mix/fader",
+// then aux ins, FX returns, buses, matrices, Mono and the DCAs, in the order
+// of ChannelList's entries. A DCA's address is 12 characters
+// ("/dca/1/fader"), so its messages are 24 bytes, not 28.
 // Filled once by FillFaderAddressTable() at start-up, read-only afterwards.
-extern char FaderAddressTable[kFaderCount][20];
+extern char FaderAddressTable[kFaderCount][kLongestFaderAddress + 1];
 void FillFaderAddressTable();
 
 // Writes address, type tag and the big-endian float into buffer from offset 0.

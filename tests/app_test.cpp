@@ -56,8 +56,12 @@ struct Datagram {
 
   std::string Address() const { return std::string(reinterpret_cast<const char*>(bytes.data())); }
   bool IsSubscription() const { return bytes.size() == 20 && Address() == "/xremote"; }
-  bool IsFaderLevel() const { return bytes.size() == 28 && Address().find("/mix/fader") != std::string::npos; }
-  float Level() const { return LoadFloatBigEndian(bytes.data() + 24); }
+  // 28 bytes, or 24 for a DCA: "/dca/1/fader" is the one short address.
+  bool IsFaderLevel() const {
+    const std::string address = Address();
+    return bytes.size() == (address.rfind("/dca/", 0) == 0 ? 24u : 28u) && address.find("fader") != std::string::npos;
+  }
+  float Level() const { return LoadFloatBigEndian(bytes.data() + bytes.size() - 4); }
 };
 
 int BoundUdpSocket(const char* address, int port) {
@@ -453,6 +457,45 @@ TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
   // One message per 10 ms sleep at least.
   const std::int64_t span = world_.received[expected.size()].at - world_.received[1].at;
   EXPECT_GE(span, static_cast<std::int64_t>(10 * (expected.size() - 1)) - 5);
+}
+
+// "Show All Faders": DCA 1's 24-byte report is taken (the same bytes padded
+// to 28 are not), the fade goes out in 24-byte messages, the reset returns to
+// Main with the option still on, and switching it off with an extra fader
+// selected leaves Main as the fader.
+TEST_F(QuorlenTest, WithAllFadersShownFadesADcaFromItsShortReport) {
+  WriteConfig(kLoopbackConfig);
+  constexpr int kDca1 = 72;
+  bool started = false, touched = false, switchedOff = false, closed = false;
+  Run([&] {
+    if (!started && world_.waiting) {
+      started = true;
+      NullClick(ShowAllFadersOption);
+      Prepare(kDca1, FastOption, 50);
+      NullClick(CaptureButton);
+    } else if (!touched && world_.Subscriptions() == 1) {
+      touched = true;
+      std::vector<unsigned char> padded = Report("/dca/1/fader", 0.9f);
+      padded.insert(padded.begin() + 12, 4, 0);  // 28 bytes: the length of every other report
+      world_.Touch(padded);
+      world_.Touch(Report("/dca/1/fader", 0.8f));
+    } else if (touched && !switchedOff && Idle()) {
+      switchedOff = true;
+      EXPECT_EQ(NullControlValue(ShowAllFadersOption), 1) << "the option survives the reset";
+      EXPECT_EQ(NullControlValue(ChannelList), 0);
+      NullSelectListEntry(ChannelList, kDca1);
+    } else if (switchedOff && g_fade.selectedFader == kDca1 && Idle()) {
+      NullClick(ShowAllFadersOption);
+    } else if (switchedOff && NullControlValue(ShowAllFadersOption) == 0 && !closed && Idle()) {
+      closed = true;
+      EXPECT_EQ(g_fade.selectedFader, 0);
+      NullRequestClose();
+    }
+  });
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(world_.Levels(), ExpectedFade(0.8f, 0.006f, 0.5f));
+  EXPECT_EQ(world_.received[1].Address(), "/dca/1/fader");
+  EXPECT_EQ(world_.received.size(), world_.Levels().size() + 2) << "every fader message is a 24-byte one";
 }
 
 TEST_F(QuorlenTest, AStallInTheMiddleOfAFadeSendsNoBurstAfterIt) {

@@ -112,12 +112,22 @@ TEST(ConsoleSimOsc, FlagsMalformedDatagramsWithoutReadingPastThem) {
 TEST(ConsoleSimOsc, FaderNamesHexAndJson) {
   EXPECT_EQ(sim::FaderAddress(0), "/main/st/mix/fader");
   EXPECT_EQ(sim::FaderAddress(32), "/ch/32/mix/fader");
-  EXPECT_EQ(sim::FaderAddress(33), "");
+  EXPECT_EQ(sim::FaderAddress(33), "/auxin/01/mix/fader");
+  EXPECT_EQ(sim::FaderAddress(64), "/bus/16/mix/fader");
+  EXPECT_EQ(sim::FaderAddress(71), "/main/m/mix/fader");
+  EXPECT_EQ(sim::FaderAddress(79), "/dca/8/fader");
+  EXPECT_EQ(sim::FaderAddress(80), "");
+  EXPECT_EQ(sim::EncodeFloatMessage(sim::FaderAddress(72), 0.5f).size(), 24u);
   EXPECT_EQ(sim::FaderIndexOf("/ch/5/mix/fader"), -1);
+  EXPECT_EQ(sim::FaderIndexOf("/dca/1/fader"), 72);
   EXPECT_EQ(sim::ParseFader("main"), 0);
   EXPECT_EQ(sim::ParseFader("07"), 7);
   EXPECT_EQ(sim::ParseFader("33"), -1);
   EXPECT_EQ(sim::ParseFader("-1"), -1);
+  for (int fader = 33; fader < sim::kFaderCount; ++fader) EXPECT_EQ(sim::ParseFader(sim::FaderName(fader)), fader);
+  EXPECT_EQ(sim::FaderName(72), "dca1");
+  EXPECT_EQ(sim::ParseFader("bus16"), 64);
+  EXPECT_EQ(sim::ParseFader("dca9"), -1);
 
   Bytes bytes;
   EXPECT_TRUE(sim::ParseHex("2f 78:0x00 FF", &bytes));

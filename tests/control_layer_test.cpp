@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/ui_driver.h"
@@ -223,20 +224,54 @@ TEST_F(ControlLayerTest, TypingChangesOnlyTheTextAndReports) {
   EXPECT_EQ(GetControlValue(MinimumSpin), 0);  // typing never changes the value
 }
 
-TEST_F(ControlLayerTest, TheMenusCheckItemStartsOffAndTurnsOverWhenChosen) {
-  EXPECT_EQ(GetControlText(StopWhenMovedOption), "Stop When Fader Is Moved");
-  EXPECT_EQ(GetControlValue(StopWhenMovedOption), 0);
-  for (int expected : {1, 0}) {
-    UserClick(StopWhenMovedOption);
-    const std::vector<Event> events = TakeEvents();
-    EXPECT_EQ(GetControlValue(StopWhenMovedOption), expected);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].control, StopWhenMovedOption);
+TEST_F(ControlLayerTest, TheMenusCheckItemsStartOffAndTurnOverWhenChosen) {
+  const std::pair<int, const char*> items[] = {{StopWhenMovedOption, "Stop When Fader Is Moved"},
+                                               {ShowAllFadersOption, "Show All Faders"}};
+  for (const auto& [item, text] : items) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(GetControlText(item), text);
+    EXPECT_EQ(GetControlValue(item), 0);
+    for (int expected : {1, 0}) {
+      UserClick(item);
+      const std::vector<Event> events = TakeEvents();
+      EXPECT_EQ(GetControlValue(item), expected);
+      ASSERT_EQ(events.size(), 1u);
+      EXPECT_EQ(events[0].control, item);
+    }
+    SetControlValue(item, 1);
+    EXPECT_EQ(GetControlValue(item), 1);
+    EXPECT_TRUE(TakeEvents().empty());
+    SetControlValue(item, 0);
   }
-  SetControlValue(StopWhenMovedOption, 1);
-  EXPECT_EQ(GetControlValue(StopWhenMovedOption), 1);
+}
+
+TEST_F(ControlLayerTest, ShowAllFadersListsEveryFaderAfterCh32UntilItIsOffAgain) {
+  const std::pair<int, const char*> entries[] = {
+      {32, "Ch 32"}, {33, "AuxIn 1"}, {40, "AuxIn 8"}, {41, "FxRtn 1"}, {48, "FxRtn 8"}, {49, "Bus 1"}, {64, "Bus 16"},
+      {65, "Mtx 1"}, {70, "Mtx 6"},   {71, "Mono"},    {72, "DCA 1"},   {79, "DCA 8"},   {80, ""}};
+  UserClick(ShowAllFadersOption);
+  for (const auto& [index, text] : entries) EXPECT_EQ(ListEntry(ChannelList, index), text) << index;
+  UserSelectEntry(ChannelList, 72);
+  TakeEvents();
+  EXPECT_EQ(GetControlValue(ChannelList), 72);
+
+  // Off while DCA 1 is selected: back to 33 entries with Main selected, and
+  // only the item reports.
+  UserClick(ShowAllFadersOption);
+  std::vector<Event> events = TakeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].control, ShowAllFadersOption);
+  EXPECT_EQ(GetControlValue(ChannelList), 0);
+  EXPECT_EQ(ListEntry(ChannelList, 32), "Ch 32");
+  EXPECT_EQ(ListEntry(ChannelList, 33), "");
+
+  // While the list is disabled (a fade cycle holds it) the item can't be chosen.
+  DisableControl(ChannelList, 1);
+  UserClick(ShowAllFadersOption);
   EXPECT_TRUE(TakeEvents().empty());
-  SetControlValue(StopWhenMovedOption, 0);
+  EXPECT_EQ(GetControlValue(ShowAllFadersOption), 0);
+  EXPECT_EQ(ListEntry(ChannelList, 33), "");
+  DisableControl(ChannelList, 0);
 }
 
 TEST_F(ControlLayerTest, CloseRequestQueuesACloseEventAndKeepsTheWindow) {

@@ -172,20 +172,35 @@ TEST(ReadFaderLevel, ShortFormSaysNoLevelBelow28Bytes) {
   EXPECT_EQ(level, 0.5f);
 }
 
-TEST(FaderAddressTable, MainThenThirtyTwoChannels) {
+TEST(FaderAddressTable, EveryFaderInListOrderWithItsMessageLength) {
+  struct Run {
+    int first;
+    int last;
+    const char* format;  // the address, given the number in the run
+    int messageLength;   // of BuildOscMessage(address, ",f", level)
+  };
+  const Run runs[] = {
+      {0, 0, "/main/st/mix/fader", 28},      {1, 32, "/ch/%02d/mix/fader", 28},   {33, 40, "/auxin/%02d/mix/fader", 28},
+      {41, 48, "/fxrtn/%02d/mix/fader", 28}, {49, 64, "/bus/%02d/mix/fader", 28}, {65, 70, "/mtx/%02d/mix/fader", 28},
+      {71, 71, "/main/m/mix/fader", 28},     {72, 79, "/dca/%d/fader", 24},
+  };
   FillFaderAddressTable();
-  EXPECT_STREQ(FaderAddressTable[0], "/main/st/mix/fader");
-  EXPECT_STREQ(FaderAddressTable[1], "/ch/01/mix/fader");
-  EXPECT_STREQ(FaderAddressTable[5], "/ch/05/mix/fader");
-  EXPECT_STREQ(FaderAddressTable[13], "/ch/13/mix/fader");
-  EXPECT_STREQ(FaderAddressTable[32], "/ch/32/mix/fader");
-  EXPECT_EQ(std::strlen(FaderAddressTable[0]), 18u);
-  for (int channel = 1; channel < kFaderCount; ++channel) {
-    char expected[20];
-    std::snprintf(expected, sizeof expected, "/ch/%02d/mix/fader", channel % 100);
-    EXPECT_STREQ(FaderAddressTable[channel], expected);
-    EXPECT_EQ(std::strlen(FaderAddressTable[channel]), 16u);
+  int next = 0;
+  for (const Run& run : runs) {
+    ASSERT_EQ(run.first, next);
+    for (int index = run.first; index <= run.last; ++index, ++next) {
+      char expected[32];
+      std::snprintf(expected, sizeof expected, run.format, index - run.first + 1);
+      EXPECT_STREQ(FaderAddressTable[index], expected);
+      Block block;
+      EXPECT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, FaderAddressTable[index], ",f", 0.5f),
+                run.messageLength)
+          << expected;
+    }
   }
+  EXPECT_EQ(next, kFaderCount);
+  EXPECT_STREQ(FaderAddressTable[13], "/ch/13/mix/fader");
+  EXPECT_STREQ(FaderAddressTable[72], "/dca/1/fader");
 }
 
 }  // namespace

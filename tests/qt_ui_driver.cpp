@@ -38,9 +38,10 @@ void DriverStart(int argc, char** argv) {
 }
 
 void UserClick(int control) {
-  if (control == StopWhenMovedOption) {  // chosen from the window's context menu
+  if (control == StopWhenMovedOption || control == ShowAllFadersOption) {  // chosen from the window's context menu
+    const char* text = control == StopWhenMovedOption ? kStopWhenMovedText : kShowAllFadersText;
     for (QAction* action : MainWindowWidget()->actions()) {
-      if (action->text() == QString::fromUtf8(kStopWhenMovedText)) action->trigger();
+      if (action->text() == QString::fromUtf8(text)) action->trigger();
     }
     return;
   }

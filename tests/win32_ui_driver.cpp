@@ -2,6 +2,8 @@
 // as clicks and keys would produce them.
 #include <windows.h>
 
+#include <string>
+
 #include "tests/ui_driver.h"
 #include "tests/win32_test_window.h"
 #include "ui/controls.h"
@@ -18,8 +20,16 @@ void PressKey(HWND target, WPARAM key) {
 void DriverStart(int, char**) {}
 
 void UserClick(int control) {
-  if (control == StopWhenMovedOption) {
-    SendMessageW(MainHwnd(), WM_SYSCOMMAND, 0x0010, 0);  // chosen from the system menu
+  if (control == StopWhenMovedOption || control == ShowAllFadersOption) {  // chosen from the system menu
+    const char* text = control == StopWhenMovedOption ? kStopWhenMovedText : kShowAllFadersText;
+    HMENU menu = GetSystemMenu(MainHwnd(), FALSE);
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+      wchar_t item[64] = {};
+      GetMenuStringW(menu, static_cast<UINT>(i), item, 64, MF_BYPOSITION);
+      std::string name;
+      for (const wchar_t* p = item; *p != L'\0'; ++p) name += static_cast<char>(*p);
+      if (name == text) SendMessageW(MainHwnd(), WM_SYSCOMMAND, GetMenuItemID(menu, i), 0);
+    }
     return;
   }
   SendMessageW(Item(control), BM_CLICK, 0, 0);

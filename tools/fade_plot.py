@@ -31,7 +31,7 @@ def fader_points(log_path, fader):
         for line in f:
             entry = json.loads(line) if line.strip() else {}
             if entry.get("dir") == "in" and entry.get("action") == "fader" and fader in (None, entry["fader"]):
-                level = struct.unpack(">f", bytes.fromhex(entry["hex"])[24:28])[0]
+                level = struct.unpack(">f", bytes.fromhex(entry["hex"])[-4:])[0]  # a DCA's message is 24 bytes
                 points.append((entry["t_us"] / 1000.0, level, entry["fader"]))
     return points
 

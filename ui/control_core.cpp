@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "link/clock.h"
+#include "link/osc.h"
 
 namespace {
 
@@ -54,14 +55,50 @@ std::int64_t ClampToSpinRange(std::int64_t value) {
   return value;
 }
 
-void FillChannelList() {
-  AddListEntry(ChannelList, 0, "Main");
-  for (int channel = 1; channel <= kChannelCount; ++channel) {
-    char entry[16];
-    std::snprintf(entry, sizeof entry, "Ch %d", channel);
-    AddListEntry(ChannelList, channel, entry);
+constexpr int ChannelListEntryCount() {
+  int total = 0;
+  for (const ListEntryGroup& group : kChannelListEntries) total += group.count;
+  return total;
+}
+// An entry's index is its fader's index in the address table.
+static_assert(ChannelListEntryCount() == kFaderCount);
+
+void ChannelListEntryText(int index, char* text, std::size_t size) {
+  for (const ListEntryGroup& group : kChannelListEntries) {
+    if (index < group.count) {
+      std::snprintf(text, size, group.format, index + 1);
+      return;
+    }
+    index -= group.count;
   }
+  if (size > 0) text[0] = '\0';
+}
+
+// Adds entries at the end, or takes them from the end, until the list holds
+// `length`. Main is selected first if the selected entry is about to go, so
+// the list never stands without a selection.
+void SetChannelListLength(const ControlRow& list, int length) {
+  ProgramChange change;
+  if (PlatformGetValue(list) >= length) PlatformSetValue(list, 0);
+  for (int count = PlatformListCount(list); count > length; --count) PlatformDeleteListEntry(list, count - 1);
+  for (int count = PlatformListCount(list); count < length; ++count) {
+    char text[16];
+    ChannelListEntryText(count, text, sizeof text);
+    PlatformInsertListEntry(list, count, text);
+  }
+}
+
+void FillChannelList(const ControlRow& list) {
+  SetChannelListLength(list, kMainAndChannelCount);
   SetControlValue(ChannelList, 0);
+}
+
+// What follows a check item of the menu once it has turned over, by the user
+// or by the program.
+void FollowMenuCheck(const ControlRow& row) {
+  if (row.number != ShowAllFadersOption) return;
+  const ControlRow* list = LiveRow(ChannelList);
+  if (list != nullptr) SetChannelListLength(*list, PlatformGetValue(row) != 0 ? kFaderCount : kMainAndChannelCount);
 }
 
 }  // namespace
@@ -91,6 +128,8 @@ void InputControlAction(int control, int action) {
   if (g_programChanges > 0) return;
   const ControlRow* row = FindControlRow(control);
   if (row == nullptr) return;
+  // The list has its new entries before anything hears of the item.
+  if (row->kind == ControlKind::MenuCheck) FollowMenuCheck(*row);
   // The procedure runs at the moment of the action, also when the event then
   // merges into an equal queued one: a drain runs ResetOffHandler for every
   // click made before it ends.
@@ -158,7 +197,7 @@ int BuildMainWindow() {
     // fields only when it is disabled as a window.
     if (row.startsDisabled) PlatformEnable(row, 0);
     if (row.startsSelected) PlatformSetValue(row, 1);
-    if (row.kind == ControlKind::List) FillChannelList();
+    if (row.kind == ControlKind::List) FillChannelList(row);
   }
   return 1;
 }
@@ -214,6 +253,7 @@ void SetControlValue(int control, std::int64_t value) {
       break;
     case ControlKind::MenuCheck:
       PlatformSetValue(*row, value != 0 ? 1 : 0);
+      FollowMenuCheck(*row);
       break;
     default:
       break;
@@ -243,6 +283,11 @@ void DisableControl(int control, int disabled) {
   if (row == nullptr) return;
   ProgramChange change;
   PlatformEnable(*row, disabled ? 0 : 1);
+  // The entries may change only while the user can pick one: a fade cycle
+  // disables the list, and a list that changed under it would leave the
+  // cycle's fader no longer the one the list shows.
+  const ControlRow* option = control == ChannelList ? LiveRow(ShowAllFadersOption) : nullptr;
+  if (option != nullptr) PlatformEnable(*option, disabled ? 0 : 1);
 }
 
 void AddListEntry(int control, int position, const char* text) {

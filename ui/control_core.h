@@ -53,9 +53,21 @@ inline constexpr ControlRow kControlRows[] = {
     {kMinimumLabel, ControlKind::Label, "Fade to (100 --> 0)", 280, 90, 130, 20, 0, 0, 0},
     {MinimumSpin, ControlKind::Spin, "0", 280, 105, 130, 21, 0, 0, 1},
     {StopWhenMovedOption, ControlKind::MenuCheck, kStopWhenMovedText, 0, 0, 0, 0, 0, 0, 0},
+    {ShowAllFadersOption, ControlKind::MenuCheck, kShowAllFadersText, 0, 0, 0, 0, 0, 0, 0},
 };
 inline constexpr int kControlRowCount = static_cast<int>(sizeof kControlRows / sizeof kControlRows[0]);
-inline constexpr int kChannelCount = 32;  // ChannelList: "Main", then "Ch 1" to "Ch 32"
+
+// ChannelList's entries, one per entry of the fader address table and in its
+// order: runs of labels numbered from 1 ("%d" takes the number). Without
+// ShowAllFadersOption the list stops after "Ch 32".
+struct ListEntryGroup {
+  const char* format;
+  int count;
+};
+inline constexpr ListEntryGroup kChannelListEntries[] = {
+    {"Main", 1},    {"Ch %d", 32}, {"AuxIn %d", 8}, {"FxRtn %d", 8},
+    {"Bus %d", 16}, {"Mtx %d", 6}, {"Mono", 1},     {"DCA %d", 8},
+};
 
 // The row of a control number, or null when the number names no control.
 const ControlRow* FindControlRow(int number);
@@ -144,6 +156,7 @@ std::int64_t PlatformGetValue(const ControlRow& row);
 void PlatformEnable(const ControlRow& row, int enabled);
 int PlatformListCount(const ControlRow& row);
 void PlatformInsertListEntry(const ControlRow& row, int position, const char* text);
+void PlatformDeleteListEntry(const ControlRow& row, int position);
 // 1 when the control can take the keyboard focus now: it exists, is enabled
 // and visible.
 int PlatformCanFocus(const ControlRow& row);

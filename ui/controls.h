@@ -22,14 +22,16 @@ enum ControlNumber : int {
   EditIpButton = 400,
   MainStatusBar = 456,
   StopWhenMovedOption = 500,  // a check item of the window's menu, not in the client area
+  ShowAllFadersOption = 501,  // the same; ChannelList's entries follow it
   MixerIpField = 999,
 };
 
 // The four speed options, in creation order: one option group.
 inline constexpr int kSpeedOptions[] = {TooSlowOption, SlowOption, NormalOption, FastOption};
 
-// The check item's text. Off whenever the window is built; nothing keeps it.
+// The check items' texts. Off whenever the window is built; nothing keeps them.
 inline constexpr const char* kStopWhenMovedText = "Stop When Fader Is Moved";
+inline constexpr const char* kShowAllFadersText = "Show All Faders";
 
 inline constexpr const char* kWindowTitle = "Quorlen -Tavisk - Beta 2 - For Behringer X32";
 inline constexpr const char* kMakerWebAddress = "https://quorlen.example.org/";
@@ -53,6 +55,11 @@ struct Event {
 
 // Builds MainWindow and its controls in creation order, fills ChannelList with
 // its 33 entries (entry 0 selected) and sets the status bar's credits line.
+// While ShowAllFadersOption is checked, ChannelList holds every fader of the
+// address table (80 entries); checking it off takes the extra entries away
+// again and, if one of them was selected, selects "Main". Disabling
+// ChannelList disables ShowAllFadersOption too, so the list never changes
+// while a fade cycle holds it.
 // Returns 1 when the window exists.
 int BuildMainWindow();
 // Destroys the window and its controls.

@@ -101,6 +101,11 @@ void PlatformInsertListEntry(const ControlRow& row, int position, const char* te
   entries.insert(entries.begin() + position, text);
 }
 
+void PlatformDeleteListEntry(const ControlRow& row, int position) {
+  std::vector<std::string>& entries = Record(row).entries;
+  entries.erase(entries.begin() + position);
+}
+
 int PlatformCanFocus(const ControlRow& row) {
   const NullControl* c = Find(row.number);
   return c != nullptr && c->enabled ? 1 : 0;

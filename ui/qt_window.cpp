@@ -447,6 +447,10 @@ void PlatformInsertListEntry(const ControlRow& row, int position, const char* te
   Find(row.number)->list->insertItem(position, QString::fromUtf8(text));
 }
 
+void PlatformDeleteListEntry(const ControlRow& row, int position) {
+  delete Find(row.number)->list->takeItem(position);
+}
+
 int PlatformCanFocus(const ControlRow& row) {
   const QtControl* c = Find(row.number);
   return c != nullptr && c->widget != nullptr && c->widget->isEnabled() && c->widget->isVisible() ? 1 : 0;

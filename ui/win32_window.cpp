@@ -24,9 +24,10 @@ static_assert(kActionListDrag == WM_MOUSEMOVE && kActionListButtonUp == WM_LBUTT
 namespace {
 
 constexpr int kMinimumArrows = 1350;  // MinimumSpin's arrow pair; nothing else refers to it
-// The system menu's command for the check item. Its low four bits are zero:
-// Windows keeps those of WM_SYSCOMMAND for itself.
-constexpr UINT kStopWhenMovedCommand = 0x0010;
+// The system menu's commands of the check items go up in steps of 0x0010 in
+// the table's order: their low four bits are zero, as Windows keeps those of
+// WM_SYSCOMMAND for itself.
+constexpr UINT kMenuCommandStep = 0x0010;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr wchar_t kWindowClass[] = L"QuorlenMainWindow";
 
@@ -62,6 +63,21 @@ NativeClass NativeClassOf(ControlKind kind) {
       break;  // an item of the system menu, not a window
   }
   return {WC_STATICW, 0, 0};
+}
+
+UINT MenuCommandOf(const ControlRow& row) {
+  UINT command = 0;
+  for (int i = 0; i <= ControlRowIndex(row); ++i) {
+    if (kControlRows[i].kind == ControlKind::MenuCheck) command += kMenuCommandStep;
+  }
+  return command;
+}
+
+const ControlRow* MenuCheckOfCommand(UINT command) {
+  for (const ControlRow& row : kControlRows) {
+    if (row.kind == ControlKind::MenuCheck && MenuCommandOf(row) == command) return &row;
+  }
+  return nullptr;
 }
 
 // A button that follows a control of another kind starts a group, so that an
@@ -202,8 +218,11 @@ static LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
       InputCloseRequest();
       return 0;  // the window stays until the program ends
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == kStopWhenMovedCommand) {
-        InputMenuCheckToggle(StopWhenMovedOption);
+      if (const ControlRow* check = MenuCheckOfCommand(static_cast<UINT>(wParam & 0xFFF0))) {
+        // A greyed item can't be chosen from the menu; a command posted for
+        // it from elsewhere is refused the same way.
+        const UINT state = GetMenuState(SystemMenu(), MenuCommandOf(*check), MF_BYCOMMAND);
+        if (state != ~0u && (state & (MF_GRAYED | MF_DISABLED)) == 0) InputMenuCheckToggle(check->number);
         return 0;
       }
       break;
@@ -388,13 +407,13 @@ int PlatformWindowExists() {
   return g_hwndMain != nullptr ? 1 : 0;
 }
 
-// The check item goes below Close in the window's system menu: the client
-// area and its controls stay exactly as they are.
+// The check items go below Close in the window's system menu, after one
+// separator: the client area and its controls stay exactly as they are.
 static void AppendMenuCheck(const ControlRow& row) {
   HMENU menu = SystemMenu();
   if (menu == nullptr) return;
-  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(menu, MF_STRING | MF_UNCHECKED, kStopWhenMovedCommand, WideFromUtf8(row.text).c_str());
+  if (MenuCommandOf(row) == kMenuCommandStep) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING | MF_UNCHECKED, MenuCommandOf(row), WideFromUtf8(row.text).c_str());
 }
 
 void PlatformCreateControl(const ControlRow& row) {
@@ -434,16 +453,16 @@ void PlatformCreateControl(const ControlRow& row) {
 
 int PlatformControlExists(const ControlRow& row) {
   if (row.kind == ControlKind::MenuCheck) {
-    return SystemMenu() != nullptr && GetMenuState(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND) != ~0u ? 1 : 0;
+    return SystemMenu() != nullptr && GetMenuState(SystemMenu(), MenuCommandOf(row), MF_BYCOMMAND) != ~0u ? 1 : 0;
   }
   return ControlWindow(row.number) != nullptr ? 1 : 0;
 }
 
 void PlatformSetText(const ControlRow& row, const char* text) {
   if (row.kind == ControlKind::MenuCheck) {
-    const UINT checked = GetMenuState(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND) & MF_CHECKED;
-    ModifyMenuW(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND | MF_STRING | checked, kStopWhenMovedCommand,
-                WideFromUtf8(text).c_str());
+    const UINT command = MenuCommandOf(row);
+    const UINT state = GetMenuState(SystemMenu(), command, MF_BYCOMMAND) & (MF_CHECKED | MF_GRAYED | MF_DISABLED);
+    ModifyMenuW(SystemMenu(), command, MF_BYCOMMAND | MF_STRING | state, command, WideFromUtf8(text).c_str());
     return;
   }
   SetWindowTextW(ControlWindow(row.number), WideFromUtf8(text).c_str());
@@ -452,7 +471,7 @@ void PlatformSetText(const ControlRow& row, const char* text) {
 std::string PlatformGetText(const ControlRow& row) {
   if (row.kind == ControlKind::MenuCheck) {
     wchar_t text[128] = {};
-    const int length = GetMenuStringW(SystemMenu(), kStopWhenMovedCommand, text, 128, MF_BYCOMMAND);
+    const int length = GetMenuStringW(SystemMenu(), MenuCommandOf(row), text, 128, MF_BYCOMMAND);
     return Utf8FromWide(text, length);
   }
   HWND hwnd = ControlWindow(row.number);
@@ -482,7 +501,7 @@ void PlatformSetValue(const ControlRow& row, std::int64_t value) {
       if (SpinArrows() != nullptr) SendMessageW(SpinArrows(), UDM_SETPOS32, 0, ClampToInt(value));
       break;
     case ControlKind::MenuCheck:
-      CheckMenuItem(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND | (value != 0 ? MF_CHECKED : MF_UNCHECKED));
+      CheckMenuItem(SystemMenu(), MenuCommandOf(row), MF_BYCOMMAND | (value != 0 ? MF_CHECKED : MF_UNCHECKED));
       break;
     case ControlKind::IpField: {
       // Octet 1 sits in the least significant byte of the value.
@@ -504,7 +523,7 @@ std::int64_t PlatformGetValue(const ControlRow& row) {
     case ControlKind::List:
       return SendMessageW(hwnd, LB_GETCURSEL, 0, 0);
     case ControlKind::MenuCheck:
-      return (GetMenuState(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND) & MF_CHECKED) != 0 ? 1 : 0;
+      return (GetMenuState(SystemMenu(), MenuCommandOf(row), MF_BYCOMMAND) & MF_CHECKED) != 0 ? 1 : 0;
     case ControlKind::Spin: {
       if (SpinArrows() == nullptr) return 0;
       BOOL failed = FALSE;
@@ -525,7 +544,7 @@ std::int64_t PlatformGetValue(const ControlRow& row) {
 
 void PlatformEnable(const ControlRow& row, int enabled) {
   if (row.kind == ControlKind::MenuCheck) {
-    EnableMenuItem(SystemMenu(), kStopWhenMovedCommand, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    EnableMenuItem(SystemMenu(), MenuCommandOf(row), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
     return;
   }
   EnableWindow(ControlWindow(row.number), enabled ? TRUE : FALSE);
@@ -540,6 +559,10 @@ void PlatformInsertListEntry(const ControlRow& row, int position, const char* te
   const std::wstring wide = WideFromUtf8(text);
   SendMessageW(ControlWindow(row.number), LB_INSERTSTRING, static_cast<WPARAM>(position),
                reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+void PlatformDeleteListEntry(const ControlRow& row, int position) {
+  SendMessageW(ControlWindow(row.number), LB_DELETESTRING, static_cast<WPARAM>(position), 0);
 }
 
 int PlatformCanFocus(const ControlRow& row) {

@@ -10,7 +10,8 @@ It starts the program as its desktop entry (--desktop, by default the one in
 resources/) does, with the console's address in ~/.config/quorlen/config.txt.
 It opens the maker's page from Updates, captures and fades Ch 5 at Fast from
 0.8 down to a minimum of 50 (the exact float sequence on the wire), stops a
-second fade with Reset Off, and closes the window the way the close box does
+second fade with Reset Off, fades DCA 1 after "Show All Faders" is chosen
+from the window's context menu, and closes the window the way the close box does
 (WM_DELETE_WINDOW). Then it takes the first run's road where there is no
 config.txt - from a terminal, from the menu in an empty home, and in a folder
 where nothing can be created - and answers its two message boxes. An xdg-open
@@ -39,6 +40,7 @@ UPDATES = (95 + 77, 92 + 17)
 RESET_OFF = (95 + 77, 52 + 17)
 LIST_FIRST_ROW = (426 + 40, 32 + 8)
 MINIMUM_TEXT = (280 + 50, 105 + 10)
+BLANK = (500, 137)  # below the list, above the status bar: the window itself
 
 
 def send_close_request(display, window):
@@ -224,6 +226,25 @@ class LinuxProgramTest(unittest.TestCase):
         levels = [e2e.level_of(e) for e in sent]
         self.assertEqual(levels, e2e.expected_fade(1.0, 0.0005, 0)[:len(levels)])
         self.assertTrue(all(e["address"] == "/main/st/mix/fader" for e in sent))
+
+    def test_2a_show_all_faders_and_a_fast_fade_on_dca_1(self):
+        self.xdotool("mousemove", "--window", self.window, BLANK[0], BLANK[1], "click", "3")
+        time.sleep(0.5)
+        self.keys("Down", "Down", "Return")  # the second item of the context menu
+        time.sleep(0.3)
+        self.click(LIST_FIRST_ROW)
+        self.keys("End", *["Up"] * 7)  # DCA 8 is the last entry
+        self.click(FAST)
+        self.click(MINIMUM_TEXT)
+        self.keys(*["Up"] * 50)
+        summaries = len(self.sim.summaries())
+        since = self.capture()
+        self.sim.command("touch dca1 0.8")
+        self.sim.wait_summary(summaries + 1, timeout=20)
+        self.wait_reset(since)
+        sent = self.sim.fader_messages(since)
+        self.assertEqual([e2e.level_of(e) for e in sent], e2e.expected_fade(0.8, 0.006, 50))
+        self.assertEqual({(e["address"], e["len"]) for e in sent}, {("/dca/1/fader", 24)})
 
     def test_3_close_box_ends_the_program_with_exit_code_0(self):
         self.screenshot("screenshot")

@@ -54,6 +54,17 @@ CHANNEL_LIST, CAPTURE, RESET_OFF, UPDATES = 162, 210, 230, 330
 MINIMUM_SPIN, EDIT_IP, STATUS_BAR, IP_FIELD = 350, 400, 456, 999
 SPIN_ARROWS = 1350  # the arrow pair beside MinimumSpin's text box
 STOP_WHEN_MOVED = 0x0010  # "Stop When Fader Is Moved" in the window's system menu
+SHOW_ALL_FADERS = 0x0020  # "Show All Faders", the item below it
+
+# ChannelList's entries with "Show All Faders" on, in runs numbered from 1:
+# the entry's text, the fader's address, its name for the console simulator.
+FADER_RUNS = [("Main", "/main/st/mix/fader", "main", 1), ("Ch %d", "/ch/%02d/mix/fader", "%d", 32),
+              ("AuxIn %d", "/auxin/%02d/mix/fader", "auxin%d", 8), ("FxRtn %d", "/fxrtn/%02d/mix/fader", "fxrtn%d", 8),
+              ("Bus %d", "/bus/%02d/mix/fader", "bus%d", 16), ("Mtx %d", "/mtx/%02d/mix/fader", "mtx%d", 6),
+              ("Mono", "/main/m/mix/fader", "mono", 1), ("DCA %d", "/dca/%d/fader", "dca%d", 8)]
+FADERS = [tuple(text % n if "%" in text else text for text in run[:3])
+          for run in FADER_RUNS for n in range(1, run[3] + 1)]
+MAIN_AND_CHANNELS = 33
 
 # name, number, class, text, x, y, w, h, enabled
 CONTROL_TABLE = [
@@ -404,8 +415,15 @@ class Simulator:
 
 
 def level_of(entry):
-    """The float at bytes 24 to 27 of a logged datagram, exactly."""
-    return struct.unpack(">f", bytes.fromhex(entry["hex"])[24:28])[0]
+    """The float a logged fader message carries, exactly: its last four bytes
+    (24 to 27, or 20 to 23 for a DCA's shorter address)."""
+    return struct.unpack(">f", bytes.fromhex(entry["hex"])[-4:])[0]
+
+
+def message_length(address):
+    """An OSC message with one float: the address padded to a multiple of 4
+    with at least one zero byte, ",f" padded to 4, the float."""
+    return (len(address) // 4 + 1) * 4 + 8
 
 
 class Probe:
@@ -999,7 +1017,12 @@ class FadeCycleTest(unittest.TestCase):
 
     def prepare(self, row=0, speed=TOO_SLOW, minimum=0):
         app = self.app
-        if row:
+        if row >= MAIN_AND_CHANNELS:
+            # Below the list's visible rows: the keyboard from the last entry up.
+            app.click(CHANNEL_LIST, app.control(CHANNEL_LIST)["top"])
+            SESSION.xdotool("key", "--delay", 15, "End", *(["Up"] * (len(FADERS) - 1 - row)))
+            app.wait_until(lambda i: app.control(CHANNEL_LIST, i)["selected"] == row, 5, "the fader")
+        elif row:
             app.click(CHANNEL_LIST, row)
             app.wait_until(lambda i: app.control(CHANNEL_LIST, i)["selected"] == row, 3, "the channel")
         if speed != TOO_SLOW:
@@ -1024,15 +1047,16 @@ class FadeCycleTest(unittest.TestCase):
     def check_fade(self, since, port, address, levels):
         messages = self.sim.fader_messages(since)
         self.assertEqual([m["address"] for m in messages], [address] * len(messages))
-        self.assertEqual({(m["len"], m["typetag"], m["port"]) for m in messages}, {(28, ",f", port)})
+        self.assertEqual({(m["len"], m["typetag"], m["port"]) for m in messages},
+                         {(message_length(address), ",f", port)})
         self.assertEqual([level_of(m) for m in messages], levels)
 
     def fade(self, row, speed, touch, minimum):
-        address = "/main/st/mix/fader" if row == 0 else "/ch/%02d/mix/fader" % row
+        _, address, name = FADERS[row]
         summaries = len(self.sim.summaries())
         self.prepare(row, speed, minimum)
         since, port = self.capture()
-        self.sim.command("touch %s %r" % (row or "main", touch))
+        self.sim.command("touch %s %r" % (name, touch))
         summary = self.sim.wait_summary(summaries + 1, timeout=30)
         self.app.wait_idle()
         levels = expected_fade(touch, SPEEDS[speed], minimum)
@@ -1263,6 +1287,26 @@ class FadeCycleTest(unittest.TestCase):
         pause = max(range(len(gaps)), key=lambda i: gaps[i])
         self.assertGreater(gaps[pause], 1000, "the pause")
         self.assertLessEqual(sum(1 for g in gaps[pause + 1:pause + 40] if g < 3), 1, "a burst after the pause")
+
+    def test_a_show_all_faders_fades_dca_1_bus_16_mtx_6_and_mono(self):
+        """The system menu's second item lists every fader after Ch 32; DCA 1
+        (24-byte messages) and Bus 16 then fade exactly at Fast, Mtx 6 and
+        Mono at Normal and Slow. Each reset
+        returns to Main and keeps the item on."""
+        app = self.app
+        app.probe.run("syscommand", SHOW_ALL_FADERS)
+        info = app.wait_until(lambda i: len(app.control(CHANNEL_LIST, i)["entries"]) == len(FADERS), 3, "the faders")
+        self.assertEqual(app.control(CHANNEL_LIST, info)["entries"], [text for text, _, _ in FADERS])
+        self.assertEqual(app.control(CHANNEL_LIST, info)["rect"], {"x": 426, "y": 32, "w": 140, "h": 94})
+        for row, speed, touch, minimum in [(72, FAST, 0.8, 50), (64, FAST, 0.6, 30), (70, NORMAL, 0.4, 35),
+                                           (71, SLOW, 0.3, 27)]:
+            with self.subTest(fader=FADERS[row][0]):
+                self.fade(row, speed, touch, minimum)
+                info = app.wait_idle()
+                self.assert_idle(info)
+                self.assertEqual(len(app.control(CHANNEL_LIST, info)["entries"]), len(FADERS), "still on")
+        app.probe.run("syscommand", SHOW_ALL_FADERS)
+        app.wait_until(lambda i: len(app.control(CHANNEL_LIST, i)["entries"]) == MAIN_AND_CHANNELS, 3, "it off")
 
     def test_8_keep_alive_over_a_long_wait(self):
         since, port = self.capture()

@@ -1,5 +1,5 @@
 // console-sim: a stand-in for the X32 console on the loopback interface.
-// It takes /xremote subscriptions, keeps the 33 fader levels, reports
+// It takes /xremote subscriptions, keeps the 80 fader levels, reports
 // "touches" of faders to its subscribers, can send malformed or foreign
 // datagrams on request, logs every datagram it receives or sends, and
 // measures the pace of each fade that it receives.
@@ -49,7 +49,7 @@ const char kUsage[] =
     "  --port P             UDP port (default 10023; 0 picks a free one). The first\n"
     "                       line on stdout is always \"console-sim listening on A:P\"\n"
     "  --xremote-seconds S  how long an /xremote subscription lasts (default 10)\n"
-    "  --initial L          starting level of all 33 faders (default 0.75)\n"
+    "  --initial L          starting level of all 80 faders (default 0.75)\n"
     "  --log FILE           write every datagram received and sent as a JSON line\n"
     "  --summary-json FILE  write each fade summary as a JSON line\n"
     "  --touch F:L@MS       touch fader F at level L, MS ms after the first /xremote\n"
@@ -64,9 +64,10 @@ const char kUsage[] =
     "  --verbose            report subscriptions and datagrams on stderr\n"
     "  --help               this text\n"
     "\n"
-    "commands (stdin, one a line, or scheduled with --at). F is main, 0 (main) or 1..32.\n"
+    "commands (stdin, one a line, or scheduled with --at). F is main, 0 (main), 1..32,\n"
+    "auxin1..8, fxrtn1..8, bus1..16, mtx1..6, mono or dca1..8.\n"
     "Every report goes to every live subscriber:\n"
-    "  touch F L        F's 28-byte report at L (0..1), and F is set to L\n"
+    "  touch F L        F's report (28 bytes, a DCA's 24) at L (0..1), and F is set to L\n"
     "  level F V        F's report at any float V (-0.1, 1.5, nan, inf ...); F keeps its level\n"
     "  nan F / inf F    short for level F nan / level F inf\n"
     "  short F          F's report at its level, cut to 27 bytes\n"
@@ -277,7 +278,7 @@ bool ConsoleSim::ParseCommand(const std::string& line, Command* command, std::st
   auto fader = [&](size_t index, int fallback, int* out) {
     if (index >= w.size()) {
       if (fallback < 0) {
-        *error = verb + ": which fader? (main or 0..32)";
+        *error = verb + ": which fader? (main, 0..32, bus16, dca1 ...)";
         return false;
       }
       *out = fallback;
@@ -285,7 +286,7 @@ bool ConsoleSim::ParseCommand(const std::string& line, Command* command, std::st
     }
     *out = sim::ParseFader(w[index]);
     if (*out < 0) {
-      *error = verb + ": no fader \"" + w[index] + "\" (main or 0..32)";
+      *error = verb + ": no fader \"" + w[index] + "\" (main, 0..32, bus16, dca1 ...)";
       return false;
     }
     return true;

@@ -174,11 +174,47 @@ Bytes EncodeIntMessage(const std::string& address, int32_t value) {
   return out;
 }
 
+namespace {
+
+// The faders after the channels, in index order: a run numbered from 1.
+struct FaderRun {
+  const char* address;  // printf format of the address, given the number
+  const char* name;     // printf format of the short name
+  int count;
+};
+
+constexpr FaderRun kOtherFaders[] = {
+    {"/auxin/%02d/mix/fader", "auxin%d", 8}, {"/fxrtn/%02d/mix/fader", "fxrtn%d", 8},
+    {"/bus/%02d/mix/fader", "bus%d", 16},    {"/mtx/%02d/mix/fader", "mtx%d", 6},
+    {"/main/m/mix/fader", "mono", 1},        {"/dca/%d/fader", "dca%d", 8},
+};
+
+// The run of a fader after the channels, and its number in the run.
+const FaderRun* OtherFader(int fader, int* number) {
+  int k = fader - kFirstOtherFader;
+  if (k < 0) return nullptr;
+  for (const FaderRun& run : kOtherFaders) {
+    if (k < run.count) {
+      *number = k + 1;
+      return &run;
+    }
+    k -= run.count;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 std::string FaderAddress(int fader) {
   if (fader == 0) return "/main/st/mix/fader";
   if (fader < 1 || fader >= kFaderCount) return "";
   char text[32];
-  std::snprintf(text, sizeof text, "/ch/%02d/mix/fader", fader);
+  int number = 0;
+  if (const FaderRun* run = OtherFader(fader, &number)) {
+    std::snprintf(text, sizeof text, run->address, number);
+  } else {
+    std::snprintf(text, sizeof text, "/ch/%02d/mix/fader", fader);
+  }
   return text;
 }
 
@@ -192,19 +228,27 @@ int FaderIndexOf(const std::string& address) {
 std::string FaderName(int fader) {
   if (fader == 0) return "main";
   char text[16];
-  std::snprintf(text, sizeof text, "ch%02d", fader);
+  int number = 0;
+  if (const FaderRun* run = OtherFader(fader, &number)) {
+    std::snprintf(text, sizeof text, run->name, number);
+  } else {
+    std::snprintf(text, sizeof text, "ch%02d", fader);
+  }
   return text;
 }
 
 int ParseFader(const std::string& text) {
   if (text == "main" || text == "st") return 0;
+  for (int k = kFirstOtherFader; k < kFaderCount; ++k) {
+    if (text == FaderName(k)) return k;
+  }
   if (text.empty() || text.size() > 2) return -1;
   int value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return -1;
     value = value * 10 + (c - '0');
   }
-  return value < kFaderCount ? value : -1;
+  return value < kFirstOtherFader ? value : -1;
 }
 
 std::string HexBytes(const uint8_t* data, size_t length) {

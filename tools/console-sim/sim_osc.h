@@ -12,7 +12,10 @@ namespace sim {
 
 using Bytes = std::vector<uint8_t>;
 
-inline constexpr int kFaderCount = 33;  // 0 = main stereo, 1..32 = channels
+// 0 = main stereo, 1..32 = channels, then aux ins 1..8, FX returns 1..8,
+// buses 1..16, matrices 1..6, Mono and DCAs 1..8.
+inline constexpr int kFaderCount = 80;
+inline constexpr int kFirstOtherFader = 33;  // aux in 1, the first after the channels
 
 // One decoded argument.
 struct OscArg {
@@ -46,13 +49,17 @@ Bytes EncodeFloatMessage(const std::string& address, float value);
 // "/addr" ",i" <int32>.
 Bytes EncodeIntMessage(const std::string& address, int32_t value);
 
-// "/main/st/mix/fader" for 0, "/ch/NN/mix/fader" for 1..32, "" otherwise.
+// "/main/st/mix/fader" for 0, "/ch/NN/mix/fader" for 1..32, then
+// "/auxin/NN/mix/fader", "/fxrtn/NN/mix/fader", "/bus/NN/mix/fader",
+// "/mtx/NN/mix/fader", "/main/m/mix/fader" and "/dca/N/fader"; "" otherwise.
 std::string FaderAddress(int fader);
 // The fader index of a fader address, or -1.
 int FaderIndexOf(const std::string& address);
-// "main" or "ch05": the short name used on screen.
+// "main", "ch05", "auxin1", "fxrtn8", "bus16", "mtx6", "mono" or "dca1": the
+// short name used on screen and on the command line.
 std::string FaderName(int fader);
-// "main", "0".."32" (0 is main too). Returns -1 when the text names no fader.
+// "main", "0".."32" (0 is main too) or any short name. Returns -1 when the
+// text names no fader.
 int ParseFader(const std::string& text);
 
 // Lower-case hex, no separators.
