@@ -1,7 +1,7 @@
 // Starting another program without waiting for it, and readying the file an
 // editor is started on. win32_launch.cpp on Windows, posix_launch.cpp for the
 // Linux program; null_launch.cpp records the calls for tests
-// (config/launch_testing.h).
+// (config/null_launch.h).
 #pragma once
 
 #include <string>

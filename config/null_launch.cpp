@@ -1,7 +1,7 @@
 // Starting a program without a platform: each request is recorded, and the
 // answer is whatever a test has set (1 unless told otherwise).
 #include "config/launch.h"
-#include "config/launch_testing.h"
+#include "config/null_launch.h"
 
 static std::vector<StartedProgram> g_nullStartedPrograms;
 static int g_nullStartProgramResult = 1;

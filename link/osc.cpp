@@ -80,14 +80,3 @@ int BuildOscMessage(unsigned char* buffer, int capacity, const char* address, co
   StoreFloatBigEndian(buffer + position, value);
   return static_cast<int>(position + 4);
 }
-
-float ReadFaderLevel(const unsigned char* datagram) {
-  if (!datagram) return 0.0f;
-  return LoadFloatBigEndian(datagram + kFaderLevelOffset);
-}
-
-int ReadFaderLevel(const unsigned char* datagram, int length, float* level) {
-  if (!datagram || length < kFaderReportLength) return 0;
-  if (level) *level = LoadFloatBigEndian(datagram + kFaderLevelOffset);
-  return 1;
-}

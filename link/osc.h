@@ -27,13 +27,6 @@ void FillFaderAddressTable();
 // A null address or type tag counts as an empty text.
 int BuildOscMessage(unsigned char* buffer, int capacity, const char* address, const char* typeTag, float value);
 
-// The level in bytes 24..27 of a received datagram, big-endian on the wire.
-float ReadFaderLevel(const unsigned char* datagram);
-
-// The same read, but only when the datagram is long enough to hold the level:
-// returns 1 and stores the level when length >= 28, else returns 0 ("no level").
-int ReadFaderLevel(const unsigned char* datagram, int length, float* level);
-
 // Big-endian float helpers shared by the encoder and the reader.
 void StoreFloatBigEndian(unsigned char* out, float value);
 float LoadFloatBigEndian(const unsigned char* in);

@@ -23,10 +23,10 @@
 
 #include "app/fade_cycle.h"
 #include "app/quorlen.h"
-#include "config/launch_testing.h"
+#include "config/null_launch.h"
 #include "link/osc.h"
 #include "link/clock.h"
-#include "link/clock_testing.h"
+#include "clock_support.h"
 #include "link/mixer_link.h"
 #include "ui/controls.h"
 #include "ui/null_ui.h"

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "link/clock.h"
-#include "link/clock_testing.h"
 
 namespace {
 
@@ -36,24 +35,6 @@ TEST(ClockMilliseconds, SleepIsMeasuredInMilliseconds) {
   EXPECT_LT(woke, start + 1000000);
   SleepUntilMicroseconds(woke - 1);  // a deadline that has passed returns at once
   EXPECT_LT(ClockMicroseconds() - woke, 50000);
-}
-
-std::int64_t g_fakeNow = 0;
-std::int64_t FakeClock() {
-  return g_fakeNow;
-}
-
-TEST(ClockMilliseconds, InjectedSourceIsReadUntilRemoved) {
-  std::int64_t real = ClockMilliseconds();
-  SetClockSource(FakeClock);
-  g_fakeNow = 9999;
-  EXPECT_EQ(ClockMilliseconds(), 9999);
-  g_fakeNow = -7;
-  EXPECT_EQ(ClockMilliseconds(), -7);
-  SetClockSource(nullptr);
-  std::int64_t after = ClockMilliseconds();
-  EXPECT_GE(after, real);
-  EXPECT_LT(after - real, 1000);
 }
 
 }  // namespace

@@ -8,6 +8,17 @@
 
 namespace {
 
+// How a report's level is read: bytes 24..27, big-endian; the short form
+// says "no level" (0) for a datagram too short to hold one.
+float ReadFaderLevel(const unsigned char* datagram) {
+  return datagram ? LoadFloatBigEndian(datagram + kFaderLevelOffset) : 0.0f;
+}
+int ReadFaderLevel(const unsigned char* datagram, int length, float* level) {
+  if (!datagram || length < kFaderReportLength) return 0;
+  if (level) *level = LoadFloatBigEndian(datagram + kFaderLevelOffset);
+  return 1;
+}
+
 constexpr unsigned char kJunk = 0x74;
 
 struct Block {

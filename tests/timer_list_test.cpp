@@ -6,7 +6,7 @@
 
 #include "app/timer_list.h"
 #include "link/clock.h"
-#include "link/clock_testing.h"
+#include "clock_support.h"
 
 namespace {
 
@@ -119,3 +119,24 @@ TEST_F(TimerList, ElapsedTimeAcrossAWrappedMachineWord) {
   AddTimer(min, 1, 4);
   EXPECT_EQ(CheckTimerAt(4, max), 0);  // elapsed wraps to -1
 }
+
+// The test clock itself: what it is set to is read until it is removed.
+namespace {
+std::int64_t g_fakeNow = 0;
+std::int64_t FakeClock() {
+  return g_fakeNow;
+}
+
+TEST(TestClock, InjectedSourceIsReadUntilRemoved) {
+  std::int64_t real = ClockMilliseconds();
+  SetClockSource(FakeClock);
+  g_fakeNow = 9999;
+  EXPECT_EQ(ClockMilliseconds(), 9999);
+  g_fakeNow = -7;
+  EXPECT_EQ(ClockMilliseconds(), -7);
+  SetClockSource(nullptr);
+  std::int64_t after = ClockMilliseconds();
+  EXPECT_GE(after, real);
+  EXPECT_LT(after - real, 1000);
+}
+}  // namespace

@@ -131,7 +131,7 @@ TEST_F(MixerLinkTest, FaderReportIsReadWholeAndLeavesTheRestOfTheBuffer) {
   ASSERT_EQ(ReceiveFromMixer(link, buffer, kMessageBlockSize), 28);
   EXPECT_EQ(std::memcmp(buffer, report, 28), 0);
   for (int i = 28; i < kMessageBlockSize; ++i) ASSERT_EQ(buffer[i], kJunk) << "byte " << i;
-  EXPECT_EQ(ReadFaderLevel(buffer), 0.75f);
+  EXPECT_EQ(LoadFloatBigEndian(buffer + kFaderLevelOffset), 0.75f);
   EXPECT_EQ(ReceiveFromMixer(link, buffer, kMessageBlockSize), 0);
 
   std::uint32_t address = 0;

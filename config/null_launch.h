@@ -1,5 +1,5 @@
-// Test-only: what the null StartProgram was asked, and what it answers.
-// Product code never includes this header.
+// The headless backend of starting programs, driven by tests as ui/null_ui.h
+// drives the headless window: what StartProgram was asked, and what it answers.
 #pragma once
 
 #include <string>
