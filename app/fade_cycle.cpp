@@ -30,8 +30,6 @@ constexpr std::int64_t kGrabGrace = 250000;     // us after the first message: t
 constexpr float kConsoleStep = 1.0f / 1023.0f;  // the console's fader resolution
 constexpr int kMostDatagramsPerStep = 256;      // a flood can't hold a step up for long
 
-constexpr const char* kCaptureIdleText = "Get Main Position Until Touch";
-constexpr const char* kCaptureBusyText = "Touch Selected Downwards";
 
 void DisableSettings(int disabled) {
   for (int option : kSpeedOptions) DisableControl(option, disabled);

@@ -199,7 +199,7 @@ void OnIdle(int waiting) {
 // their handlers (inside a cycle's drains they are discarded).
 bool Idle() {
   return g_world->waiting && NullControlEnabled(CaptureButton) == 1 &&
-         NullControlText(CaptureButton) == "Get Main Position Until Touch";
+         NullControlText(CaptureButton) == kCaptureIdleText;
 }
 
 constexpr const char* kLoopbackConfig = "127\n0\n0\n1\n";
@@ -411,7 +411,7 @@ TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
   WriteConfig(kLoopbackConfig);
   ASSERT_TRUE(RunCycle({[] { Prepare(5, FastOption, 50); },
                         [this] {
-                          EXPECT_EQ(NullControlText(CaptureButton), "Touch Selected Downwards");
+                          EXPECT_EQ(NullControlText(CaptureButton), kCaptureBusyText);
                           EXPECT_EQ(NullControlEnabled(CaptureButton), 0);
                           EXPECT_EQ(NullControlEnabled(ResetOffButton), 1);
                           EXPECT_EQ(NullControlEnabled(FastOption), 0);
@@ -701,7 +701,7 @@ TEST_F(QuorlenTest, IgnoresEveryDatagramThatIsNotTheSelectedFadersReport) {
        [&] {
          if (!touched && g_fade.armed == 1 && world_.FaderMessages() == 0 && world_.idleCalls > spoiledAt + 400) {
            touched = true;  // by now every bad datagram has been polled and dropped
-           EXPECT_EQ(NullControlText(CaptureButton), "Touch Selected Downwards");
+           EXPECT_EQ(NullControlText(CaptureButton), kCaptureBusyText);
            world_.Touch(Report("/ch/05/mix/fader", 0.03f));
          }
        }}));

@@ -156,6 +156,36 @@ void InputMenuCheckToggle(int control) {
   InputControlAction(control, kActionClicked);
 }
 
+namespace {
+struct ListPress {
+  int onEntry = 0;       // the left button went down on an entry and is still down
+  int dragReported = 0;  // this press already reported the start of a drag
+  int x = 0;
+  int y = 0;
+};
+ListPress g_listPress;
+}  // namespace
+
+void InputListPress(int onEntry, int x, int y) {
+  g_listPress = ListPress{onEntry, 0, x, y};
+}
+
+void InputListMove(int leftButtonDown, int x, int y, int dragWidth, int dragHeight) {
+  if (!g_listPress.onEntry || g_listPress.dragReported || !leftButtonDown) return;
+  const int dx = x > g_listPress.x ? x - g_listPress.x : g_listPress.x - x;
+  const int dy = y > g_listPress.y ? y - g_listPress.y : g_listPress.y - y;
+  if (dx > dragWidth / 2 || dy > dragHeight / 2) {
+    g_listPress.dragReported = 1;
+    InputControlAction(ChannelList, kActionListDrag);
+  }
+}
+
+void InputListRelease() {
+  const int pressed = g_listPress.onEntry;
+  g_listPress = ListPress{};
+  if (pressed) InputControlAction(ChannelList, kActionListButtonUp);
+}
+
 void InputSpinStep(int control, int delta) {
   const ControlRow* row = LiveRow(control);
   if (row == nullptr || row->kind != ControlKind::Spin) return;
@@ -209,6 +239,7 @@ void DestroyMainWindow() {
     PlatformDestroyWindow();
   }
   g_events.clear();
+  g_listPress = ListPress{};
   for (auto& callback : g_callbacks) callback = nullptr;
   g_lastEventControl = 0;
 }

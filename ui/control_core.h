@@ -41,7 +41,7 @@ inline constexpr ControlRow kControlRows[] = {
     {SlowOption, ControlKind::Option, "Slow", 18, 46, 62, 25, 0, 0, 1},
     {NormalOption, ControlKind::Option, "Normal", 18, 68, 62, 25, 0, 0, 1},
     {FastOption, ControlKind::Option, "Fast", 18, 90, 62, 25, 0, 0, 1},
-    {CaptureButton, ControlKind::PushButton, "Get Main Position Until Touch", 95, 10, 155, 35, 0, 0, 1},
+    {CaptureButton, ControlKind::PushButton, kCaptureIdleText, 95, 10, 155, 35, 0, 0, 1},
     {ResetOffButton, ControlKind::PushButton, "Reset Off", 95, 52, 155, 35, 1, 0, 1},
     {UpdatesButton, ControlKind::PushButton, "Updates", 95, 92, 155, 35, 0, 0, 1},
     {kChannelListLabel, ControlKind::Label, "Pick Out One Channel", 426, 16, 130, 20, 0, 0, 0},
@@ -77,6 +77,14 @@ int ControlRowIndex(const ControlRow& row);
 inline constexpr int kSpinMinimum = 0;
 inline constexpr int kSpinMaximum = 100;
 inline constexpr int kSpinArrowWidth = 18;  // the arrow pair at the spin's right edge
+
+// The arrow pair's width for a spin `height` pixels high: kSpinArrowWidth
+// (scaled by the caller as it scales the height), or half the height when
+// that is more. The pair stands at the rectangle's right edge; the text box
+// takes the rest and reaches a border's width under it.
+inline constexpr int SpinArrowWidth(int height, int arrowWidth = kSpinArrowWidth) {
+  return arrowWidth > height / 2 ? arrowWidth : height / 2;
+}
 inline constexpr int kStatusBarMinimumHeight = 18;
 inline constexpr int kRequestedWindowX = 20;  // superseded by the centring
 inline constexpr int kRequestedWindowY = 20;
@@ -123,6 +131,13 @@ void InputMenuCheckToggle(int control);
 // One step of the spin's arrows (+1 or -1), kept in range, then reported.
 // For toolkits whose arrows don't keep the value by themselves.
 void InputSpinStep(int control, int delta);
+// The mouse on ChannelList, in its pixels. A press of the left button, on an
+// entry or not; a move, which reports the start of a drag once per press on
+// an entry when the pointer leaves a box of the platform's drag size centred
+// on the press; and the release, which reports a press on an entry ending.
+void InputListPress(int onEntry, int x, int y);
+void InputListMove(int leftButtonDown, int x, int y, int dragWidth, int dragHeight);
+void InputListRelease();
 // 1 when events wait in the queue.
 int InputEventsQueued();
 // Where a window of that outer size (frame included) starts on a screen of

@@ -29,10 +29,14 @@ enum ControlNumber : int {
 // The four speed options, in creation order: one option group.
 inline constexpr int kSpeedOptions[] = {TooSlowOption, SlowOption, NormalOption, FastOption};
 
-// The check items' texts. Off whenever the window is built; nothing keeps them.
+// The window's texts that more than the control table uses: the capture
+// button's two captions (the fade cycle switches them), the check items'
+// (off whenever the window is built; nothing keeps them), the title and the
+// status bar's credits.
+inline constexpr const char* kCaptureIdleText = "Get Main Position Until Touch";
+inline constexpr const char* kCaptureBusyText = "Touch Selected Downwards";
 inline constexpr const char* kStopWhenMovedText = "Stop When Fader Is Moved";
 inline constexpr const char* kShowAllFadersText = "Show All Faders";
-
 inline constexpr const char* kWindowTitle = "Quorlen -Tavisk - Beta 2 - For Behringer X32";
 inline constexpr const char* kMakerWebAddress = "https://quorlen.example.org/";
 inline constexpr const char* kCreditsLine =

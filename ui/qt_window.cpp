@@ -103,28 +103,26 @@ class InputFilter : public QObject {
 
  private:
   void OnListMouse(QListWidget* list, QEvent* event) {
-    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseMove &&
-        event->type() != QEvent::MouseButtonRelease) {
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick &&
+        event->type() != QEvent::MouseMove && event->type() != QEvent::MouseButtonRelease) {
       return;
     }
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const QPoint at = mouse->position().toPoint();
-    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-      pressOnEntry_ = list->itemAt(at) != nullptr;
-      dragReported_ = false;
-      pressedAt_ = at;
-    } else if (event->type() == QEvent::MouseMove && (mouse->buttons() & Qt::LeftButton) && pressOnEntry_ &&
-               !dragReported_ && (at - pressedAt_).manhattanLength() >= QApplication::startDragDistance()) {
-      dragReported_ = true;
-      InputControlAction(ChannelList, kActionListDrag);
+    if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+        mouse->button() == Qt::LeftButton) {
+      InputListPress(list->itemAt(at) != nullptr ? 1 : 0, at.x(), at.y());
+    } else if (event->type() == QEvent::MouseMove) {
+      // Qt gives a distance; the core's box is twice it on each axis.
+      const int drag = 2 * QApplication::startDragDistance();
+      InputListMove((mouse->buttons() & Qt::LeftButton) ? 1 : 0, at.x(), at.y(), drag, drag);
+    } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) {
+      InputListRelease();
     } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::RightButton) {
       InputControlAction(ChannelList, kActionListRightButtonUp);
     }
   }
 
-  bool pressOnEntry_ = false;
-  bool dragReported_ = false;
-  QPoint pressedAt_;
 };
 
 InputFilter* g_inputFilter = nullptr;
@@ -152,7 +150,7 @@ void CreateSpin(const ControlRow& row, QtControl& c) {
   edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   edit->installEventFilter(g_inputFilter);
   // The text box reaches one pixel under the arrow pair, as the Windows one does.
-  const int arrowLeft = row.x + row.width - std::max(kSpinArrowWidth, row.height / 2);
+  const int arrowLeft = row.x + row.width - SpinArrowWidth(row.height);
   edit->setGeometry(row.x, row.y, arrowLeft - row.x + 1, row.height);
   QObject::connect(edit, &QLineEdit::textEdited,
                    [number = row.number] { InputControlAction(number, kActionTextChanged); });
@@ -207,7 +205,6 @@ void CreateList(const ControlRow& row, QtControl& c) {
   const int number = row.number;
   QObject::connect(list, &QListWidget::currentRowChanged,
                    [number] { InputControlAction(number, kActionSelectionChanged); });
-  QObject::connect(list, &QListWidget::itemClicked, [number] { InputControlAction(number, kActionListButtonUp); });
   QObject::connect(list, &QListWidget::itemDoubleClicked,
                    [number] { InputControlAction(number, kActionListDoubleClick); });
   // One entry stays selected: Ctrl+click can't clear the selection.

@@ -31,12 +31,6 @@ constexpr UINT kMenuCommandStep = 0x0010;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr wchar_t kWindowClass[] = L"QuorlenMainWindow";
 
-struct ListPress {
-  int onEntry;       // the left button went down on an entry and is still down
-  int dragReported;  // this press already reported the start of a drag
-  POINT at;
-};
-
 struct NativeClass {
   const wchar_t* name;
   DWORD style;  // besides WS_CHILD | WS_VISIBLE
@@ -94,7 +88,6 @@ static HINSTANCE g_hinst;
 static HWND g_hwndMain;
 static HWND g_hwndFocusBeforeDeactivation;
 static int g_dpi = 96;
-static ListPress g_listPress;
 
 // ---------------------------------------------------------------------------
 // Small helpers
@@ -247,38 +240,19 @@ static int PointIsOnEntry(HWND list, LPARAM lParam) {
   return PtInRect(&item, point) ? 1 : 0;
 }
 
-static void OnListButtonDown(HWND list, LPARAM lParam) {
-  g_listPress.onEntry = PointIsOnEntry(list, lParam);
-  g_listPress.dragReported = 0;
-  g_listPress.at = POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-}
-
-static void OnListMouseMove(WPARAM wParam, LPARAM lParam) {
-  if (!g_listPress.onEntry || g_listPress.dragReported || !(wParam & MK_LBUTTON)) return;
-  int dx = GET_X_LPARAM(lParam) - g_listPress.at.x;
-  int dy = GET_Y_LPARAM(lParam) - g_listPress.at.y;
-  if (dx < 0) dx = -dx;
-  if (dy < 0) dy = -dy;
-  if (dx > GetSystemMetrics(SM_CXDRAG) / 2 || dy > GetSystemMetrics(SM_CYDRAG) / 2) {
-    g_listPress.dragReported = 1;
-    InputControlAction(ChannelList, kActionListDrag);
-  }
-}
-
 static LRESULT CALLBACK ChannelListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   switch (message) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-      OnListButtonDown(hwnd, lParam);
+      InputListPress(PointIsOnEntry(hwnd, lParam), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
       break;
     case WM_MOUSEMOVE:
-      OnListMouseMove(wParam, lParam);
+      InputListMove((wParam & MK_LBUTTON) != 0 ? 1 : 0, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam),
+                    GetSystemMetrics(SM_CXDRAG), GetSystemMetrics(SM_CYDRAG));
       break;
     case WM_LBUTTONUP: {
-      int pressed = g_listPress.onEntry;
-      g_listPress = ListPress{};
       LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
-      if (pressed) InputControlAction(ChannelList, kActionListButtonUp);
+      InputListRelease();
       return result;
     }
     case WM_RBUTTONUP: {
@@ -351,7 +325,7 @@ static void SetUpSpinArrows(const ControlRow& row, HWND edit, HFONT font) {
   int top = Scale(row.y);
   int right = Scale(row.x + row.width);
   int height = Scale(row.height);
-  int arrowWidth = Scale(kSpinArrowWidth) > height / 2 ? Scale(kSpinArrowWidth) : height / 2;
+  int arrowWidth = SpinArrowWidth(height, Scale(kSpinArrowWidth));
   int arrowLeft = right - arrowWidth;
   int overlap = IsAppThemed() ? 1 : 2;
   // No UDS_SETBUDDYINT: the arrows keep the value and never write the text.
@@ -400,7 +374,6 @@ void PlatformDestroyWindow() {
   DestroyWindow(g_hwndMain);
   g_hwndMain = nullptr;
   g_hwndFocusBeforeDeactivation = nullptr;
-  g_listPress = ListPress{};
 }
 
 int PlatformWindowExists() {

@@ -35,9 +35,12 @@
 #include <cstring>
 #include <string>
 
+#include "ui/controls.h"
+
 namespace {
 
-const wchar_t kTitle[] = L"Quorlen -Tavisk - Beta 2 - For Behringer X32";
+// The program's own title (ASCII, so widening each character is exact).
+const std::wstring kTitle(kWindowTitle, kWindowTitle + std::char_traits<char>::length(kWindowTitle));
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
@@ -79,7 +82,7 @@ std::wstring ClassOf(HWND hwnd) {
 }
 
 HWND MainWindow() {
-  return FindWindowW(nullptr, kTitle);
+  return FindWindowW(nullptr, kTitle.c_str());
 }
 
 HWND WaitFor(HWND (*find)(), int milliseconds) {
