@@ -37,6 +37,10 @@ def main():
             name = preset[0] or preset[1]
             if name not in presets:
                 problems.append("%s names the preset %s, which CMakePresets.json lacks" % (doc, name))
+        # A version written into a document goes stale with the next release.
+        for written in sorted(set(re.findall(r"\bquorlen[-_](\d+\.\d+\.\d+)", text))):
+            if written != version:
+                problems.append("%s names version %s; the build's is %s" % (doc, written, version))
     with open(os.path.join(ROOT, "CHANGELOG.md"), encoding="utf-8") as f:
         if "## " + version not in f.read():
             problems.append("CHANGELOG.md has no heading for version %s" % version)
