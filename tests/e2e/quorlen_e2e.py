@@ -1229,11 +1229,12 @@ class FadeCycleTest(unittest.TestCase):
                 else:
                     self.assertEqual(len(messages), len(levels), "with the option off the fade runs on")
 
-    def test_10_hand_wins_late_in_a_long_fade(self):
+    def test_9a_hand_wins_late_in_a_long_fade(self):
         """A Too Slow fade with the option on, and the hand 12 s in: past the
         10 s after which the console forgets a subscriber it hasn't heard
         from, so the report reaches the program only if the fade renewed it."""
         self.app.probe.run("syscommand", STOP_WHEN_MOVED)
+        summaries = len(self.sim.summaries())
         try:
             self.prepare(row=4)
             since, port = self.capture()
@@ -1258,15 +1259,17 @@ class FadeCycleTest(unittest.TestCase):
             self.assertGreaterEqual(len(renewals), 1, "the fade renews the subscription")
             print("\n  hand 12 s into a fade: report -> last message %.2f ms" % (
                 (messages[-1]["t_us"] - grab["t_us"]) / 1000.0), file=sys.stderr)
+            self.sim.wait_summary(summaries + 1)  # so that the next test counts from after this fade
         finally:
             self.app.probe.run("syscommand", STOP_WHEN_MOVED)
             time.sleep(0.3)
 
-    def test_11_fade_holds_while_the_window_is_being_moved(self):
+    def test_9b_fade_holds_while_the_window_is_being_moved(self):
         """Moving the window (here from its system menu's Move, ended with
         Escape) runs Windows' own modal loop inside the fade's drain: the
         fade holds the level until it ends, then goes on where it was, one
         message per 10 ms, without a burst."""
+        summaries = len(self.sim.summaries())
         self.prepare(row=3)
         since, port = self.capture()
         self.sim.command("touch 3 0.9")
@@ -1287,6 +1290,7 @@ class FadeCycleTest(unittest.TestCase):
         pause = max(range(len(gaps)), key=lambda i: gaps[i])
         self.assertGreater(gaps[pause], 1000, "the pause")
         self.assertLessEqual(sum(1 for g in gaps[pause + 1:pause + 40] if g < 3), 1, "a burst after the pause")
+        self.sim.wait_summary(summaries + 2)  # the simulator counts the pause as the end of one fade
 
     def test_a_show_all_faders_fades_dca_1_bus_16_mtx_6_and_mono(self):
         """The system menu's second item lists every fader after Ch 32; DCA 1
