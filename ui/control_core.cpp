@@ -158,6 +158,7 @@ void InputMenuCheckToggle(int control) {
 
 namespace {
 struct ListPress {
+  int control = 0;
   int onEntry = 0;       // the left button went down on an entry and is still down
   int dragReported = 0;  // this press already reported the start of a drag
   int x = 0;
@@ -166,24 +167,24 @@ struct ListPress {
 ListPress g_listPress;
 }  // namespace
 
-void InputListPress(int onEntry, int x, int y) {
-  g_listPress = ListPress{onEntry, 0, x, y};
+void InputListPress(int control, int onEntry, int x, int y) {
+  g_listPress = ListPress{control, onEntry, 0, x, y};
 }
 
-void InputListMove(int leftButtonDown, int x, int y, int dragWidth, int dragHeight) {
-  if (!g_listPress.onEntry || g_listPress.dragReported || !leftButtonDown) return;
+void InputListMove(int control, int leftButtonDown, int x, int y, int dragWidth, int dragHeight) {
+  if (control != g_listPress.control || !g_listPress.onEntry || g_listPress.dragReported || !leftButtonDown) return;
   const int dx = x > g_listPress.x ? x - g_listPress.x : g_listPress.x - x;
   const int dy = y > g_listPress.y ? y - g_listPress.y : g_listPress.y - y;
   if (dx > dragWidth / 2 || dy > dragHeight / 2) {
     g_listPress.dragReported = 1;
-    InputControlAction(ChannelList, kActionListDrag);
+    InputControlAction(control, kActionListDrag);
   }
 }
 
-void InputListRelease() {
-  const int pressed = g_listPress.onEntry;
+void InputListRelease(int control) {
+  const int pressed = control == g_listPress.control && g_listPress.onEntry;
   g_listPress = ListPress{};
-  if (pressed) InputControlAction(ChannelList, kActionListButtonUp);
+  if (pressed) InputControlAction(control, kActionListButtonUp);
 }
 
 void InputSpinStep(int control, int delta) {

@@ -135,9 +135,9 @@ void InputSpinStep(int control, int delta);
 // entry or not; a move, which reports the start of a drag once per press on
 // an entry when the pointer leaves a box of the platform's drag size centred
 // on the press; and the release, which reports a press on an entry ending.
-void InputListPress(int onEntry, int x, int y);
-void InputListMove(int leftButtonDown, int x, int y, int dragWidth, int dragHeight);
-void InputListRelease();
+void InputListPress(int control, int onEntry, int x, int y);
+void InputListMove(int control, int leftButtonDown, int x, int y, int dragWidth, int dragHeight);
+void InputListRelease(int control);
 // 1 when events wait in the queue.
 int InputEventsQueued();
 // Where a window of that outer size (frame included) starts on a screen of

@@ -88,21 +88,21 @@ class QuorlenWindow : public QWidget {
 class InputFilter : public QObject {
  public:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    QtControl* spin = Find(MinimumSpin);
-    if (spin != nullptr && watched == spin->edit && event->type() == QEvent::KeyPress) {
-      const int key = static_cast<QKeyEvent*>(event)->key();
-      if (key == Qt::Key_Up || key == Qt::Key_Down) {
-        InputSpinStep(MinimumSpin, key == Qt::Key_Up ? 1 : -1);
-        return true;
+    for (auto& [number, control] : g_controls) {
+      if (control.edit != nullptr && watched == control.edit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+          InputSpinStep(number, key == Qt::Key_Up ? 1 : -1);
+          return true;
+        }
       }
+      if (control.list != nullptr && watched == control.list->viewport()) OnListMouse(number, control.list, event);
     }
-    QtControl* list = Find(ChannelList);
-    if (list != nullptr && watched == list->list->viewport()) OnListMouse(list->list, event);
     return false;
   }
 
  private:
-  void OnListMouse(QListWidget* list, QEvent* event) {
+  void OnListMouse(int number, QListWidget* list, QEvent* event) {
     if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick &&
         event->type() != QEvent::MouseMove && event->type() != QEvent::MouseButtonRelease) {
       return;
@@ -111,15 +111,15 @@ class InputFilter : public QObject {
     const QPoint at = mouse->position().toPoint();
     if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
         mouse->button() == Qt::LeftButton) {
-      InputListPress(list->itemAt(at) != nullptr ? 1 : 0, at.x(), at.y());
+      InputListPress(number, list->itemAt(at) != nullptr ? 1 : 0, at.x(), at.y());
     } else if (event->type() == QEvent::MouseMove) {
       // Qt gives a distance; the core's box is twice it on each axis.
       const int drag = 2 * QApplication::startDragDistance();
-      InputListMove((mouse->buttons() & Qt::LeftButton) ? 1 : 0, at.x(), at.y(), drag, drag);
+      InputListMove(number, (mouse->buttons() & Qt::LeftButton) ? 1 : 0, at.x(), at.y(), drag, drag);
     } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) {
-      InputListRelease();
+      InputListRelease(number);
     } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::RightButton) {
-      InputControlAction(ChannelList, kActionListRightButtonUp);
+      InputControlAction(number, kActionListRightButtonUp);
     }
   }
 

@@ -23,7 +23,9 @@ static_assert(kActionListDrag == WM_MOUSEMOVE && kActionListButtonUp == WM_LBUTT
 
 namespace {
 
-constexpr int kMinimumArrows = 1350;  // MinimumSpin's arrow pair; nothing else refers to it
+// A spin's arrow pair is a window of its own; its number is the spin's plus
+// this, and nothing else refers to it.
+constexpr int kArrowsNumberOffset = 1000;
 // The system menu's commands of the check items go up in steps of 0x0010 in
 // the table's order: their low four bits are zero, as Windows keeps those of
 // WM_SYSCOMMAND for itself.
@@ -101,8 +103,8 @@ static HWND ControlWindow(int number) {
   return GetDlgItem(g_hwndMain, number);
 }
 
-static HWND SpinArrows() {
-  return ControlWindow(kMinimumArrows);
+static HWND SpinArrows(const ControlRow& spin) {
+  return ControlWindow(spin.number + kArrowsNumberOffset);
 }
 
 static HMENU SystemMenu() {
@@ -114,9 +116,10 @@ static int ControlIndexOf(HWND hwnd) {
   if (g_hwndMain == nullptr || hwnd == nullptr) return -1;
   while (hwnd != nullptr && GetParent(hwnd) != g_hwndMain) hwnd = GetParent(hwnd);
   if (hwnd == nullptr) return -1;
-  int number = GetDlgCtrlID(hwnd);
-  if (number == kMinimumArrows) number = MinimumSpin;
+  const int number = GetDlgCtrlID(hwnd);
   const ControlRow* row = FindControlRow(number);
+  const ControlRow* spin = FindControlRow(number - kArrowsNumberOffset);
+  if (row == nullptr && spin != nullptr && spin->kind == ControlKind::Spin) row = spin;
   return row != nullptr ? ControlRowIndex(*row) : -1;
 }
 
@@ -179,9 +182,9 @@ static void OnCommand(int control, int code) {
 
 // The arrow pair reports every step it takes, also one stopped at the range's end.
 static void OnVScroll(HWND from, int code) {
-  if (from != nullptr && from == SpinArrows() && code == SB_THUMBPOSITION) {
-    InputControlAction(MinimumSpin, kActionArrowStep);
-  }
+  if (from == nullptr || code != SB_THUMBPOSITION) return;
+  const ControlRow* spin = FindControlRow(GetDlgCtrlID(from) - kArrowsNumberOffset);
+  if (spin != nullptr && spin->kind == ControlKind::Spin) InputControlAction(spin->number, kActionArrowStep);
 }
 
 // Keeps the keyboard focus on the same control across a deactivation.
@@ -228,7 +231,7 @@ static LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
   return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-// ChannelList reports, besides its own notifications, the release of the left
+// A list reports, besides its own notifications, the release of the left
 // button after a press on an entry, the release of the right button over it,
 // and the start of a drag from an entry.
 static int PointIsOnEntry(HWND list, LPARAM lParam) {
@@ -240,28 +243,28 @@ static int PointIsOnEntry(HWND list, LPARAM lParam) {
   return PtInRect(&item, point) ? 1 : 0;
 }
 
-static LRESULT CALLBACK ChannelListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+static LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   switch (message) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-      InputListPress(PointIsOnEntry(hwnd, lParam), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      InputListPress(GetDlgCtrlID(hwnd), PointIsOnEntry(hwnd, lParam), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
       break;
     case WM_MOUSEMOVE:
-      InputListMove((wParam & MK_LBUTTON) != 0 ? 1 : 0, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam),
+      InputListMove(GetDlgCtrlID(hwnd), (wParam & MK_LBUTTON) != 0 ? 1 : 0, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam),
                     GetSystemMetrics(SM_CXDRAG), GetSystemMetrics(SM_CYDRAG));
       break;
     case WM_LBUTTONUP: {
       LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
-      InputListRelease();
+      InputListRelease(GetDlgCtrlID(hwnd));
       return result;
     }
     case WM_RBUTTONUP: {
       LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
-      InputControlAction(ChannelList, kActionListRightButtonUp);
+      InputControlAction(GetDlgCtrlID(hwnd), kActionListRightButtonUp);
       return result;
     }
     case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, ChannelListProc, 0);
+      RemoveWindowSubclass(hwnd, ListProc, 0);
       break;
     default:
       break;
@@ -331,7 +334,7 @@ static void SetUpSpinArrows(const ControlRow& row, HWND edit, HFONT font) {
   // No UDS_SETBUDDYINT: the arrows keep the value and never write the text.
   HWND arrows = CreateWindowExW(
       0, UPDOWN_CLASSW, L"", WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, arrowLeft, top,
-      arrowWidth, height, g_hwndMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kMinimumArrows)), g_hinst, nullptr);
+      arrowWidth, height, g_hwndMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.number + kArrowsNumberOffset)), g_hinst, nullptr);
   if (arrows == nullptr) return;
   SendMessageW(arrows, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
@@ -405,7 +408,7 @@ void PlatformCreateControl(const ControlRow& row) {
   if (row.kind != ControlKind::StatusBar) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   switch (row.kind) {
     case ControlKind::List:
-      SetWindowSubclass(hwnd, ChannelListProc, 0, 0);
+      SetWindowSubclass(hwnd, ListProc, 0, 0);
       break;
     case ControlKind::StatusBar:
       SetUpStatusBar(hwnd, row.text);
@@ -471,7 +474,7 @@ void PlatformSetValue(const ControlRow& row, std::int64_t value) {
       SendMessageW(hwnd, LB_SETCURSEL, static_cast<WPARAM>(value), 0);
       break;
     case ControlKind::Spin:
-      if (SpinArrows() != nullptr) SendMessageW(SpinArrows(), UDM_SETPOS32, 0, ClampToInt(value));
+      if (SpinArrows(row) != nullptr) SendMessageW(SpinArrows(row), UDM_SETPOS32, 0, ClampToInt(value));
       break;
     case ControlKind::MenuCheck:
       CheckMenuItem(SystemMenu(), MenuCommandOf(row), MF_BYCOMMAND | (value != 0 ? MF_CHECKED : MF_UNCHECKED));
@@ -498,9 +501,9 @@ std::int64_t PlatformGetValue(const ControlRow& row) {
     case ControlKind::MenuCheck:
       return (GetMenuState(SystemMenu(), MenuCommandOf(row), MF_BYCOMMAND) & MF_CHECKED) != 0 ? 1 : 0;
     case ControlKind::Spin: {
-      if (SpinArrows() == nullptr) return 0;
+      if (SpinArrows(row) == nullptr) return 0;
       BOOL failed = FALSE;
-      return static_cast<int>(SendMessageW(SpinArrows(), UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&failed)));
+      return static_cast<int>(SendMessageW(SpinArrows(row), UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&failed)));
     }
     case ControlKind::IpField: {
       if (SendMessageW(hwnd, IPM_ISBLANK, 0, 0)) return -1;
@@ -521,7 +524,7 @@ void PlatformEnable(const ControlRow& row, int enabled) {
     return;
   }
   EnableWindow(ControlWindow(row.number), enabled ? TRUE : FALSE);
-  if (row.kind == ControlKind::Spin && SpinArrows() != nullptr) EnableWindow(SpinArrows(), enabled ? TRUE : FALSE);
+  if (row.kind == ControlKind::Spin && SpinArrows(row) != nullptr) EnableWindow(SpinArrows(row), enabled ? TRUE : FALSE);
 }
 
 int PlatformListCount(const ControlRow& row) {
