@@ -57,8 +57,8 @@ TOP_ROW_Y = 8  # the middle of the list's first visible row, from the list's top
 SETTLE_SECONDS = 0.3
 
 
-def xdotool(env, *args):
-    return subprocess.run(["xdotool"] + [str(a) for a in args], env=env, check=True, capture_output=True,
+def xdotool(env, *args, check=True):
+    return subprocess.run(["xdotool"] + [str(a) for a in args], env=env, check=check, capture_output=True,
                           text=True, timeout=60).stdout
 
 
@@ -192,7 +192,7 @@ class App:
             return self.probe.info()
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            found = xdotool(self.env, "search", "--onlyvisible", "--name", "^%s$" % re.escape(TITLE)).split()
+            found = xdotool(self.env, "search", "--onlyvisible", "--name", "^%s$" % TITLE, check=False).split()
             if found:
                 self.window = int(found[0])
                 geometry = self.geometry()
