@@ -18,6 +18,7 @@ import subprocess
 import sys
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports below
 TOOLS = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(TOOLS), "tests", "e2e"))
 import quorlen_e2e as e2e  # noqa: E402

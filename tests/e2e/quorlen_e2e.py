@@ -41,8 +41,9 @@ import threading
 import time
 import unittest
 
-import quorlen_window as window  # beside this file
-from quorlen_window import (CAPTURE, CAPTURE_BUSY, CAPTURE_IDLE, CHANNEL_LIST, CONTROL_TABLE, EDIT_IP,  # noqa: F401
+sys.dont_write_bytecode = True  # no __pycache__ in the tree from the import below
+import quorlen_window as window  # noqa: E402  (beside this file)
+from quorlen_window import (CAPTURE, CAPTURE_BUSY, CAPTURE_IDLE, CHANNEL_LIST, CONTROL_TABLE, EDIT_IP,  # noqa: E402,F401
                             FAST, IP_FIELD, MAIN_AND_CHANNELS, MINIMUM_SPIN, NORMAL, RESET_OFF, SHOW_ALL_FADERS,
                             SLOW, SPEEDS, SPIN_ARROWS, STATUS_BAR, STOP_WHEN_MOVED, TITLE, TOO_SLOW, UPDATES)
 
