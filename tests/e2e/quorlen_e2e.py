@@ -832,9 +832,12 @@ class FadeCycleTest(unittest.TestCase):
 
     def fade(self, row, speed, touch, minimum):
         _, address, name = FADERS[row]
-        summaries = len(self.sim.summaries())
         self.app.pick(row, speed, minimum)
         since, port = self.capture()
+        # Counted now: a fade that Reset Off ended just before (as the test
+        # before this one may) is summed up only once the console has been
+        # quiet for a while, which the pick and the capture have covered.
+        summaries = len(self.sim.summaries())
         self.sim.command("touch %s %r" % (name, touch))
         summary = self.sim.wait_summary(summaries + 1, timeout=30)
         self.app.wait_idle()
