@@ -57,12 +57,6 @@ FADES = [  # option, name, touched level, colour in the level chart
 PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
 ROWS = [1, 2, 3, 4, 5, 0]  # channel-list rows taken in turn; all of them show without scrolling
 
-# Client-area rectangles in logical pixels, the same on every platform's
-# window: the end-to-end suite's table, and MinimumSpin's text box.
-LAYOUT = {number: (x, y, w, h) for _, number, _, _, x, y, w, h, _ in e2e.CONTROL_TABLE if number}
-LAYOUT[e2e.MINIMUM_SPIN] = (280, 105, 112, 21)
-
-
 # ---------------------------------------------------------------------------
 # Processes: CPU time, peak memory, and finding them by name.
 
@@ -140,108 +134,6 @@ def cpu_percent(stretches):
 
 
 # ---------------------------------------------------------------------------
-# Drivers: how the bench works the window.
-
-class ProbeDriver:
-    """A Windows program, driven as the end-to-end suite drives it: points
-    from the window probe, clicks and keys by xdotool, the window's state read
-    back through the probe."""
-
-    def __init__(self, app):
-        self.app = app
-
-    def wait_ready(self, timeout=30.0):
-        """Ready for input once the address field shows the address (the
-        window exists, greyed and blank, before the address file is read)."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            info = self.app.probe.info() or {"controls": []}
-            if any(c["id"] == e2e.IP_FIELD and not c.get("blank", True) for c in info["controls"]):
-                return
-            time.sleep(0.01)
-        raise RuntimeError("the window did not become ready")
-
-    def select(self, row, speed, minimum):
-        app = self.app
-        app.click(e2e.CHANNEL_LIST, row)
-        app.wait_until(lambda i: app.control(e2e.CHANNEL_LIST, i)["selected"] == row, 3, "the channel")
-        app.click(speed)
-        app.wait_until(lambda i: app.control(speed, i)["checked"] == 1, 3, "the speed")
-        app.set_minimum(minimum)  # Up presses from 0, where every cycle's reset leaves it
-
-    def capture(self):
-        self.app.click(e2e.CAPTURE)
-        self.app.wait_text(e2e.CAPTURE, e2e.CAPTURE_BUSY)
-
-    def wait_idle(self, summary):
-        self.app.wait_idle()
-
-    def close(self):
-        self.app.close()
-
-
-class CoordinateDriver:
-    """Any program with this window, Windows or native: clicks and keys at
-    client-area coordinates of the window found by its title. It can't read
-    the window, so the simulator's log says when a cycle started and ended,
-    and each fade's messages show whether the choices took."""
-
-    def __init__(self, app):
-        self.app = app
-        self.session = app.session
-        self.origin = None
-
-    def xdotool_output(self, *args):
-        return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.session.env, capture_output=True,
-                              text=True, timeout=30).stdout
-
-    def wait_ready(self, timeout=30.0):
-        """Ready once the window is mapped (X draws no frame here, so the X
-        window is the client area)."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = self.xdotool_output("search", "--onlyvisible", "--name", "^%s$" % e2e.TITLE).split()
-            if found:
-                geometry = dict(line.split("=") for line in
-                                self.xdotool_output("getwindowgeometry", "--shell", found[0]).split())
-                self.origin = int(geometry["X"]), int(geometry["Y"])
-                return
-            time.sleep(0.01)
-        raise RuntimeError("no window titled %r" % e2e.TITLE)
-
-    def click(self, number, dy=None):
-        x, y, w, h = LAYOUT[number]
-        self.session.xdotool("mousemove", self.origin[0] + x + w // 2,
-                             self.origin[1] + y + (h // 2 if dy is None else dy), "click", 1)
-
-    def select(self, row, speed, minimum):
-        self.click(e2e.CHANNEL_LIST, dy=8)  # the top row; the keys then take any row
-        self.session.xdotool("key", "--delay", 15, "Home", *(["Down"] * row))
-        self.click(speed)
-        self.click(e2e.MINIMUM_SPIN)  # every cycle's reset leaves it at 0
-        self.session.xdotool("key", "--delay", 15, *(["Up"] * minimum))
-        time.sleep(0.2)  # no way to read the window back: give it time to take the keys
-
-    def capture(self):
-        since = self.app.sim.mark()
-        self.click(e2e.CAPTURE)
-        self.app.sim.wait_subscription(since)
-
-    def wait_idle(self, summary):
-        """The reset renews the subscription; a moment later the main loop
-        takes clicks again."""
-        self.app.sim.wait_for(lambda e: e["dir"] == "in" and e.get("address") == "/xremote"
-                              and e["t_us"] >= summary["end_us"], 0, 10, "the reset's /xremote")
-        time.sleep(0.3)
-
-    def close(self):
-        self.app.kill()
-
-
-DRIVERS = {"probe": ProbeDriver, "coords": CoordinateDriver}
-
-
-# ---------------------------------------------------------------------------
 # One program, measured.
 
 class Program:
@@ -283,12 +175,12 @@ def measure(program, options, out_dir):
         starts = []
         for i in range(options.starts):
             begun = time.monotonic()
-            app = e2e.App(config, name="start%d" % i, session=session, command=command)
-            driver = DRIVERS[program.driver](app)
-            driver.wait_ready()
-            starts.append((time.monotonic() - begun) * 1000.0)
+            app = e2e.App(config, name="start%d" % i, session=session, command=command,
+                          probe=program.driver == "probe")
+            app.wait_ready()
+            starts.append((app.ready_at - begun) * 1000.0)
             if i < options.starts - 1:
-                driver.close()
+                app.close()
         pid = find_process(os.path.basename(program.path), app.proc.pid) or app.proc.pid
         watched = {"program": pid}
         if program.wine:
@@ -309,9 +201,9 @@ def measure(program, options, out_dir):
             row = ROWS[i % len(ROWS)]
             speed, speed_name, touch, _ = FADES[i % len(FADES)]
             try:
-                driver.select(row, speed, MINIMUM)
-                since, summaries = sim.mark(), len(sim.summaries())
-                driver.capture()
+                app.pick(row, speed, MINIMUM)
+                summaries = len(sim.summaries())
+                since, _ = app.capture()
                 if waiting is None:  # the first capture also waits for a while with no touch
                     begun = time.monotonic()
                     time.sleep(options.wait_seconds)
@@ -319,7 +211,7 @@ def measure(program, options, out_dir):
                 time.sleep(0.3)
                 sim.command("touch %s %r" % (row or "main", touch))
                 summary = sim.wait_summary(summaries + 1, timeout=60)
-                driver.wait_idle(summary)
+                app.wait_idle(since)
             except AssertionError as error:
                 raise RuntimeError("%s, fade %d (row %d, %s): %s" % (program.label, i + 1, row, speed_name, error))
             fade = fade_figures(sim, since, summary, speed_name, row, touch, e2e.SPEEDS[speed])
@@ -328,7 +220,7 @@ def measure(program, options, out_dir):
             fades.append(fade)
         rss = peak_rss_kib(pid)
         sampler.stop()
-        driver.close()
+        app.close()
     finally:
         if sampler is not None and sampler.is_alive():
             sampler.stop()
@@ -548,7 +440,7 @@ def main():
     parser.add_argument("--ref", help="also measure this revision and show ratios to it")
     parser.add_argument("--native", help="the native program (default: build/NATIVE_PRESET/quorlen when it exists)")
     parser.add_argument("--native-preset", default="linux-qt")
-    parser.add_argument("--driver", choices=sorted(DRIVERS), default="probe", help="how Windows programs are driven")
+    parser.add_argument("--driver", choices=["coords", "probe"], default="probe", help="how Windows programs are driven")
     parser.add_argument("--programs", default="quorlen.exe,quorlen32.exe,native")
     parser.add_argument("--rounds", type=int, default=3, help="fades at each of the four speeds")
     parser.add_argument("--starts", type=int, default=3, help="starts timed per program")

@@ -22,7 +22,6 @@ to --out.
 
 import argparse
 import configparser
-import ctypes
 import os
 import subprocess
 import sys
@@ -32,42 +31,9 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import quorlen_e2e as e2e  # noqa: E402  (the simulator and the fade arithmetic)
+import quorlen_window as window  # noqa: E402
 
-# Client-area points of the controls (the layout's rectangles, centred).
-FAST = (18 + 31, 90 + 12)
-CAPTURE = (95 + 77, 10 + 17)
-UPDATES = (95 + 77, 92 + 17)
-RESET_OFF = (95 + 77, 52 + 17)
-LIST_FIRST_ROW = (426 + 40, 32 + 8)
-MINIMUM_TEXT = (280 + 50, 105 + 10)
 BLANK = (500, 137)  # below the list, above the status bar: the window itself
-
-
-def send_close_request(display, window):
-    """What a window manager sends when the close box is clicked."""
-    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-
-    class ClientMessage(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
-
-    dpy = x11.XOpenDisplay(display.encode())
-    event = ClientMessage()
-    event.type = 33  # ClientMessage
-    event.window = window
-    event.message_type = x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
-    event.format = 32
-    event.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
-    x11.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
-    x11.XFlush(dpy)
-    x11.XCloseDisplay(dpy)
 
 
 def desktop_command(path):
@@ -113,6 +79,7 @@ class Display:
         if os.path.join(bin_dir, "quorlen") != e2e.Settings.exe:
             os.symlink(e2e.Settings.exe, os.path.join(bin_dir, "quorlen"))
         self.env = dict(os.environ, QT_QPA_PLATFORM="xcb", PATH=bin_dir + os.pathsep + os.environ["PATH"])
+        self.tmp, self.out, self.probe = bin_dir, e2e.Settings.out, None  # what the window driver asks of a session
         for name in ("WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "XDG_CONFIG_HOME"):
             self.env.pop(name, None)
         e2e.Session.start_display(self)
@@ -138,74 +105,37 @@ class LinuxProgramTest(unittest.TestCase):
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="quorlen-linux-")
         cls.display = Display(cls.dir)
-        cls.sim = e2e.Simulator(cls)
+        cls.sim = cls.display.sim = e2e.Simulator(cls)
         home = os.path.join(cls.dir, "home")
         os.makedirs(os.path.join(home, ".config", "quorlen"))
         with open(os.path.join(home, ".config", "quorlen", "config.txt"), "w") as f:
             f.write("127\n0\n0\n1\n")
-        cls.app = subprocess.Popen(desktop_command(e2e.Settings.desktop), cwd="/",
-                                   env=dict(cls.display.env, HOME=home),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        cls.window = int(cls.xdotool("search", "--sync", "--name", e2e.TITLE).split()[0])
-        time.sleep(0.5)  # the start-up's last drain discards clicks made before the main loop runs
+        cls.app = window.App(cls.display, desktop_command(e2e.Settings.desktop), name="desktop", opener=False,
+                             environment={"HOME": home})
+        cls.app.wait_ready()
 
     @classmethod
     def tearDownClass(cls):
-        if cls.app.poll() is None:
-            cls.app.kill()
-            cls.app.wait()
+        cls.app.kill()
         cls.sim.close()
         cls.display.close()
 
     @classmethod
     def xdotool(cls, *args):
-        return subprocess.run(["xdotool"] + [str(a) for a in args], env=cls.display.env, check=True,
-                              capture_output=True, text=True, timeout=60).stdout
-
-    def click(self, point):
-        self.xdotool("mousemove", "--window", self.window, point[0], point[1], "click", "1")
-
-    def keys(self, *names):
-        self.xdotool("key", "--delay", "10", *names)
-
-    def screenshot(self, name):
-        geometry = dict(line.split("=") for line in self.xdotool("getwindowgeometry", "--shell",
-                                                                  self.window).split())
-        path = os.path.join(e2e.Settings.out, name + ".png")
-        subprocess.run(["import", "-display", self.display.display, "-window", "root", "-crop",
-                        "%sx%s+%s+%s" % (geometry["WIDTH"], geometry["HEIGHT"], geometry["X"], geometry["Y"]),
-                        "+repage", path], check=True, timeout=60)
-
-    def capture(self):
-        """Presses capture and waits for its subscription; returns the log mark."""
-        since = self.sim.mark()
-        self.click(CAPTURE)
-        self.sim.wait_subscription(since)
-        return since
-
-    def wait_reset(self, since):
-        """The reset sends one more subscription after the fade's messages."""
-        def after_fade(entry):
-            return (entry["dir"] == "in" and entry.get("address") == "/xremote" and
-                    any(f["t_us"] < entry["t_us"] for f in self.sim.fader_messages(since)))
-        return self.sim.wait_for(after_fade, since, 30, "the reset's /xremote")
+        return window.xdotool(cls.display.env, *args)
 
     def test_0_updates_opens_the_makers_page(self):
-        self.click(UPDATES)
+        self.app.click(window.UPDATES)
         self.assertEqual(self.display.opened_lines(1)[0].split(" ")[::2], ["opened", e2e.maker_web_address()])
 
     def test_1_fast_fade_on_ch5_down_to_50(self):
-        self.screenshot("idle")
-        self.click(LIST_FIRST_ROW)
-        self.keys(*["Down"] * 5)
-        self.click(FAST)
-        self.click(MINIMUM_TEXT)
-        self.keys(*["Up"] * 50)
-        since = self.capture()
-        self.screenshot("waiting")
+        self.app.screenshot("idle")
+        self.app.pick(5, window.FAST, 50)
+        since, _ = self.app.capture()
+        self.app.screenshot("waiting")
         self.sim.command("touch 5 0.8")
         summary = self.sim.wait_summary(1, timeout=20)
-        self.wait_reset(since)
+        self.app.wait_idle(since, timeout=30)
         levels = [e2e.level_of(e) for e in self.sim.fader_messages(since)]
         self.assertEqual(levels, e2e.expected_fade(0.8, 0.006, 50))
         self.assertTrue(all(e["address"] == "/ch/05/mix/fader" for e in self.sim.fader_messages(since)))
@@ -214,12 +144,12 @@ class LinuxProgramTest(unittest.TestCase):
             summary["capture_latency_ms"]), file=sys.stderr)
 
     def test_2_reset_off_stops_a_second_fade(self):
-        since = self.capture()  # Main at Too Slow, minimum 0: the reset restored them
+        since, _ = self.app.capture()  # Main at Too Slow, minimum 0: the reset restored them
         self.sim.command("touch main 1.0")
         self.sim.wait_for(lambda e: len(self.sim.fader_messages(since)) >= 20, since, 10, "20 fader messages")
-        self.screenshot("fading")
-        self.click(RESET_OFF)
-        reset = self.wait_reset(since)
+        self.app.screenshot("fading")
+        self.app.click(window.RESET_OFF)
+        reset = self.app.wait_idle(since, timeout=30)
         sent = self.sim.fader_messages(since)
         self.assertLess(len(sent), 1000, "the fade went on after Reset Off")
         self.assertTrue(all(e["t_us"] < reset["t_us"] for e in sent), "a fader message came after the reset")
@@ -228,28 +158,23 @@ class LinuxProgramTest(unittest.TestCase):
         self.assertTrue(all(e["address"] == "/main/st/mix/fader" for e in sent))
 
     def test_2a_show_all_faders_and_a_fast_fade_on_dca_1(self):
-        self.xdotool("mousemove", "--window", self.window, BLANK[0], BLANK[1], "click", "3")
+        self.xdotool("mousemove", "--window", self.app.window, BLANK[0], BLANK[1], "click", "3")
         time.sleep(0.5)
-        self.keys("Down", "Down", "Return")  # the second item of the context menu
+        self.app.keys("Down", "Down", "Return")  # the second item of the context menu
         time.sleep(0.3)
-        self.click(LIST_FIRST_ROW)
-        self.keys("End", *["Up"] * 7)  # DCA 8 is the last entry
-        self.click(FAST)
-        self.click(MINIMUM_TEXT)
-        self.keys(*["Up"] * 50)
+        self.app.pick(72, window.FAST, 50)  # DCA 1
         summaries = len(self.sim.summaries())
-        since = self.capture()
+        since, _ = self.app.capture()
         self.sim.command("touch dca1 0.8")
         self.sim.wait_summary(summaries + 1, timeout=20)
-        self.wait_reset(since)
+        self.app.wait_idle(since, timeout=30)
         sent = self.sim.fader_messages(since)
         self.assertEqual([e2e.level_of(e) for e in sent], e2e.expected_fade(0.8, 0.006, 50))
         self.assertEqual({(e["address"], e["len"]) for e in sent}, {("/dca/1/fader", 24)})
 
     def test_3_close_box_ends_the_program_with_exit_code_0(self):
-        self.screenshot("screenshot")
-        send_close_request(self.display.display, self.window)
-        self.assertEqual(self.app.wait(timeout=20), 0)
+        self.app.screenshot("screenshot")
+        self.assertEqual(self.app.close(), 0)
 
     def test_4_first_run_creates_config_txt_empty_opens_it_asks_for_a_restart_and_ends(self):
         empty_home = os.path.join(self.dir, "empty-home")

@@ -32,7 +32,6 @@ import re
 import select
 import shlex
 import shutil
-import signal
 import socket
 import struct
 import subprocess
@@ -42,19 +41,14 @@ import threading
 import time
 import unittest
 
+sys.dont_write_bytecode = True  # no __pycache__ in the tree from the import below
+import quorlen_window as window  # noqa: E402  (beside this file)
+from quorlen_window import (CAPTURE, CAPTURE_BUSY, CAPTURE_IDLE, CHANNEL_LIST, CONTROL_TABLE, EDIT_IP,  # noqa: E402,F401
+                            FAST, IP_FIELD, MAIN_AND_CHANNELS, MINIMUM_SPIN, NORMAL, RESET_OFF, SHOW_ALL_FADERS,
+                            SLOW, SPEEDS, SPIN_ARROWS, STATUS_BAR, STOP_WHEN_MOVED, TITLE, TOO_SLOW, UPDATES)
+
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SKIP_EXIT_CODE = 77
-
-TITLE = "Quorlen -Tavisk - Beta 2 - For Behringer X32"
-CAPTURE_IDLE = "Get Main Position Until Touch"
-CAPTURE_BUSY = "Touch Selected Downwards"
-SPEEDS = {100: 0.0005, 101: 0.0015, 102: 0.003, 103: 0.006}
-TOO_SLOW, SLOW, NORMAL, FAST = 100, 101, 102, 103
-CHANNEL_LIST, CAPTURE, RESET_OFF, UPDATES = 162, 210, 230, 330
-MINIMUM_SPIN, EDIT_IP, STATUS_BAR, IP_FIELD = 350, 400, 456, 999
-SPIN_ARROWS = 1350  # the arrow pair beside MinimumSpin's text box
-STOP_WHEN_MOVED = 0x0010  # "Stop When Fader Is Moved" in the window's system menu
-SHOW_ALL_FADERS = 0x0020  # "Show All Faders", the item below it
 
 # ChannelList's entries with "Show All Faders" on, in runs numbered from 1:
 # the entry's text, the fader's address, its name for the console simulator.
@@ -64,24 +58,6 @@ FADER_RUNS = [("Main", "/main/st/mix/fader", "main", 1), ("Ch %d", "/ch/%02d/mix
               ("Mono", "/main/m/mix/fader", "mono", 1), ("DCA %d", "/dca/%d/fader", "dca%d", 8)]
 FADERS = [tuple(text % n if "%" in text else text for text in run[:3])
           for run in FADER_RUNS for n in range(1, run[3] + 1)]
-MAIN_AND_CHANNELS = 33
-
-# name, number, class, text, x, y, w, h, enabled
-CONTROL_TABLE = [
-    ("TooSlowOption", 100, "Button", "Too Slow", 18, 22, 62, 25, True),
-    ("SlowOption", 101, "Button", "Slow", 18, 46, 62, 25, True),
-    ("NormalOption", 102, "Button", "Normal", 18, 68, 62, 25, True),
-    ("FastOption", 103, "Button", "Fast", 18, 90, 62, 25, True),
-    ("CaptureButton", 210, "Button", CAPTURE_IDLE, 95, 10, 155, 35, True),
-    ("ResetOffButton", 230, "Button", "Reset Off", 95, 52, 155, 35, False),
-    ("UpdatesButton", 330, "Button", "Updates", 95, 92, 155, 35, True),
-    ("ChannelListLabel", None, "Static", "Pick Out One Channel", 426, 16, 130, 20, True),
-    ("ChannelList", 162, "ListBox", "", 426, 32, 140, 94, True),
-    ("EditIpButton", 400, "Button", "Edit IP", 280, 15, 130, 25, True),
-    ("MixerIpLabel", None, "Static", "IP", 280, 45, 130, 20, True),
-    ("MixerIpField", 999, "SysIPAddress32", None, 280, 60, 130, 21, False),
-    ("MinimumLabel", None, "Static", "Fade to (100 --> 0)", 280, 90, 130, 20, True),
-]
 
 
 def maker_web_address():
@@ -204,25 +180,31 @@ class Session:
     starts one per program it measures: its simulator on another loopback
     address, and for a native program no Wine and no probe."""
 
-    def __init__(self, address="127.0.0.1", wine=True):
+    def __init__(self, address="127.0.0.1", wine=True, display=None, simulator=True):
         self.procs = []
         os.makedirs(Settings.out, exist_ok=True)
+        self.out = Settings.out
         self.tmp = tempfile.mkdtemp(prefix="quorlen-e2e-")
         self.env = dict(os.environ)
-        self.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+        self.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", QT_QPA_PLATFORM="xcb",
                         WINEPREFIX=os.environ.get("QUORLEN_E2E_WINEPREFIX", "/tmp/quorlen-e2e-wineprefix"))
         if os.path.exists("/usr/lib/wine/wine64"):
             self.env["WINELOADER"] = "/usr/lib/wine/wine64"
         self.xvfb = None
         self.wineserver = None
         self.probe = None
+        self.sim = None
         try:
-            self.start_display()
+            if display:  # a desktop's own, where the user clicks
+                self.display = self.env["DISPLAY"] = display
+            else:
+                self.start_display()
             if wine:
                 self.start_wine()
-            self.sim = Simulator(self, address)
+            if simulator:
+                self.sim = Simulator(self, address)
             if wine:
-                self.probe = Probe(self)
+                self.probe = window.Probe(wine_command(Settings.probe) + ["serve"], self.env)
         except BaseException:
             self.close()  # e.g. port 10023 in use: leave no Xvfb or wineserver behind
             raise
@@ -265,16 +247,7 @@ class Session:
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def xdotool(self, *args):
-        subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True, timeout=30)
-
-    def screenshot(self, name, info):
-        """The client area as a PNG (no window manager draws a frame here)."""
-        path = os.path.join(Settings.out, name + ".png")
-        x, y = info["origin"]["x"], info["origin"]["y"]
-        w, h = info["client"]["w"], info["client"]["h"]
-        subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
-                        "%dx%d+%d+%d" % (w, h, x, y), "+repage", path], env=self.env, check=True, timeout=60)
-        return path
+        return window.xdotool(self.env, *args)
 
 
 def framed_screenshot(client_png, framed_png, title=TITLE):
@@ -426,54 +399,6 @@ def message_length(address):
     return (len(address) // 4 + 1) * 4 + 8
 
 
-class Probe:
-    """quorlen-probe in serve mode: one Wine process for every query."""
-
-    def __init__(self, session):
-        self.proc = subprocess.Popen(wine_command(Settings.probe) + ["serve"], env=session.env,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     text=True)
-        self.lock = threading.Lock()
-
-    def run(self, *words):
-        with self.lock:
-            self.proc.stdin.write(" ".join(str(w) for w in words) + "\n")
-            self.proc.stdin.flush()
-            output = []
-            while True:
-                line = self.proc.stdout.readline()
-                if not line:
-                    raise RuntimeError("the probe ended")
-                match = re.match(r"^=> (-?\d+)$", line.strip())
-                if match:
-                    return int(match.group(1)), "".join(output)
-                output.append(line)
-
-    def json(self, *words):
-        code, output = self.run(*words)
-        return json.loads(output) if code == 0 else None
-
-    def info(self):
-        return self.json("info")
-
-    def point(self, control, row=None):
-        code, output = self.run("point", control, *([] if row is None else [row]))
-        if code != 0:
-            raise AssertionError("no control %s" % control)
-        x, y = output.split()
-        return int(x), int(y)
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.stdin.write("quit\n")
-            self.proc.stdin.flush()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-
-
 SESSION = None
 
 
@@ -492,136 +417,11 @@ def tearDownModule():
 # ---------------------------------------------------------------------------
 # The program under test, as a user starts it.
 
-class App:
-    """COMMAND (default: Wine running the program under test) in a directory
-    of its own, in SESSION (default: the suite's). PREPARE(dir), when given,
-    runs before the program starts."""
+class App(window.App):
+    """The program under test (or COMMAND) in SESSION, by default the suite's."""
 
-    def __init__(self, config_lines=None, config_bytes=None, extra_files=None, name="run", session=None,
-                 command=None, prepare=None):
-        self.session = session or SESSION
-        self.dir = tempfile.mkdtemp(prefix=name + "-", dir=self.session.tmp)
-        if config_bytes is None and config_lines is not None:
-            config_bytes = "".join(line + "\n" for line in config_lines).encode()
-        if config_bytes is not None:
-            with open(os.path.join(self.dir, "config.txt"), "wb") as f:
-                f.write(config_bytes)
-        for file_name, content in (extra_files or {}).items():
-            with open(os.path.join(self.dir, file_name), "wb") as f:
-                f.write(content)
-        if prepare is not None:
-            prepare(self.dir)
-        # A browser stand-in: Wine hands web addresses to xdg-open.
-        self.bin = os.path.join(self.dir, "bin")
-        os.makedirs(self.bin)
-        self.opened = os.path.join(self.dir, "xdg-open.log")
-        script = os.path.join(self.bin, "xdg-open")
-        with open(script, "w") as f:
-            f.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n' % self.opened)
-        os.chmod(script, 0o755)
-        env = dict(self.session.env)
-        env["PATH"] = self.bin + os.pathsep + env.get("PATH", "")
-        self.output = open(os.path.join(self.dir, "wine.out"), "w")
-        self.proc = subprocess.Popen(command or wine_command(Settings.exe), cwd=self.dir, env=env,
-                                     stdout=self.output, stderr=subprocess.STDOUT)
-        self.probe = self.session.probe
-        self.sim = self.session.sim
-
-    def wait_window(self, timeout_ms=30000):
-        code, _ = self.probe.run("wait", timeout_ms)
-        if code != 0:
-            raise AssertionError("the main window did not appear")
-        return self.probe.info()
-
-    def wait_started(self):
-        """The window exists, with its starting states, before the address
-        file is read; the field shows the address only after that. A short
-        pause then covers the start-up's last drain, which would take a
-        click meant for the main loop."""
-        info = self.wait_until(lambda i: not self.control(IP_FIELD, i).get("blank", True), 10,
-                               "the address field to show the address")
-        time.sleep(0.3)
-        return info
-
-    def info(self):
-        info = self.probe.info()
-        if info is None:
-            raise AssertionError("the main window is gone")
-        return info
-
-    def control(self, number, info=None):
-        info = info or self.info()
-        for c in info["controls"]:
-            if c["id"] == number:
-                return c
-        raise AssertionError("no control %d" % number)
-
-    def click(self, number, row=None):
-        x, y = self.probe.point(number, row)
-        self.session.xdotool("mousemove", x, y, "click", 1)
-
-    def click_arrow(self, up, count=1):
-        info = self.info()
-        arrows = self.control(SPIN_ARROWS, info)["rect"]
-        x = info["origin"]["x"] + arrows["x"] + arrows["w"] // 2
-        y = info["origin"]["y"] + arrows["y"] + (arrows["h"] // 4 if up else 3 * arrows["h"] // 4)
-        self.session.xdotool("mousemove", x, y, "click", "--repeat", count, "--delay", 40, 1)
-
-    def wait_until(self, predicate, timeout=10.0, what="the window to change"):
-        deadline = time.monotonic() + timeout
-        while True:
-            info = self.info()
-            if predicate(info):
-                return info
-            if time.monotonic() > deadline:
-                raise AssertionError("timed out waiting for " + what)
-            time.sleep(0.05)
-
-    def wait_idle(self, timeout=15.0):
-        return self.wait_until(lambda i: self.control(CAPTURE, i)["text"] == CAPTURE_IDLE
-                               and self.control(CAPTURE, i)["enabled"], timeout, "the reset")
-
-    def wait_text(self, number, text, timeout=5.0):
-        return self.wait_until(lambda i: self.control(number, i)["text"] == text, timeout,
-                               "control %d to read %r" % (number, text))
-
-    def set_minimum(self, percent):
-        """Up presses in MinimumSpin's text box; the handler shows the value."""
-        self.click(MINIMUM_SPIN)
-        if percent:
-            self.session.xdotool("key", "--delay", 15, *(["Up"] * percent))
-        self.wait_text(MINIMUM_SPIN, str(percent))
-
-    def message(self, timeout_ms=10000):
-        return self.probe.json("message", timeout_ms)
-
-    def message_ok(self):
-        code, _ = self.probe.run("message-ok")
-        return code == 0
-
-    def windows(self):
-        return self.probe.json("windows") or []
-
-    def wait_exit(self, timeout=20.0):
-        try:
-            return self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError("the program did not end")
-
-    def close(self):
-        """Closes the window as the user does and returns the exit code."""
-        if self.proc.poll() is None:
-            self.probe.run("close")
-            self.probe.run("gone", 10000)
-        return self.wait_exit()
-
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()  # the Wine process of this program alone
-            self.proc.wait()
-            if self.probe is not None:
-                self.probe.run("gone", 10000)
-        self.output.close()
+    def __init__(self, config_lines=None, session=None, command=None, **kwargs):
+        super().__init__(session or SESSION, command or wine_command(Settings.exe), config_lines, **kwargs)
 
 
 LOOPBACK_CONFIG = ["127", "0", "0", "1"]
@@ -678,8 +478,7 @@ class IdleWindowTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.app = App(LOOPBACK_CONFIG, name="idle")
-        cls.app.wait_window()
-        cls.first_info = cls.app.wait_started()
+        cls.first_info = cls.app.wait_ready()
 
     @classmethod
     def tearDownClass(cls):
@@ -687,7 +486,7 @@ class IdleWindowTest(unittest.TestCase):
 
     def test_1_start_up_window_and_controls(self):
         info = self.first_info
-        idle = SESSION.screenshot("idle", info)
+        idle = self.app.screenshot("idle")
         framed_screenshot(idle, os.path.join(Settings.out, "idle-framed.png"))
         self.assertEqual(info["title"], TITLE)
         self.assertEqual((info["client"]["w"], info["client"]["h"]), (580, 165))
@@ -829,8 +628,7 @@ class AddressFileTest(unittest.TestCase):
     def check_row(self, content, expected, measure=None):
         app = App(config_bytes=content, name="address")
         try:
-            app.wait_window()
-            info = app.wait_started()
+            info = app.wait_ready()
             field = app.control(IP_FIELD, info)
             self.assertEqual(field["text"], expected)
             if probe_reads_field_memory():
@@ -954,8 +752,7 @@ class MissingFileTest(unittest.TestCase):
     def test_edit_ip(self):
         app = App(LOOPBACK_CONFIG, name="editip")
         try:
-            app.wait_window()
-            app.wait_started()
+            app.wait_ready()
             app.click(EDIT_IP)
             editors = self.assert_editor_on_config(app, self.wait_editor(app))
             box = app.message()
@@ -976,8 +773,7 @@ class FadeCycleTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.app = App(LOOPBACK_CONFIG, name="fade")
-        cls.app.wait_window()
-        cls.app.wait_started()
+        cls.app.wait_ready()
         cls.sim = SESSION.sim
         cls.ports = []
 
@@ -1015,28 +811,11 @@ class FadeCycleTest(unittest.TestCase):
         self.assertEqual((app.control(MINIMUM_SPIN, info)["text"], app.control(SPIN_ARROWS, info)["position"]),
                          ("0", 0))
 
-    def prepare(self, row=0, speed=TOO_SLOW, minimum=0):
-        app = self.app
-        if row >= MAIN_AND_CHANNELS:
-            # Below the list's visible rows: the keyboard from the last entry up.
-            app.click(CHANNEL_LIST, app.control(CHANNEL_LIST)["top"])
-            SESSION.xdotool("key", "--delay", 15, "End", *(["Up"] * (len(FADERS) - 1 - row)))
-            app.wait_until(lambda i: app.control(CHANNEL_LIST, i)["selected"] == row, 5, "the fader")
-        elif row:
-            app.click(CHANNEL_LIST, row)
-            app.wait_until(lambda i: app.control(CHANNEL_LIST, i)["selected"] == row, 3, "the channel")
-        if speed != TOO_SLOW:
-            app.click(speed)
-            app.wait_until(lambda i: app.control(speed, i)["checked"] == 1, 3, "the speed")
-        if minimum:
-            app.set_minimum(minimum)
-
     def capture(self):
-        """Presses capture; returns the log mark and the subscription."""
-        since = self.sim.mark()
-        self.app.click(CAPTURE)
-        subscription = self.sim.wait_subscription(since)
-        info = self.app.wait_text(CAPTURE, CAPTURE_BUSY)
+        """Presses capture; returns the log mark and the cycle's port."""
+        since, subscription = self.app.capture()
+        info = self.app.info()
+        self.assertEqual(self.app.control(CAPTURE, info)["text"], CAPTURE_BUSY)
         self.assertFalse(self.app.control(CAPTURE, info)["enabled"])
         self.assertTrue(self.app.control(RESET_OFF, info)["enabled"])
         self.assertFalse(any(self.app.control(n, info)["enabled"]
@@ -1053,9 +832,12 @@ class FadeCycleTest(unittest.TestCase):
 
     def fade(self, row, speed, touch, minimum):
         _, address, name = FADERS[row]
-        summaries = len(self.sim.summaries())
-        self.prepare(row, speed, minimum)
+        self.app.pick(row, speed, minimum)
         since, port = self.capture()
+        # Counted now: a fade that Reset Off ended just before (as the test
+        # before this one may) is summed up only once the console has been
+        # quiet for a while, which the pick and the capture have covered.
+        summaries = len(self.sim.summaries())
         self.sim.command("touch %s %r" % (name, touch))
         summary = self.sim.wait_summary(summaries + 1, timeout=30)
         self.app.wait_idle()
@@ -1081,7 +863,7 @@ class FadeCycleTest(unittest.TestCase):
         self.assertEqual(len(set(self.ports)), len(self.ports), "every cycle has a port of its own")
 
     def test_2_refusal(self):
-        self.prepare(row=4, minimum=40)
+        self.app.pick(row=4, minimum=40)
         since, port = self.capture()
         self.sim.command("touch 4 0.3")
         box = self.app.message()
@@ -1096,9 +878,9 @@ class FadeCycleTest(unittest.TestCase):
         self.assert_idle(info)
 
     def test_3_reset_off_while_waiting(self):
-        self.prepare(row=2, speed=FAST, minimum=10)
+        self.app.pick(row=2, speed=FAST, minimum=10)
         since, port = self.capture()
-        SESSION.screenshot("waiting", self.app.info())
+        self.app.screenshot("waiting")
         self.app.click(RESET_OFF)
         self.assert_idle(self.app.wait_idle())
         time.sleep(0.3)
@@ -1115,7 +897,7 @@ class FadeCycleTest(unittest.TestCase):
         # Long enough for a picture; the whole fade would take 18 s.
         while len(self.sim.fader_messages(since)) < 40:
             time.sleep(0.02)
-        SESSION.screenshot("fading", self.app.info())
+        self.app.screenshot("fading")
         x, y = self.app.probe.point(RESET_OFF)
         SESSION.xdotool("mousemove", x, y)
         clicked = time.monotonic()
@@ -1134,13 +916,13 @@ class FadeCycleTest(unittest.TestCase):
     def test_5_next_cycle_on_new_port_ignores_stale_reports(self):
         # A cycle whose link receives a report it never reads: it is waiting
         # for channel 3 and gets channel 6's, then is reset.
-        self.prepare(row=3)
+        self.app.pick(row=3)
         since, old_port = self.capture()
         self.sim.command("touch 6 0.9")
         self.sim.wait_for(lambda e: e["dir"] == "out" and e["port"] == old_port and e.get("fader") == 6, since)
         self.app.click(RESET_OFF)
         self.app.wait_idle()
-        self.prepare(row=6, speed=FAST, minimum=60)
+        self.app.pick(row=6, speed=FAST, minimum=60)
         since2, new_port = self.capture()
         self.assertNotEqual(new_port, old_port)
         time.sleep(0.4)
@@ -1152,7 +934,7 @@ class FadeCycleTest(unittest.TestCase):
         self.check_fade(since2, new_port, "/ch/06/mix/fader", expected_fade(0.7, SPEEDS[FAST], 60))
 
     def test_6_safe_capture_ignores_everything_but_the_report(self):
-        self.prepare(row=5, speed=FAST, minimum=35)
+        self.app.pick(row=5, speed=FAST, minimum=35)
         since, port = self.capture()
         for command in ["touch 6 0.6", "other 5 0.6", "eq 5 0.6", "typetag 5 1", "short 5", "nan 5", "inf 5",
                         "level 5 -0.1", "level 5 1.5", "touch main 0.6", "foreign 5 0.6", "empty", "big"]:
@@ -1194,10 +976,10 @@ class FadeCycleTest(unittest.TestCase):
         again to turn it off. Another process can't read a window's system
         menu under Wine, so its check mark is the in-process window test's;
         here the item is judged by what the fade does."""
-        before = SESSION.screenshot("option-off", self.app.info())
+        before = self.app.screenshot("option-off")
         self.app.probe.run("syscommand", STOP_WHEN_MOVED)
         time.sleep(0.3)
-        after = SESSION.screenshot("option-on", self.app.info())
+        after = self.app.screenshot("option-on")
         with open(before, "rb") as a, open(after, "rb") as b:
             self.assertEqual(a.read(), b.read(), "the client area is the same with the option on")
         for on in (1, 0):
@@ -1205,7 +987,7 @@ class FadeCycleTest(unittest.TestCase):
                 if not on:
                     self.app.probe.run("syscommand", STOP_WHEN_MOVED)
                     time.sleep(0.3)
-                self.prepare(row=4, speed=SLOW)
+                self.app.pick(row=4, speed=SLOW)
                 since, port = self.capture()
                 self.sim.command("touch 4 0.9")
                 self.sim.wait_for(lambda e: len(self.sim.fader_messages(since)) >= 40, since, 10, "40 messages")
@@ -1236,7 +1018,7 @@ class FadeCycleTest(unittest.TestCase):
         self.app.probe.run("syscommand", STOP_WHEN_MOVED)
         summaries = len(self.sim.summaries())
         try:
-            self.prepare(row=4)
+            self.app.pick(row=4)
             since, port = self.capture()
             self.sim.command("touch 4 0.9")
             first = self.sim.wait_for(lambda e: e["dir"] == "in" and e.get("action") == "fader", since, 10,
@@ -1270,7 +1052,7 @@ class FadeCycleTest(unittest.TestCase):
         fade holds the level until it ends, then goes on where it was, one
         message per 10 ms, without a burst."""
         summaries = len(self.sim.summaries())
-        self.prepare(row=3)
+        self.app.pick(row=3)
         since, port = self.capture()
         self.sim.command("touch 3 0.9")
         self.sim.wait_for(lambda e: len(self.sim.fader_messages(since)) >= 30, since, 10, "30 messages")

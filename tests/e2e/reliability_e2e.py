@@ -74,15 +74,8 @@ def cpu(pids, seconds_fn):
 
 def start_app(config, name):
     app = e2e.App(config, name=name)
-    app.wait_window()
-    app.wait_started()
+    app.wait_ready()
     return app
-
-
-def click(app, number):
-    """BM_CLICK through the probe: quicker than moving the mouse, for the
-    hundreds of clicks of a soak."""
-    app.probe.run("click", number)
 
 
 # ---------------------------------------------------------------------------
@@ -105,11 +98,11 @@ def soak(cycles, every=50):
     started = time.monotonic()
     sample(0)
     for cycle in range(1, cycles + 1):
-        click(app, FAST)
+        app.press(FAST)
         app.wait_until(lambda i: app.control(FAST, i)["checked"] == 1, 5, "Fast")
         since = sim.mark()
         summaries = len(sim.summaries())
-        click(app, CAPTURE)
+        app.press(CAPTURE)
         ports.append(sim.wait_subscription(since)["port"])
         sim.command("touch main 0.03")
         sim.wait_summary(summaries + 1, timeout=10)
@@ -197,7 +190,7 @@ def pace(messages):
 
 def flood_waiting(app, sim, pids):
     since = sim.mark()
-    click(app, CAPTURE)
+    app.press(CAPTURE)
     port = sim.wait_subscription(since)["port"]
     flood = Flood(port)
     answers = []
@@ -216,7 +209,7 @@ def flood_waiting(app, sim, pids):
     sim.command("touch main 0.5")  # the proper report, once the flood is over
     first = sim.wait_for(lambda e: e["dir"] == "in" and e.get("action") == "fader", since, 10, "the fade")
     after_flood_ms = (first["t_us"] - sim.sim_time(flood.ended)) / 1000.0
-    click(app, RESET_OFF)
+    app.press(RESET_OFF)
     app.wait_idle()
     answered = all(ok for _, ok in answers)
     return dict(sent=flood.sent, rate=round(flood.sent / (flood.ended - flood.began)), capture_taken=True,
@@ -230,7 +223,7 @@ def flood_fading(app, sim, option_on):
         app.probe.run("syscommand", e2e.STOP_WHEN_MOVED)
         time.sleep(0.3)
     since = sim.mark()
-    click(app, CAPTURE)
+    app.press(CAPTURE)
     port = sim.wait_subscription(since)["port"]
     sim.command("touch main 1.0")  # Too Slow from the top: 20 s, more than the run needs
     sim.wait_for(lambda e: e["dir"] == "in" and e.get("action") == "fader", since, 10, "the fade")
@@ -238,7 +231,7 @@ def flood_fading(app, sim, option_on):
     flood = Flood(port)
     flood.start()
     flood.join()
-    click(app, RESET_OFF)
+    app.press(RESET_OFF)
     app.wait_idle()
     if option_on:
         app.probe.run("syscommand", e2e.STOP_WHEN_MOVED)
@@ -309,12 +302,12 @@ def absent(seconds=60.0):
     pids = {k: v for k, v in pids.items() if v}
     icmp = Unreachables("127.0.0.4")
     icmp.start()
-    click(app, CAPTURE)
+    app.press(CAPTURE)
     app.wait_text(CAPTURE, e2e.CAPTURE_BUSY)
     started = time.monotonic()
     _, load = cpu(pids, lambda: time.sleep(seconds))
     pressed = time.monotonic()
-    click(app, RESET_OFF)
+    app.press(RESET_OFF)
     app.wait_idle(timeout=10)
     reset_seconds = time.monotonic() - pressed
     time.sleep(0.5)

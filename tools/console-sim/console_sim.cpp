@@ -196,6 +196,15 @@ struct Subscriber {
   int64_t expiresUs = 0;
 };
 
+// Opens PATH for writing into *FILE, saying why on stderr when it can't; an
+// empty PATH asks for no file.
+bool OpenForWriting(const std::string& path, FILE** file) {
+  if (path.empty()) return true;
+  *file = std::fopen(path.c_str(), "w");
+  if (*file == nullptr) std::fprintf(stderr, "console-sim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+  return *file != nullptr;
+}
+
 class ConsoleSim {
  public:
   explicit ConsoleSim(const Options& options) : options_(options) {
@@ -451,21 +460,9 @@ bool ConsoleSim::Open() {
     exitCode_ = kExitRuntimeError;
     return false;
   }
-  if (!options_.logPath.empty()) {
-    log_ = std::fopen(options_.logPath.c_str(), "w");
-    if (!log_) {
-      std::fprintf(stderr, "console-sim: cannot write %s: %s\n", options_.logPath.c_str(), std::strerror(errno));
-      exitCode_ = kExitRuntimeError;
-      return false;
-    }
-  }
-  if (!options_.summaryPath.empty()) {
-    summaryFile_ = std::fopen(options_.summaryPath.c_str(), "w");
-    if (!summaryFile_) {
-      std::fprintf(stderr, "console-sim: cannot write %s: %s\n", options_.summaryPath.c_str(), std::strerror(errno));
-      exitCode_ = kExitRuntimeError;
-      return false;
-    }
+  if (!OpenForWriting(options_.logPath, &log_) || !OpenForWriting(options_.summaryPath, &summaryFile_)) {
+    exitCode_ = kExitRuntimeError;
+    return false;
   }
   if (pipe(g_signalPipe) != 0) {
     exitCode_ = kExitRuntimeError;

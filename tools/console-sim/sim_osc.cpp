@@ -203,19 +203,22 @@ const FaderRun* OtherFader(int fader, int* number) {
   return nullptr;
 }
 
+// A fader's address or short name: Main's and the channels' own, the others'
+// from the format of their run.
+std::string FaderText(int fader, const char* main, const char* FaderRun::*format, const char* channel) {
+  if (fader == 0) return main;
+  char text[32];
+  int number = 0;
+  const FaderRun* run = OtherFader(fader, &number);
+  std::snprintf(text, sizeof text, run ? run->*format : channel, run ? number : fader);
+  return text;
+}
+
 }  // namespace
 
 std::string FaderAddress(int fader) {
-  if (fader == 0) return "/main/st/mix/fader";
-  if (fader < 1 || fader >= kFaderCount) return "";
-  char text[32];
-  int number = 0;
-  if (const FaderRun* run = OtherFader(fader, &number)) {
-    std::snprintf(text, sizeof text, run->address, number);
-  } else {
-    std::snprintf(text, sizeof text, "/ch/%02d/mix/fader", fader);
-  }
-  return text;
+  if (fader < 0 || fader >= kFaderCount) return "";
+  return FaderText(fader, "/main/st/mix/fader", &FaderRun::address, "/ch/%02d/mix/fader");
 }
 
 int FaderIndexOf(const std::string& address) {
@@ -225,17 +228,7 @@ int FaderIndexOf(const std::string& address) {
   return -1;
 }
 
-std::string FaderName(int fader) {
-  if (fader == 0) return "main";
-  char text[16];
-  int number = 0;
-  if (const FaderRun* run = OtherFader(fader, &number)) {
-    std::snprintf(text, sizeof text, run->name, number);
-  } else {
-    std::snprintf(text, sizeof text, "ch%02d", fader);
-  }
-  return text;
-}
+std::string FaderName(int fader) { return FaderText(fader, "main", &FaderRun::name, "ch%02d"); }
 
 int ParseFader(const std::string& text) {
   if (text == "main" || text == "st") return 0;
