@@ -21,6 +21,7 @@ import base64
 import html
 import os
 import re
+import struct
 import sys
 
 # The units the table shows: the fader's whole range, with the landmarks an
@@ -121,8 +122,12 @@ def main():
     root = args[2] if len(args) == 3 else os.path.join(os.path.dirname(__file__), "..")
     with open(os.path.join(root, "docs", "guide", "quorlen-guide.html.in"), encoding="utf-8") as f:
         page = f.read()
-    with open(os.path.join(root, "docs", "screenshot.png"), "rb") as f:
-        screenshot = "data:image/png;base64," + base64.b64encode(f.read()).decode("ascii")
+    # Each platform's guide shows its own window.
+    picture = "screenshot-linux.png" if platform == "linux" else "screenshot.png"
+    with open(os.path.join(root, "docs", picture), "rb") as f:
+        png = f.read()
+    screenshot = "data:image/png;base64," + base64.b64encode(png).decode("ascii")
+    width, height = struct.unpack(">II", png[16:24])  # the PNG's IHDR
 
     page = for_platform(page, platform)
     page = page.replace("@VERSION@", html.escape(version))
@@ -130,6 +135,7 @@ def main():
     page = page.replace("@FADER_LAW_TABLE@", fader_law_table())
     page = page.replace("@SPEEDS_TABLE@", speeds_table(root))
     page = page.replace("@SCREENSHOT@", screenshot)
+    page = page.replace("@SCREENSHOT_SIZE@", 'width="%d" height="%d"' % (width, height))
     left = re.findall(r"@[A-Z_]+@", page)
     if left:
         sys.exit("render_guide: nothing fills in %s" % ", ".join(sorted(set(left))))
