@@ -1077,7 +1077,7 @@ class FadeCycleTest(unittest.TestCase):
     def test_a_show_all_faders_fades_dca_1_bus_16_mtx_6_and_mono(self):
         """The system menu's second item lists every fader after Ch 32; DCA 1
         (24-byte messages) and Bus 16 then fade exactly at Fast, Mtx 6 and
-        Mono at Normal and Slow. Each reset
+        Mono at Normal and Slow, DCA 8 at Too Slow. Each reset
         returns to Main and keeps the item on."""
         app = self.app
         app.probe.run("syscommand", SHOW_ALL_FADERS)
@@ -1085,7 +1085,7 @@ class FadeCycleTest(unittest.TestCase):
         self.assertEqual(app.control(CHANNEL_LIST, info)["entries"], [text for text, _, _ in FADERS])
         self.assertEqual(app.control(CHANNEL_LIST, info)["rect"], {"x": 426, "y": 32, "w": 140, "h": 94})
         for row, speed, touch, minimum in [(72, FAST, 0.8, 50), (64, FAST, 0.6, 30), (70, NORMAL, 0.4, 35),
-                                           (71, SLOW, 0.3, 27)]:
+                                           (71, SLOW, 0.3, 27), (79, TOO_SLOW, 0.3, 29)]:
             with self.subTest(fader=FADERS[row][0]):
                 self.fade(row, speed, touch, minimum)
                 info = app.wait_idle()
