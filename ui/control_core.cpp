@@ -171,7 +171,10 @@ int BuildMainWindow() {
     if (row.startsDisabled) PlatformEnable(row, 0);
     if (row.startsSelected) PlatformSetValue(row, 1);
     if (row.kind == ControlKind::MenuCheck) g_menuChecks[ControlRowIndex(row)] = PlatformGetValue(row);
-    if (row.kind == ControlKind::List) FillChannelList();
+    if (row.kind == ControlKind::List) {
+      FillChannelList();
+      PlatformListFilled(row);
+    }
   }
   return 1;
 }

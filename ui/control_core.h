@@ -144,6 +144,10 @@ std::int64_t PlatformGetValue(const ControlRow& row);
 void PlatformEnable(const ControlRow& row, int enabled);
 int PlatformListCount(const ControlRow& row);
 void PlatformInsertListEntry(const ControlRow& row, int position, const char* text);
+// The list's starting entries are in: BuildMainWindow fills a list right
+// after creating it. A backend that holds the list's drawing back while they
+// go in draws it now.
+void PlatformListFilled(const ControlRow& row);
 // 1 when the control can take the keyboard focus now: it exists, is enabled
 // and visible.
 int PlatformCanFocus(const ControlRow& row);

@@ -447,6 +447,9 @@ void PlatformInsertListEntry(const ControlRow& row, int position, const char* te
   Find(row.number)->list->insertItem(position, QString::fromUtf8(text));
 }
 
+// Qt draws a list once, at the next paint, however many entries went in.
+void PlatformListFilled(const ControlRow&) {}
+
 int PlatformCanFocus(const ControlRow& row) {
   const QtControl* c = Find(row.number);
   return c != nullptr && c->widget != nullptr && c->widget->isEnabled() && c->widget->isVisible() ? 1 : 0;
