@@ -1,6 +1,7 @@
 // The clocks and sleeps on Windows: QueryPerformanceCounter with the
 // GetTickCount fallback, Sleep with the system timer at 1 ms resolution, and
-// for the fade's pace a high-resolution waitable timer where there is one.
+// for the fade's pace the system's sleep where it is fine-grained, else a
+// high-resolution waitable timer where there is one.
 #include <windows.h>
 
 #include <mmsystem.h>
@@ -70,9 +71,72 @@ std::int64_t ClockMicroseconds() {
   return (ticks / frequency) * 1000000 + (ticks % frequency) * 1000000 / frequency;
 }
 
+// NtDelayExecution: the sleep under Sleep, taking 100-nanosecond units. Where
+// the system's own sleep is fine-grained (Wine's is a select() to the
+// microsecond), it waits to the deadline without a timer object: a waitable
+// timer costs two calls into the kernel at every fade step (setting it and
+// waiting on it), and under Wine each of them is a round trip to the
+// wineserver - the largest part of what a fade step costs there.
+using DelayExecution = LONG(WINAPI*)(BOOLEAN alertable, const LARGE_INTEGER* interval);
+
+static DelayExecution g_delayExecution = nullptr;
+// Whether the plain sleep ends close enough to its time: -1 until found out,
+// then 0 or 1 for the rest of the run.
+static int g_sleepIsFine = -1;
+static int g_probeSleeps = 0;
+static int g_fineSleeps = 0;
+
+// A sleep tick-bound to a 1 ms timer ends up to a tick late, evenly spread,
+// so it passes a probe about one time in seven; a fine-grained one passes
+// nearly always, and a busy machine makes it miss one now and then. Five of
+// seven tells them apart.
+constexpr std::int64_t kProbeSleep = 300;    // us: well inside one tick of a 1 ms system timer
+constexpr std::int64_t kFineLateness = 150;  // us late at most, for a sleep to pass
+constexpr int kProbes = 7;
+constexpr int kFineProbesNeeded = 5;
+
+static void DelayMicroseconds(std::int64_t microseconds) {
+  LARGE_INTEGER interval;
+  interval.QuadPart = -microseconds * 10;  // relative
+  g_delayExecution(FALSE, &interval);
+}
+
+// Finds out, during the first waits and inside their time, whether a short
+// sleep ends on time or only at the system timer's next tick (as on Windows,
+// where the high-resolution timer is then the one that keeps the fade's pace).
+static void ProbeSleep(std::int64_t deadline) {
+  if (g_delayExecution == nullptr) {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll != nullptr) {
+      g_delayExecution = reinterpret_cast<DelayExecution>(
+          reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtDelayExecution")));
+    }
+    if (g_delayExecution == nullptr) {
+      g_sleepIsFine = 0;
+      return;
+    }
+  }
+  while (g_sleepIsFine < 0 && deadline - ClockMicroseconds() > 4 * kProbeSleep) {
+    const std::int64_t before = ClockMicroseconds();
+    DelayMicroseconds(kProbeSleep);
+    if (ClockMicroseconds() - before - kProbeSleep <= kFineLateness) ++g_fineSleeps;
+    if (++g_probeSleeps == kProbes) g_sleepIsFine = g_fineSleeps >= kFineProbesNeeded ? 1 : 0;
+  }
+}
+
 void SleepUntilMicroseconds(std::int64_t deadline) {
-  const std::int64_t remaining = deadline - ClockMicroseconds();
+  if (g_sleepIsFine < 0) ProbeSleep(deadline);
+  std::int64_t remaining = deadline - ClockMicroseconds();
   if (remaining <= 0) return;
+  if (g_sleepIsFine == 1) {
+    // Its clock is not this one: what it ends a few microseconds short of
+    // is slept again.
+    do {
+      DelayMicroseconds(remaining);
+      remaining = deadline - ClockMicroseconds();
+    } while (remaining > 0);
+    return;
+  }
   if (!g_preciseTimerTried) {
     g_preciseTimerTried = 1;
     g_preciseTimer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);

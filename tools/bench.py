@@ -41,6 +41,7 @@ import debian_python  # noqa: E402,F401  (first: it may start this script again)
 import psutil  # noqa: E402
 from PIL import Image  # noqa: E402
 
+import bench_floor  # noqa: E402  (beside this file)
 import fade_plot  # noqa: E402  (beside this file)
 import fade_stats  # noqa: E402  (beside this file)
 import quorlen_e2e as e2e  # noqa: E402
@@ -258,6 +259,51 @@ def summarise(program, starts, idle, waiting, fades, rss):
 
 
 # ---------------------------------------------------------------------------
+# The floor: what a fade step costs at the least (tools/fade-floor, this
+# tree's, beside each program of this tree and of the reference).
+
+FLOOR_PRESETS = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release"}
+
+
+def measure_floors(program, options):
+    """fade-floor for PROGRAM's platform, without and with the look at the
+    socket (the fades here run with "Stop When Fader Is Moved" off, so the
+    first is the one to compare with); None where there is no floor."""
+    if options.floor_steps <= 0:
+        return None
+    preset = FLOOR_PRESETS.get(program.label, options.native_preset)
+    path = bench_floor.floor_path(REPO, preset, native=not program.wine)
+    if not os.path.exists(path):
+        return None
+    print("bench: fade-floor for %s..." % program.label, file=sys.stderr)
+    out = os.path.join(options.out, "floor-" + program.label)
+    return {"plain": bench_floor.measure_floor(path, program.wine, options.address, options.floor_steps, False, out),
+            "look": bench_floor.measure_floor(path, program.wine, options.address, options.floor_steps, True, out)}
+
+
+def measure_steps(program, options, out_dir):
+    """The program's CPU per step over one long fade (tools/bench_floor.py)."""
+    if options.floor_steps <= 0:
+        return None
+    print("bench: %s, one long fade..." % program.label, file=sys.stderr)
+    return bench_floor.measure_fade_steps(program.path, program.wine, program.driver, options.address, out_dir)
+
+
+def add_floor(result, steps, floor):
+    """CPU per fade step and the floor's, in RESULT's figures."""
+    figures = result["figures"]
+    figures["cpu_step_us"] = steps["cpu_us_per_step"] if steps else None
+    plain = floor and floor["plain"]
+    look = floor and floor["look"]
+    figures["floor_step_us"] = plain["cpu_us_per_step"] if plain else None
+    figures["floor_look_step_us"] = look["cpu_us_per_step"] if look else None
+    figures["cpu_step_floor_ratio"] = (figures["cpu_step_us"] / figures["floor_step_us"]
+                                       if figures["cpu_step_us"] is not None and figures["floor_step_us"] else None)
+    result["floor"] = floor
+    result["steps"] = steps
+
+
+# ---------------------------------------------------------------------------
 # The table, the chart and the files.
 
 # key, what, format, target (text), target met
@@ -273,6 +319,10 @@ TABLE = [
     ("cpu_idle_percent", "CPU idle (% of a core)", "%.2f", "~ 0", lambda v: v <= 0.15),  # a tick in 10 s at most
     ("cpu_waiting_percent", "CPU waiting for the touch (%)", "%.2f", "<= 0.5", lambda v: v <= 0.5),
     ("cpu_fading_percent", "CPU fading (%)", "%.2f", "", None),
+    ("cpu_step_us", "CPU per fade step, long fade (us)", "%.0f", "", None),
+    ("floor_step_us", "floor: CPU per step (us)", "%.0f", "", None),
+    ("floor_look_step_us", "floor, with a look at the socket (us)", "%.0f", "", None),
+    ("cpu_step_floor_ratio", "CPU per fade step / floor", "%.2f", "<= 1.5", lambda v: v <= 1.5),
     ("peak_rss_mib", "peak RSS (MiB)", "%.1f", "", None),
     ("start_ms", "start to ready (ms)", "%.0f", "", None),
     ("exe_kib", "exe size (KiB)", "%.0f", "", None),
@@ -378,13 +428,15 @@ def programs_of(tree, options, log, instruments):
     probe); returns the ones there are."""
     targets = {"win64-release": ["quorlen"], "win32-release": ["quorlen"]}
     if instruments:
-        targets = {"linux-debug": ["console-sim"], "win64-release": ["quorlen", "quorlen-probe"],
-                   "win32-release": ["quorlen"]}
+        targets = {"linux-debug": ["console-sim"], "win64-release": ["quorlen", "quorlen-probe", "fade-floor"],
+                   "win32-release": ["quorlen", "fade-floor"]}
     native = os.path.join(tree, "build", options.native_preset, "quorlen")
     if instruments and options.native:
         native = os.path.abspath(options.native)
     elif has_preset(tree, options.native_preset):
         targets[options.native_preset] = ["quorlen"]
+    if instruments and has_preset(tree, options.native_preset):
+        targets.setdefault(options.native_preset, []).append("fade-floor")
     if not options.no_build and not build(tree, targets, log):
         raise SystemExit("bench: the build of %s failed; see %s" % (tree, log))
     found = [Program("quorlen.exe", os.path.join(tree, "build", "win64-release", "quorlen.exe"), True, options.driver),
@@ -449,6 +501,8 @@ def main():
     parser.add_argument("--address", default="127.0.0.3", help="the simulator's loopback address")
     parser.add_argument("--out", default=os.path.join(REPO, "build", "bench"))
     parser.add_argument("--no-build", action="store_true")
+    parser.add_argument("--floor-steps", type=int, default=1500,
+                        help="steps of each fade-floor run (0: neither the floor nor the long fade)")
     parser.add_argument("--publish", action="store_true", help="write docs/bench.md and docs/bench.png")
     options = parser.parse_args()
     options.programs = options.programs.split(",")
@@ -486,11 +540,17 @@ def main():
             if old:  # one before the other, in turns, so that a load that drifts favours neither
                 runs.insert(i % 2, (old, report["ref"]["revision"], "ref-" + old.label))
             measured = {}
+            steps = {}
             for run, revision, name in runs:
                 print("bench: %s at %s..." % (run.label, revision), file=sys.stderr)
                 measured[run] = measure(run, options, os.path.join(options.out, name))
                 if measured[run]:
                     results.append((revision, measured[run]))
+                    steps[run] = measure_steps(run, options, os.path.join(options.out, name + "-steps"))
+            floor = measure_floors(program, options)
+            for run, result in measured.items():
+                if result:
+                    add_floor(result, steps.get(run), floor)
             if old and measured[old]:
                 report["ref"]["programs"][old.label] = measured[old]
             if measured[program]:

@@ -15,6 +15,11 @@ int g_programChanges = 0;  // > 0 while the program itself changes controls
 std::deque<Event> g_events;
 void (*g_callbacks[kControlRowCount])() = {};
 int g_lastEventControl = 0;
+// The state of each check item of the window's menu, kept here as it is set
+// and toggled, and read from here. A fade with "Stop When Fader Is Moved"
+// asks for it at every step, and each question to a window's menu goes to the
+// window system: under Wine, a round trip to the wineserver, every 10 ms.
+std::int64_t g_menuChecks[kControlRowCount] = {};
 
 // The row of a control that exists in the window, or null.
 const ControlRow* LiveRow(int number) {
@@ -125,9 +130,14 @@ ProgramChange::~ProgramChange() {
 // ---- the user's actions, as the backends report them ---------------------
 
 void InputControlAction(int control, int action) {
-  if (g_programChanges > 0) return;
   const ControlRow* row = FindControlRow(control);
   if (row == nullptr) return;
+  // A toolkit whose menu checks the item by itself (Qt) reports it here,
+  // after the fact.
+  if (row->kind == ControlKind::MenuCheck && PlatformControlExists(*row)) {
+    g_menuChecks[ControlRowIndex(*row)] = PlatformGetValue(*row);
+  }
+  if (g_programChanges > 0) return;
   // The list has its new entries before anything hears of the item.
   if (row->kind == ControlKind::MenuCheck) FollowMenuCheck(*row);
   // The procedure runs at the moment of the action, also when the event then
@@ -152,7 +162,9 @@ void InputOptionClick(int control) {
 void InputMenuCheckToggle(int control) {
   const ControlRow* row = LiveRow(control);
   if (row == nullptr || row->kind != ControlKind::MenuCheck) return;
-  PlatformSetValue(*row, PlatformGetValue(*row) != 0 ? 0 : 1);
+  std::int64_t& checked = g_menuChecks[ControlRowIndex(*row)];
+  checked = checked != 0 ? 0 : 1;
+  PlatformSetValue(*row, checked);
   InputControlAction(control, kActionClicked);
 }
 
@@ -228,7 +240,11 @@ int BuildMainWindow() {
     // fields only when it is disabled as a window.
     if (row.startsDisabled) PlatformEnable(row, 0);
     if (row.startsSelected) PlatformSetValue(row, 1);
-    if (row.kind == ControlKind::List) FillChannelList(row);
+    if (row.kind == ControlKind::MenuCheck) g_menuChecks[ControlRowIndex(row)] = PlatformGetValue(row);
+    if (row.kind == ControlKind::List) {
+      FillChannelList(row);
+      PlatformListFilled(row);
+    }
   }
   return 1;
 }
@@ -242,6 +258,7 @@ void DestroyMainWindow() {
   g_events.clear();
   g_listPress = ListPress{};
   for (auto& callback : g_callbacks) callback = nullptr;
+  for (auto& checked : g_menuChecks) checked = 0;
   g_lastEventControl = 0;
 }
 
@@ -284,7 +301,8 @@ void SetControlValue(int control, std::int64_t value) {
       PlatformSetValue(*row, static_cast<std::uint32_t>(value));
       break;
     case ControlKind::MenuCheck:
-      PlatformSetValue(*row, value != 0 ? 1 : 0);
+      g_menuChecks[ControlRowIndex(*row)] = value != 0 ? 1 : 0;
+      PlatformSetValue(*row, g_menuChecks[ControlRowIndex(*row)]);
       FollowMenuCheck(*row);
       break;
     default:
@@ -293,13 +311,16 @@ void SetControlValue(int control, std::int64_t value) {
 }
 
 std::int64_t GetControlValue(int control) {
+  // A check item is answered from the copy, without asking the toolkit
+  // whether it exists either: a missing one was never set, so it reads 0.
+  const ControlRow* known = FindControlRow(control);
+  if (known != nullptr && known->kind == ControlKind::MenuCheck) return g_menuChecks[ControlRowIndex(*known)];
   const ControlRow* row = LiveRow(control);
   if (row == nullptr) return 0;
   switch (row->kind) {
     case ControlKind::Option:
     case ControlKind::List:
     case ControlKind::Spin:
-    case ControlKind::MenuCheck:
       return PlatformGetValue(*row);
     case ControlKind::IpField: {
       const std::int64_t value = PlatformGetValue(*row);

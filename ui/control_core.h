@@ -172,6 +172,10 @@ void PlatformEnable(const ControlRow& row, int enabled);
 int PlatformListCount(const ControlRow& row);
 void PlatformInsertListEntry(const ControlRow& row, int position, const char* text);
 void PlatformDeleteListEntry(const ControlRow& row, int position);
+// The list's starting entries are in: BuildMainWindow fills a list right
+// after creating it. A backend that holds the list's drawing back while they
+// go in draws it now.
+void PlatformListFilled(const ControlRow& row);
 // 1 when the control can take the keyboard focus now: it exists, is enabled
 // and visible.
 int PlatformCanFocus(const ControlRow& row);

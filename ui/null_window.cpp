@@ -68,6 +68,9 @@ void PlatformCreateControl(const ControlRow& row) {
   g_controls[row.number] = c;
 }
 
+// Nothing is drawn here.
+void PlatformListFilled(const ControlRow&) {}
+
 int PlatformControlExists(const ControlRow& row) {
   return Find(row.number) != nullptr ? 1 : 0;
 }

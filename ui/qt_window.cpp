@@ -448,6 +448,9 @@ void PlatformDeleteListEntry(const ControlRow& row, int position) {
   delete Find(row.number)->list->takeItem(position);
 }
 
+// Qt draws a list once, at the next paint, however many entries went in.
+void PlatformListFilled(const ControlRow&) {}
+
 int PlatformCanFocus(const ControlRow& row) {
   const QtControl* c = Find(row.number);
   return c != nullptr && c->widget != nullptr && c->widget->isEnabled() && c->widget->isVisible() ? 1 : 0;

@@ -211,8 +211,10 @@ class Session:
 
     def start_display(self):
         read_fd, write_fd = os.pipe()
+        # -noreset: a native program is the display's only client, and the
+        # server's reset when it goes could refuse the next program's start.
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
-                                 "-nolisten", "tcp"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
+                                 "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         os.close(write_fd)
         self.xvfb = xvfb
