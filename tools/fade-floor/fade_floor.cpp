@@ -17,7 +17,7 @@
 #include "floor.h"
 #include "link/clock.h"
 #include "link/osc.h"
-#include "link/udp.h"
+#include "link/mixer_link.h"
 
 namespace {
 
