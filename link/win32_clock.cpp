@@ -81,10 +81,14 @@ using DelayExecution = LONG(WINAPI*)(BOOLEAN alertable, const LARGE_INTEGER* int
 
 static DelayExecution g_delayExecution = nullptr;
 // Whether the plain sleep ends close enough to its time: -1 until found out,
-// then 0 or 1 for the rest of the run.
+// then 0 or 1. A fine one stays fine for the rest of the run. A coarse verdict
+// is looked at again now and then: a busy moment during the probe (the first
+// waits come just after the capture) can make a fine sleep look coarse, and
+// that would cost the timer's two kernel calls at every step of every fade.
 static int g_sleepIsFine = -1;
 static int g_probeSleeps = 0;
 static int g_fineSleeps = 0;
+static int g_waitsSinceVerdict = 0;
 
 // A sleep tick-bound to a 1 ms timer ends up to a tick late, evenly spread,
 // so it passes a probe about one time in seven; a fine-grained one passes
@@ -94,6 +98,9 @@ constexpr std::int64_t kProbeSleep = 300;    // us: well inside one tick of a 1 
 constexpr std::int64_t kFineLateness = 150;  // us late at most, for a sleep to pass
 constexpr int kProbes = 7;
 constexpr int kFineProbesNeeded = 5;
+// About every 2 s of fading. On a system whose sleep is tick-bound the probe
+// costs nothing: its sleeps fall inside a wait that is waited anyway.
+constexpr int kWaitsBeforeProbingAgain = 200;
 
 static void DelayMicroseconds(std::int64_t microseconds) {
   LARGE_INTEGER interval;
@@ -125,6 +132,12 @@ static void ProbeSleep(std::int64_t deadline) {
 }
 
 void SleepUntilMicroseconds(std::int64_t deadline) {
+  if (g_sleepIsFine == 0 && g_delayExecution != nullptr && ++g_waitsSinceVerdict >= kWaitsBeforeProbingAgain) {
+    g_sleepIsFine = -1;
+    g_probeSleeps = 0;
+    g_fineSleeps = 0;
+    g_waitsSinceVerdict = 0;
+  }
   if (g_sleepIsFine < 0) ProbeSleep(deadline);
   std::int64_t remaining = deadline - ClockMicroseconds();
   if (remaining <= 0) return;
