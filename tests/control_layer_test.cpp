@@ -66,6 +66,23 @@ TEST_F(ControlLayerTest, ListHoldsMainAndThirtyTwoChannelsAndReportsTheUsersChoi
   EXPECT_GE(g_calls[ChannelList], static_cast<int>(events.size()));
 }
 
+// A press on an entry reports its release, and the start of a drag once the
+// pointer leaves the platform's drag box: every platform's box is wider than
+// 2 pixels and narrower than 40.
+TEST_F(ControlLayerTest, ListReportsThePressesReleaseAndOneDragStartBeyondTheDragBox) {
+  for (const auto& [dy, drags] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{40, 1}}) {
+    UserDragFromEntry(ChannelList, 0, 0, dy);
+    int dragStarts = 0;
+    int releases = 0;
+    for (const Event& event : TakeEvents()) {
+      dragStarts += event.action == kActionListDrag ? 1 : 0;
+      releases += event.action == kActionListButtonUp ? 1 : 0;
+    }
+    EXPECT_EQ(dragStarts, drags) << "moved by " << dy;
+    EXPECT_EQ(releases, 1) << "moved by " << dy;
+  }
+}
+
 TEST_F(ControlLayerTest, OptionValuesFollowTheGroup) {
   SetControlValue(FastOption, 1);
   EXPECT_EQ(GetControlValue(FastOption), 1);

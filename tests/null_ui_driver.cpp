@@ -12,6 +12,10 @@ void UserSelectEntry(int control, int index) {
   NullSelectListEntry(control, index);
 }
 
+void UserDragFromEntry(int control, int index, int dx, int dy) {
+  NullListMouse(control, index, dx, dy);
+}
+
 void UserSpinStep(int control, int delta) {
   NullSpinStep(control, delta);
 }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QTest>
 
 #include "tests/ui_driver.h"
@@ -52,6 +53,20 @@ void UserSelectEntry(int control, int index) {
   auto* list = static_cast<QListWidget*>(Widget(control));
   list->scrollToItem(list->item(index));
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(index)).center());
+}
+
+// The move is sent as the toolkit delivers one with the button held: QTest's
+// own mouseMove only moves the cursor, which the offscreen platform ignores.
+void UserDragFromEntry(int control, int index, int dx, int dy) {
+  auto* list = static_cast<QListWidget*>(Widget(control));
+  QWidget* view = list->viewport();
+  const QPoint from = list->visualItemRect(list->item(index)).center();
+  const QPoint to = from + QPoint(dx, dy);
+  QTest::mousePress(view, Qt::LeftButton, {}, from);
+  QMouseEvent move(QEvent::MouseMove, QPointF(to), view->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(view, &move);
+  QTest::mouseRelease(view, Qt::LeftButton, {}, to);
 }
 
 void UserSpinStep(int control, int delta) {

@@ -11,6 +11,8 @@ void DriverStart(int argc, char** argv);
 
 void UserClick(int control);                       // an option or push button
 void UserSelectEntry(int control, int index);      // ChannelList, with the mouse
+// ChannelList: the left button pressed on an entry, moved by (dx, dy), released.
+void UserDragFromEntry(int control, int index, int dx, int dy);
 void UserSpinStep(int control, int delta);         // MinimumSpin's Up or Down key
 void UserType(int control, const char* text);      // typing at the end of the spin's text
 void UserCloseWindow();                            // the close box

@@ -45,6 +45,17 @@ void UserSelectEntry(int control, int index) {
   PostMessageW(list, WM_LBUTTONUP, 0, at);
 }
 
+void UserDragFromEntry(int control, int index, int dx, int dy) {
+  HWND list = Item(control);
+  RECT item;
+  SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+  const int x = (item.left + item.right) / 2;
+  const int y = (item.top + item.bottom) / 2;
+  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+  PostMessageW(list, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x + dx, y + dy));
+  PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(x + dx, y + dy));
+}
+
 void UserSpinStep(int control, int delta) {
   PressKey(Item(control), delta > 0 ? VK_UP : VK_DOWN);
 }

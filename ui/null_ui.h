@@ -11,6 +11,10 @@
 // Actions on a disabled control do nothing.
 void NullClick(int control);                       // option or push button, the menu's check item
 void NullSelectListEntry(int control, int index);  // ChannelList
+// ChannelList with the mouse: the left button pressed on entry INDEX (which
+// selects it), moved by (dx, dy) while held, and released. Entries are 16
+// pixels high and the drag box is Windows' default, 4 x 4.
+void NullListMouse(int control, int index, int dx, int dy);
 void NullSpinStep(int control, int delta);         // MinimumSpin arrow, +1 / -1
 void NullTypeText(int control, const char* text);  // MinimumSpin text box
 void NullRequestClose();

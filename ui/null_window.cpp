@@ -163,6 +163,20 @@ void NullSelectListEntry(int control, int index) {
   InputControlAction(control, kActionSelectionChanged);
 }
 
+void NullListMouse(int control, int index, int dx, int dy) {
+  const ControlRow* row = EnabledRow(control, ControlKind::List);
+  if (row == nullptr) return;
+  constexpr int kEntryHeight = 16;
+  constexpr int kDragBox = 4;
+  const int onEntry = index >= 0 && index < PlatformListCount(*row) ? 1 : 0;
+  const int x = 20;
+  const int y = index * kEntryHeight + kEntryHeight / 2;
+  InputListPress(control, onEntry, x, y);
+  if (onEntry) NullSelectListEntry(control, index);
+  InputListMove(control, 1, x + dx, y + dy, kDragBox, kDragBox);
+  InputListRelease(control);
+}
+
 void NullSpinStep(int control, int delta) {
   if (EnabledRow(control, ControlKind::Spin) != nullptr) InputSpinStep(control, delta);
 }
