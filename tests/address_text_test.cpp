@@ -1,11 +1,13 @@
 // ParseInteger, address packing and the address-file line reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "address_support.h"
@@ -16,6 +18,12 @@ namespace {
 
 std::string Address(const std::string& bytes) {
   return FormatIpAddress(AddressFromBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+}
+
+// TEXT with each '|' a NUL byte.
+std::string WithNuls(std::string text) {
+  std::replace(text.begin(), text.end(), '|', '\0');
+  return text;
 }
 
 // Feeds bytes in pieces of the given sizes, repeating the last size.
@@ -147,52 +155,44 @@ TEST(PackIpAddress, CarriesAndBorrowsAcrossOctets) {
   EXPECT_EQ(FormatIpAddress(0xFFFFFFFFu), "255.255.255.255");
 }
 
-TEST(AddressLines, WorkedConversions) {
-  EXPECT_EQ(Address("192\r\n168\r\n1\r\n16\r\n"), "192.168.1.16");
-  EXPECT_EQ(Address("300\r\n168\r\n1\r\n16\r\n"), "44.169.1.16");
-  EXPECT_EQ(Address("192\r\n168\r\n1\r\n256\r\n"), "192.168.1.0");
-  EXPECT_EQ(Address("192\r\n168\r\n1\r\n-1\r\n"), "192.168.1.255");
-  EXPECT_EQ(Address("256\n0\n0\n0\n"), "0.1.0.0");
-  EXPECT_EQ(Address("-1\n0\n0\n0\n"), "255.255.255.255");
-  EXPECT_EQ(Address("192.168.1.16"), "192.0.0.0");
-  EXPECT_EQ(Address("192.168.1.16\r\n"), "192.0.0.0");
-  EXPECT_EQ(Address(""), "0.0.0.0");
-  EXPECT_EQ(Address("  192 console\n\t168\n1 # stage box\n16"), "192.168.1.16");
-  EXPECT_EQ(Address("$C0\n$A8\n%1\n$10\n"), "192.168.1.16");
-}
+// What a file of lines reads as, by group: worked conversions, the line
+// ends, and lines after the fourth.
+TEST(AddressLines, FileTextToAddress) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"192\r\n168\r\n1\r\n16\r\n", "192.168.1.16"},
+      {"300\r\n168\r\n1\r\n16\r\n", "44.169.1.16"},
+      {"192\r\n168\r\n1\r\n256\r\n", "192.168.1.0"},
+      {"192\r\n168\r\n1\r\n-1\r\n", "192.168.1.255"},
+      {"256\n0\n0\n0\n", "0.1.0.0"},
+      {"-1\n0\n0\n0\n", "255.255.255.255"},
+      {"192.168.1.16", "192.0.0.0"},
+      {"192.168.1.16\r\n", "192.0.0.0"},
+      {"", "0.0.0.0"},
+      {"  192 console\n\t168\n1 # stage box\n16", "192.168.1.16"},
+      {"$C0\n$A8\n%1\n$10\n", "192.168.1.16"},
 
-TEST(AddressLines, LineEnds) {
-  EXPECT_EQ(Address("192\n168\n1\n16\n"), "192.168.1.16");
-  EXPECT_EQ(Address("192\r\n168\r\n1\r\n16\r\n"), "192.168.1.16");
-  EXPECT_EQ(Address("192\r168\r1\r16\r"), "192.168.1.16");
-  EXPECT_EQ(Address("192\r\n168\r1\n16"), "192.168.1.16");
-  EXPECT_EQ(Address("192\n168\n1\n16"), "192.168.1.16");
-  EXPECT_EQ(Address(std::string("192\0"
-                                "168\0"
-                                "1\0"
-                                "16",
-                                12)),
-            "192.168.1.16");
-  // CR followed by a byte: the byte begins the next line. CR CR is two ends.
-  EXPECT_EQ(Address("192\r\r168\n1\n16"), "192.0.168.1");
-  EXPECT_EQ(Address("192\n\r\n168\n1"), "192.0.168.1");
-  EXPECT_EQ(Address("192\n\n168\n1"), "192.0.168.1");
-  EXPECT_EQ(Address("\n168\n1\n16"), "0.168.1.16");
-  // LF CR is two line ends; CR LF only one.
-  EXPECT_EQ(Address("192\n\r168\n1\n16"), "192.0.168.1");
-  // Fewer than four lines: the missing ones are empty.
-  EXPECT_EQ(Address("192\n168\n"), "192.168.0.0");
-  EXPECT_EQ(Address("192\r"), "192.0.0.0");
-}
+      {"192\n168\n1\n16\n", "192.168.1.16"},
+      {"192\r168\r1\r16\r", "192.168.1.16"},
+      {"192\r\n168\r1\n16", "192.168.1.16"},
+      {"192\n168\n1\n16", "192.168.1.16"},
+      {WithNuls("192|168|1|16"), "192.168.1.16"},
+      // CR followed by a byte: the byte begins the next line. CR CR is two ends.
+      {"192\r\r168\n1\n16", "192.0.168.1"},
+      {"192\n\r\n168\n1", "192.0.168.1"},
+      {"192\n\n168\n1", "192.0.168.1"},
+      {"\n168\n1\n16", "0.168.1.16"},
+      // LF CR is two line ends; CR LF only one.
+      {"192\n\r168\n1\n16", "192.0.168.1"},
+      // Fewer than four lines: the missing ones are empty.
+      {"192\n168\n", "192.168.0.0"},
+      {"192\r", "192.0.0.0"},
 
-TEST(AddressLines, LinesAfterTheFourthChangeNothing) {
-  EXPECT_EQ(Address("192\n168\n1\n16\n99\n"), "192.168.1.16");
-  EXPECT_EQ(Address("192\n168\n1\n16\n$FFFFFFFF\r\n-7\n"), "192.168.1.16");
-  EXPECT_EQ(Address("192\n168\n1\n16\r"), "192.168.1.16");
-  EXPECT_EQ(Address(std::string("192\n168\n1\n16\0"
-                                "77",
-                                15)),
-            "192.168.1.16");
+      {"192\n168\n1\n16\n99\n", "192.168.1.16"},
+      {"192\n168\n1\n16\n$FFFFFFFF\r\n-7\n", "192.168.1.16"},
+      {"192\n168\n1\n16\r", "192.168.1.16"},
+      {WithNuls("192\n168\n1\n16|77"), "192.168.1.16"},
+  };
+  for (const auto& [text, address] : cases) EXPECT_EQ(Address(text), address) << testing::PrintToString(text);
 }
 
 TEST(AddressLines, ByteOrderMarks) {

@@ -26,6 +26,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <memory>
 
@@ -122,7 +123,6 @@ class InputFilter : public QObject {
       InputControlAction(number, kActionListRightButtonUp);
     }
   }
-
 };
 
 InputFilter* g_inputFilter = nullptr;
@@ -296,50 +296,46 @@ int PlatformWindowExists() {
   return g_main != nullptr ? 1 : 0;
 }
 
+namespace {
+
+void CreateOption(const ControlRow& row, QtControl& c) {
+  auto* option = new QRadioButton(QString::fromUtf8(row.text), g_main);
+  // The core keeps the group: an option clicked twice stays selected.
+  option->setAutoExclusive(false);
+  QObject::connect(option, &QRadioButton::clicked, [number = row.number] { InputOptionClick(number); });
+  c.widget = option;
+}
+
+void CreatePushButton(const ControlRow& row, QtControl& c) {
+  auto* button = new QPushButton(QString::fromUtf8(row.text), g_main);
+  button->setAutoDefault(false);  // none of them is a default button
+  QObject::connect(button, &QPushButton::clicked,
+                   [number = row.number] { InputControlAction(number, kActionClicked); });
+  c.widget = button;
+}
+
+void CreateLabel(const ControlRow& row, QtControl& c) {
+  auto* label = new QLabel(QString::fromUtf8(row.text), g_main);
+  label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  label->setTextFormat(Qt::PlainText);
+  c.widget = label;
+  c.text = label;
+}
+
+// In ControlKind's order.
+using CreateFunction = void (*)(const ControlRow&, QtControl&);
+constexpr CreateFunction kCreateFunctions[] = {CreateOption,    CreatePushButton,   CreateLabel, CreateList,
+                                               CreateStatusBar, CreateAddressField, CreateSpin,  CreateMenuCheck};
+static_assert(std::size(kCreateFunctions) == static_cast<std::size_t>(ControlKind::MenuCheck) + 1);
+
+}  // namespace
+
 void PlatformCreateControl(const ControlRow& row) {
   QtControl c;
-  const QString text = QString::fromUtf8(row.text);
-  switch (row.kind) {
-    case ControlKind::Option: {
-      auto* option = new QRadioButton(text, g_main);
-      // The core keeps the group: an option clicked twice stays selected.
-      option->setAutoExclusive(false);
-      QObject::connect(option, &QRadioButton::clicked, [number = row.number] { InputOptionClick(number); });
-      c.widget = option;
-      break;
-    }
-    case ControlKind::PushButton: {
-      auto* button = new QPushButton(text, g_main);
-      button->setAutoDefault(false);  // none of them is a default button
-      QObject::connect(button, &QPushButton::clicked,
-                       [number = row.number] { InputControlAction(number, kActionClicked); });
-      c.widget = button;
-      break;
-    }
-    case ControlKind::Label: {
-      auto* label = new QLabel(text, g_main);
-      label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-      label->setTextFormat(Qt::PlainText);
-      c.widget = label;
-      c.text = label;
-      break;
-    }
-    case ControlKind::List:
-      CreateList(row, c);
-      break;
-    case ControlKind::StatusBar:
-      CreateStatusBar(row, c);
-      break;
-    case ControlKind::IpField:
-      CreateAddressField(row, c);
-      break;
-    case ControlKind::Spin:
-      CreateSpin(row, c);
-      break;
-    case ControlKind::MenuCheck:
-      CreateMenuCheck(row, c);
-      g_controls[row.number] = c;
-      return;
+  kCreateFunctions[static_cast<int>(row.kind)](row, c);
+  if (row.kind == ControlKind::MenuCheck) {  // an action of the menu: nothing to place or show
+    g_controls[row.number] = c;
+    return;
   }
   if (row.kind != ControlKind::Spin && row.kind != ControlKind::StatusBar) c.widget->setGeometry(Rect(row));
   c.widget->setProperty(kControlProperty, row.number);
