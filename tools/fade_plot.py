@@ -6,7 +6,7 @@ the messages it received, into a PNG, with the console's dB scale beside the
     tools/fade_plot.py LOG.jsonl OUT.png [--fader N] [--title TEXT]
 
 Prints the number of points drawn; exit 1 when the log holds no fader message.
-The bench (tools/bench.py) draws its level charts with level_axes() as well.
+The bench (tools/bench.py) draws its charts with chart() and level_axes() as well.
 """
 
 import argparse
@@ -36,15 +36,19 @@ def fader_points(log_path, fader):
     return points
 
 
-def level_axes(ax, caption, x_label):
-    """A chart of levels 0..1 against time, with the dB scale on the right."""
+def chart(ax, caption, x_label, y_label):
+    """The caption, labels and grid every chart of the bench and the demo has."""
     ax.set_title(caption, loc="left", fontsize=11)
-    ax.set_xlabel(x_label)
-    ax.set_ylabel("level (0 to 1)")
-    ax.set_ylim(0.0, 1.0)
-    ax.margins(x=0.0)  # time starts at the first message
+    ax.set(xlabel=x_label, ylabel=y_label)
     ax.grid(color="#dddddd")
     ax.set_axisbelow(True)
+
+
+def level_axes(ax, caption, x_label):
+    """A chart of levels 0..1 against time, with the dB scale on the right."""
+    chart(ax, caption, x_label, "level (0 to 1)")
+    ax.set_ylim(0.0, 1.0)
+    ax.margins(x=0.0)  # time starts at the first message
     db = ax.secondary_yaxis("right")
     db.set_yticks([level for level, _ in DB_MARKS], [text for _, text in DB_MARKS])
     db.set_ylabel("dB at the console")

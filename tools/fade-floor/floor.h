@@ -1,9 +1,7 @@
 // The operating system's side of fade-floor: a real window whose input queue
-// the steps look at, and the CPU time the process has used. One neutral
-// header; win32_floor.cpp and qt_floor.cpp implement it.
+// the steps look at. One neutral header; win32_floor.cpp and qt_floor.cpp
+// implement it.
 #pragma once
-
-#include <cstdint>
 
 // Creates and shows a window like the program's (a top-level window of the
 // same toolkit); 1 when it exists.
@@ -12,5 +10,3 @@ int OpenFloorWindow();
 // allows, and takes whatever is there.
 void PeekFloorQueue();
 void CloseFloorWindow();
-// User + kernel CPU time of this process so far, in microseconds.
-std::int64_t ProcessCpuMicroseconds();

@@ -8,8 +8,6 @@
 #include <QThread>
 #include <QWidget>
 
-#include <sys/resource.h>
-
 #include "floor.h"
 
 static QWidget* g_window = nullptr;
@@ -37,11 +35,4 @@ void PeekFloorQueue() {
 void CloseFloorWindow() {
   delete g_window;
   g_window = nullptr;
-}
-
-std::int64_t ProcessCpuMicroseconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return (static_cast<std::int64_t>(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000 +
-         usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
 }

@@ -38,13 +38,3 @@ void CloseFloorWindow() {
   if (g_window != nullptr) DestroyWindow(g_window);
   g_window = nullptr;
 }
-
-static std::int64_t Microseconds(const FILETIME& t) {
-  return static_cast<std::int64_t>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10;
-}
-
-std::int64_t ProcessCpuMicroseconds() {
-  FILETIME created, ended, kernel, user;
-  if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return 0;
-  return Microseconds(kernel) + Microseconds(user);
-}
