@@ -2,15 +2,10 @@
 """Quorlen's bench: how evenly a fade is paced, how long a capture takes to
 answer the touch, and what the program costs in CPU, memory, start-up time and
 size, beside what a fade step costs at the least (tools/fade-floor). Run it
-through tools/bench.sh, which installs and sources what it needs; HACKING.md
-says how each figure is taken. Targets are shown, never asserted.
-
-Each program runs on an Xvfb display of its own against the console simulator
-on another loopback address (127.0.0.3 by default, so the shared port lock on
-127.0.0.1:10023 is never needed), driven like a user through the window driver
-(tests/e2e/quorlen_window.py). With --ref, REV's programs are built in a
-temporary git worktree under build/ and each runs next to the same program of
-this tree; the instruments (simulator, probe, fade-floor) are this tree's.
+through tools/bench.sh; HACKING.md says how each figure is taken. Targets are
+shown, never asserted. The programs are driven like a user through the window
+driver (tests/e2e/quorlen_window.py) against the console simulator on another
+loopback address, so the port lock on 127.0.0.1:10023 is never needed.
 """
 
 import argparse
@@ -57,16 +52,15 @@ PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"
 Program = collections.namedtuple("Program", "label path wine driver")
 
 # ---------------------------------------------------------------------------
-# Processes: CPU time, peak memory, and finding them by name.
+# Processes: CPU time, and finding them by name.
 
 LIBC = ctypes.CDLL(None)
 
 
 def cpu_seconds(pid):
-    """The CPU time of every thread of PID so far, ended ones too, or None once
-    it has ended. Read through the process's CPU clock, which counts in
-    nanoseconds: psutil's cpu_times reads the kernel's 10 ms ticks, too coarse
-    for a few seconds of steps that cost a few hundred microseconds each."""
+    """The CPU time of every thread of PID so far, ended ones too; None once it
+    has ended. The process's CPU clock counts in nanoseconds, where psutil's
+    cpu_times reads 10 ms ticks, too coarse for steps of a few hundred us."""
     clock = ctypes.c_int()
     if LIBC.clock_getcpuclockid(pid, ctypes.byref(clock)) != 0:
         return None
@@ -74,12 +68,6 @@ def cpu_seconds(pid):
         return time.clock_gettime(clock.value)
     except OSError:
         return None
-
-
-def peak_rss_kib(pid):
-    """The kernel's high-water mark, VmHWM: psutil reads no peak on Linux."""
-    with open("/proc/%d/status" % pid) as f:
-        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
 
 
 def find_process(name, root):
@@ -103,11 +91,9 @@ def watched_pids(program, session, root):
     """The program's process and, under Wine, the prefix's wineserver."""
     if not program.wine:
         return {"program": root}
-    deadline = time.monotonic() + 30
-    pid = find_process(os.path.basename(program.path), root)
-    while pid is None and time.monotonic() < deadline:
-        time.sleep(0.05)
-        pid = find_process(os.path.basename(program.path), root)
+    name, deadline = os.path.basename(program.path), time.monotonic() + 30
+    while (pid := find_process(name, root)) is None and time.monotonic() < deadline:
+        time.sleep(0.05)  # the 32-bit wrapper takes a moment to come down to the program
     pids = {"program": pid, "wineserver": find_wineserver(session.env["WINEPREFIX"])}
     if None in pids.values():
         raise RuntimeError("%s: no %s under Wine" % (program.label, [k for k, v in pids.items() if v is None]))
@@ -172,14 +158,12 @@ def fade_figures(sim, since, summary, speed_name, row, touch, step):
     pace = fade_stats.pace(intervals)
     expected = e2e.expected_fade(touch, step, MINIMUM)
     duration = (messages[-1]["t_us"] - messages[0]["t_us"]) / 1000.0
-    nominal = (len(messages) - 1) * PERIOD_MS
     return {
         "speed": speed_name, "row": row, "touch": touch, "count": len(messages), "expected_count": len(expected),
         "as_chosen": summary["fader"] == row and [e2e.level_of(m) for m in messages] == expected,
         "mean_interval_ms": pace["mean"], "p50_interval_ms": pace["p50"], "p99_interval_ms": pace["p99"],
-        "max_interval_ms": pace["max"], "duration_ms": duration, "nominal_ms": nominal,
-        "duration_ratio": duration / nominal, "capture_latency_ms": summary["capture_latency_ms"],
-        "intervals_ms": intervals,
+        "max_interval_ms": pace["max"], "duration_ms": duration, "capture_latency_ms": summary["capture_latency_ms"],
+        "duration_ratio": duration / ((len(messages) - 1) * PERIOD_MS), "intervals_ms": intervals,
         "levels": [((m["t_us"] - messages[0]["t_us"]) / 1000.0, e2e.level_of(m)) for m in messages],
     }
 
@@ -206,23 +190,20 @@ def measure(program, options, out_dir):
         return None
     session = e2e.Session(address=options.address, wine=program.wine)
     sampler = None
-    command = None if program.wine else [program.path]
     try:
         starts = []
         for i in range(options.starts):
             begun = time.monotonic()
-            app = e2e.App(options.address.split("."), name="start%d" % i, session=session, command=command,
-                          probe=program.driver == "probe")
+            app = e2e.App(options.address.split("."), name="start%d" % i, session=session,
+                          command=None if program.wine else [program.path], probe=program.driver == "probe")
             app.wait_ready()
             starts.append((app.ready_at - begun) * 1000.0)
             if i < options.starts - 1:
                 app.close()
-        pids = watched_pids(program, session, app.proc.pid)
-        sampler = CpuSampler(pids)
+        sampler = CpuSampler(watched_pids(program, session, app.proc.pid))
         sampler.start()
-        time.sleep(1.0)  # the start's last probe queries and paints settle
-        begun = time.monotonic()
-        time.sleep(options.idle_seconds)
+        begun = time.monotonic() + 1.0  # once the start's last probe queries and paints have settled
+        time.sleep(1.0 + options.idle_seconds)
         idle = sampler.between(begun, time.monotonic())
 
         sim = session.sim
@@ -244,7 +225,7 @@ def measure(program, options, out_dir):
             figures["cpu"] = sampler.between(summary["start_us"] / 1e6 + sim.clock_offset,
                                              summary["end_us"] / 1e6 + sim.clock_offset)
             fades.append(figures)
-        rss = peak_rss_kib(pids["program"])
+        rss = e2e.peak_memory_kib(app)
         step_us = None
         if options.floor_steps > 0:
             # Main, "Too Slow", minimum 0: what every reset leaves.
@@ -263,6 +244,8 @@ def measure(program, options, out_dir):
 
 def summarise(program, starts, idle, waiting, fades, rss, step_us):
     latencies = [f["capture_latency_ms"] for f in fades if f["capture_latency_ms"] is not None]
+    cpu = {"idle": cpu_percent([idle]), "waiting": cpu_percent([waiting]),
+           "fading": cpu_percent([f["cpu"] for f in fades])}
     figures = {
         "mean_interval_ratio": statistics.median(f["mean_interval_ms"] for f in fades) / PERIOD_MS,
         "p50_interval_ms": statistics.median(f["p50_interval_ms"] for f in fades),
@@ -272,9 +255,7 @@ def summarise(program, starts, idle, waiting, fades, rss, step_us):
         "duration_ratio": statistics.median(f["duration_ratio"] for f in fades),
         "capture_latency_p50_ms": fade_stats.nearest_rank(latencies, 50) if latencies else None,
         "capture_latency_p95_ms": fade_stats.nearest_rank(latencies, 95) if latencies else None,
-        "cpu_idle_percent": cpu_percent([idle])["total"],
-        "cpu_waiting_percent": cpu_percent([waiting])["total"],
-        "cpu_fading_percent": cpu_percent([f["cpu"] for f in fades])["total"],
+        **{"cpu_%s_percent" % stretch: shares["total"] for stretch, shares in cpu.items()},
         "cpu_step_us": step_us,
         "peak_rss_mib": rss / 1024.0,
         "start_ms": statistics.median(starts),
@@ -282,8 +263,7 @@ def summarise(program, starts, idle, waiting, fades, rss, step_us):
     }
     return {
         "label": program.label, "path": program.path, "driver": program.driver, "figures": figures,
-        "cpu_split_percent": {"idle": cpu_percent([idle]), "waiting": cpu_percent([waiting]),
-                              "fading": cpu_percent([f["cpu"] for f in fades])},
+        "cpu_split_percent": cpu,
         "starts_ms": starts, "fades_not_as_chosen": sum(not f["as_chosen"] for f in fades),
         "fades": [{k: v for k, v in f.items() if k not in ("intervals_ms", "levels", "cpu")} for f in fades],
         "plot": {"intervals_ms": [x for f in fades for x in f["intervals_ms"]],
@@ -448,9 +428,8 @@ def programs_of(tree, options, log, instruments):
 
 
 def describe(tree):
-    commit = git("rev-parse", "--short", "HEAD", cwd=tree)
-    dirty = bool(git("status", "--porcelain", "--untracked-files=no", cwd=tree))
-    return commit + ("+changes" if dirty else "")
+    """The commit's short name, and "+changes" when tracked files differ from it."""
+    return git("describe", "--always", "--dirty=+changes", "--exclude", "*", cwd=tree)
 
 
 def noise_note(report):
@@ -510,8 +489,7 @@ def main():
     e2e.Settings.probe = os.path.join(REPO, "build", "win64-release", "tools", "quorlen-probe", "quorlen-probe.exe")
     report = {"revision": describe(REPO), "date": datetime.datetime.now().isoformat(timespec="seconds"),
               "arguments": sys.argv[1:], "load_before": os.getloadavg(), "programs": {}, "ref": None,
-              "settings": {k: getattr(options, k) for k in ("rounds", "starts", "idle_seconds", "wait_seconds",
-                                                            "address", "driver")}}
+              "settings": vars(options)}
     ref_tree = None
     try:
         print("bench: building (log in %s)..." % log, file=sys.stderr)
