@@ -10,6 +10,7 @@ loopback address, so the port lock on 127.0.0.1:10023 is never needed.
 
 import argparse
 import collections
+import contextlib
 import ctypes
 import datetime
 import json
@@ -102,7 +103,8 @@ def watched_pids(program, session, root):
 
 class CpuSampler(threading.Thread):
     """Reads the CPU time of the watched processes every 50 ms for the whole
-    run, so that any stretch of it can be costed afterwards."""
+    run, so that any stretch of it can be costed afterwards. A daemon: when a
+    run fails, the bench ends with it."""
 
     def __init__(self, pids):
         super().__init__(daemon=True)
@@ -188,9 +190,7 @@ def measure(program, options, out_dir):
     if reason:
         print("bench: %s skipped: %s" % (program.label, reason), file=sys.stderr)
         return None
-    session = e2e.Session(address=options.address, wine=program.wine)
-    sampler = None
-    try:
+    with contextlib.closing(e2e.Session(address=options.address, wine=program.wine)) as session:
         starts = []
         for i in range(options.starts):
             begun = time.monotonic()
@@ -235,10 +235,6 @@ def measure(program, options, out_dir):
             step_us = sampler.per_step_us(start + EDGE_S, end - EDGE_S)
         sampler.stop()
         app.close()
-    finally:
-        if sampler is not None and sampler.is_alive():
-            sampler.stop()
-        session.close()
     return summarise(program, starts, idle, waiting, fades, rss, step_us)
 
 
@@ -284,9 +280,7 @@ def measure_floor(program, options):
     seconds = options.floor_steps * PERIOD_MS / 1000
     figures = []
     for look in ("nolook", "look"):
-        session = e2e.Session(address=options.address, wine=program.wine)
-        sampler = None
-        try:
+        with contextlib.closing(e2e.Session(address=options.address, wine=program.wine)) as session:
             begun = time.monotonic()
             command = (e2e.wine_command(path) if program.wine else [path]) + [str(options.floor_steps),
                                                                              options.address, "10023", look]
@@ -294,11 +288,8 @@ def measure_floor(program, options):
             sampler = CpuSampler(watched_pids(program._replace(path=path), session, proc.pid))
             sampler.start()
             proc.wait(timeout=seconds + 120)
+            sampler.stop()
             figures.append(sampler.per_step_us(begun + FLOOR_START_S, begun + seconds - EDGE_S))
-        finally:
-            if sampler is not None:
-                sampler.stop()
-            session.close()
     return figures
 
 
