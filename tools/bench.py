@@ -314,7 +314,7 @@ TABLE = [
     ("duration_ratio", "fade duration / nominal", "%.4f", "<= 1.01", lambda v: v <= 1.01),
     ("capture_latency_p50_ms", "capture latency p50 (ms)", "%.3f", "", None),
     ("capture_latency_p95_ms", "capture latency p95 (ms)", "%.3f", "<= 1", lambda v: v <= 1.0),
-    ("cpu_idle_percent", "CPU idle (% of a core)", "%.2f", "~ 0", lambda v: v <= 0.15),  # a tick in 10 s at most
+    ("cpu_idle_percent", "CPU idle (% of a core)", "%.2f", "~ 0", lambda v: v <= 0.15),  # 15 ms in 10 s at most
     ("cpu_waiting_percent", "CPU waiting for the touch (%)", "%.2f", "<= 0.5", lambda v: v <= 0.5),
     ("cpu_fading_percent", "CPU fading (%)", "%.2f", "", None),
     ("cpu_step_us", "CPU per fade step, long fade (us)", "%.0f", "", None),
