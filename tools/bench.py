@@ -1,26 +1,17 @@
 #!/usr/bin/env python3
 """Quorlen's bench: how evenly a fade is paced, how long a capture takes to
 answer the touch, and what the program costs in CPU, memory, start-up time and
-size. Run it through tools/bench.sh, which installs and sources what it needs.
-
-Each program runs on an Xvfb display of its own against the console simulator
-on another loopback address (127.0.0.3 by default, so the shared port lock on
-127.0.0.1:10023 is never needed), and is driven like a user: a channel, a
-speed and a minimum, then "Get Main Position Until Touch", then the
-simulator's touch. The figures come from the simulator's log (t_us of every
-datagram) and its fade summaries; a figure taken per fade is the median over
-the fades. Targets are shown, never asserted.
-
-    tools/bench.sh [--ref REV] [--native PATH] [--driver probe|coords] [--publish]
-
---ref REV checks REV out into a temporary git worktree under build/, builds
-its programs there and measures them in the same run, each program of REV
-next to the same program of this tree (which goes first takes turns); the
-table then shows each figure as a ratio to REV. The instruments (simulator and
-probe) are this tree's.
+size, beside what a fade step costs at the least (tools/fade-floor). Run it
+through tools/bench.sh; HACKING.md says how each figure is taken. Targets are
+shown, never asserted. The programs are driven like a user through the window
+driver (tests/e2e/quorlen_window.py) against the console simulator on another
+loopback address, so the port lock on 127.0.0.1:10023 is never needed.
 """
 
 import argparse
+import collections
+import contextlib
+import ctypes
 import datetime
 import json
 import os
@@ -41,7 +32,6 @@ import debian_python  # noqa: E402,F401  (first: it may start this script again)
 import psutil  # noqa: E402
 from PIL import Image  # noqa: E402
 
-import bench_floor  # noqa: E402  (beside this file)
 import fade_plot  # noqa: E402  (beside this file)
 import fade_stats  # noqa: E402  (beside this file)
 import quorlen_e2e as e2e  # noqa: E402
@@ -55,16 +45,30 @@ FADES = [  # option, name, touched level, colour in the level chart
     (e2e.NORMAL, "Normal", 0.50, "#d1831f"),
     (e2e.FAST, "Fast", 0.98, "#c2303a"),
 ]
-PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
 ROWS = [1, 2, 3, 4, 5, 0]  # channel-list rows taken in turn; all of them show without scrolling
+LONG_FADE_LEVEL = 0.5  # from here at "Too Slow" (0.0005 a step) down to 0: 1000 steps
+EDGE_S = 1.0  # left out at either end of the long fade and of fade-floor's run: starting and ending are not steps
+FLOOR_START_S = 3.0  # fade-floor under Wine: the prefix's and the window's start come first
+PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
+Program = collections.namedtuple("Program", "label path wine driver")
 
 # ---------------------------------------------------------------------------
-# Processes: CPU time, peak memory, and finding them by name.
+# Processes: CPU time, and finding them by name.
 
-def peak_rss_kib(pid):
-    """The kernel's high-water mark, VmHWM: psutil reads no peak on Linux."""
-    with open("/proc/%d/status" % pid) as f:
-        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+LIBC = ctypes.CDLL(None)
+
+
+def cpu_seconds(pid):
+    """The CPU time of every thread of PID so far, ended ones too; None once it
+    has ended. The process's CPU clock counts in nanoseconds, where psutil's
+    cpu_times reads 10 ms ticks, too coarse for steps of a few hundred us."""
+    clock = ctypes.c_int()
+    if LIBC.clock_getcpuclockid(pid, ctypes.byref(clock)) != 0:
+        return None
+    try:
+        return time.clock_gettime(clock.value)
+    except OSError:
+        return None
 
 
 def find_process(name, root):
@@ -84,30 +88,37 @@ def find_wineserver(prefix):
     return None
 
 
+def watched_pids(program, session, root):
+    """The program's process and, under Wine, the prefix's wineserver."""
+    if not program.wine:
+        return {"program": root}
+    name, deadline = os.path.basename(program.path), time.monotonic() + 30
+    while (pid := find_process(name, root)) is None and time.monotonic() < deadline:
+        time.sleep(0.05)  # the 32-bit wrapper takes a moment to come down to the program
+    pids = {"program": pid, "wineserver": find_wineserver(session.env["WINEPREFIX"])}
+    if None in pids.values():
+        raise RuntimeError("%s: no %s under Wine" % (program.label, [k for k, v in pids.items() if v is None]))
+    return pids
+
+
 class CpuSampler(threading.Thread):
     """Reads the CPU time of the watched processes every 50 ms for the whole
-    run, so that any stretch of it can be costed afterwards."""
+    run, so that any stretch of it can be costed afterwards. A daemon: when a
+    run fails, the bench ends with it."""
 
     def __init__(self, pids):
         super().__init__(daemon=True)
         self.pids = pids
-        self.processes = {name: psutil.Process(pid) for name, pid in pids.items()}
         self.samples = []
         self.done = threading.Event()
 
-    def sample(self):
-        values = {}
-        for name, process in self.processes.items():
-            try:
-                times = process.cpu_times()  # of every thread
-                values[name] = times.user + times.system
-            except psutil.Error:  # ended: its last reading stands
-                values[name] = self.samples[-1][1][name] if self.samples else 0.0
-        self.samples.append((time.monotonic(), values))
-
     def run(self):
         while not self.done.is_set():
-            self.sample()
+            last = self.samples[-1][1] if self.samples else {}
+            values = {name: cpu_seconds(pid) for name, pid in self.pids.items()}
+            # An ended process's last reading stands.
+            self.samples.append((time.monotonic(), {name: last.get(name, 0.0) if value is None else value
+                                                    for name, value in values.items()}))
             self.done.wait(0.05)
 
     def stop(self):
@@ -123,6 +134,11 @@ class CpuSampler(threading.Thread):
         (t0, a), (t1, b) = inside[0], inside[-1]
         return t1 - t0, {name: b[name] - a[name] for name in self.pids}
 
+    def per_step_us(self, start, end):
+        """CPU microseconds per 10 ms step, all watched processes together."""
+        wall, cpu = self.between(start, end)
+        return sum(cpu.values()) * 1e3 * PERIOD_MS / wall if wall else None
+
 
 def cpu_percent(stretches):
     """% of one core over a list of (wall, {name: CPU}) stretches, per
@@ -137,11 +153,6 @@ def cpu_percent(stretches):
 # ---------------------------------------------------------------------------
 # One program, measured.
 
-class Program:
-    def __init__(self, label, path, wine, driver):
-        self.label, self.path, self.wine, self.driver = label, path, wine, driver
-
-
 def fade_figures(sim, since, summary, speed_name, row, touch, step):
     messages = [e for e in sim.read()[since:] if e["dir"] == "in" and e.get("action") == "fader"
                 and summary["start_us"] <= e["t_us"] <= summary["end_us"]]
@@ -149,16 +160,28 @@ def fade_figures(sim, since, summary, speed_name, row, touch, step):
     pace = fade_stats.pace(intervals)
     expected = e2e.expected_fade(touch, step, MINIMUM)
     duration = (messages[-1]["t_us"] - messages[0]["t_us"]) / 1000.0
-    nominal = (len(messages) - 1) * PERIOD_MS
     return {
         "speed": speed_name, "row": row, "touch": touch, "count": len(messages), "expected_count": len(expected),
         "as_chosen": summary["fader"] == row and [e2e.level_of(m) for m in messages] == expected,
         "mean_interval_ms": pace["mean"], "p50_interval_ms": pace["p50"], "p99_interval_ms": pace["p99"],
-        "max_interval_ms": pace["max"], "duration_ms": duration, "nominal_ms": nominal,
-        "duration_ratio": duration / nominal, "capture_latency_ms": summary["capture_latency_ms"],
-        "intervals_ms": intervals,
+        "max_interval_ms": pace["max"], "duration_ms": duration, "capture_latency_ms": summary["capture_latency_ms"],
+        "duration_ratio": duration / ((len(messages) - 1) * PERIOD_MS), "intervals_ms": intervals,
         "levels": [((m["t_us"] - messages[0]["t_us"]) / 1000.0, e2e.level_of(m)) for m in messages],
     }
+
+
+def fade(app, row, touch, wait_s=0.0):
+    """A capture, WAIT_S with no touch, the simulator's touch of ROW at TOUCH
+    and the fade to its end; returns the simulator's log mark from before, the
+    fade's summary and when the wait began."""
+    summaries = len(app.sim.summaries())
+    since, _ = app.capture()
+    waited_from = time.monotonic()
+    time.sleep(wait_s + 0.3)
+    app.sim.command("touch %s %r" % (row or "main", touch))
+    summary = app.sim.wait_summary(summaries + 1, timeout=60)
+    app.wait_idle(since)
+    return since, summary, waited_from
 
 
 def measure(program, options, out_dir):
@@ -167,32 +190,20 @@ def measure(program, options, out_dir):
     if reason:
         print("bench: %s skipped: %s" % (program.label, reason), file=sys.stderr)
         return None
-    os.makedirs(out_dir, exist_ok=True)
-    session = e2e.Session(address=options.address, wine=program.wine)
-    sampler = None
-    config = options.address.split(".")
-    command = None if program.wine else [program.path]
-    try:
+    with contextlib.closing(e2e.Session(address=options.address, wine=program.wine)) as session:
         starts = []
         for i in range(options.starts):
             begun = time.monotonic()
-            app = e2e.App(config, name="start%d" % i, session=session, command=command,
-                          probe=program.driver == "probe")
+            app = e2e.App(options.address.split("."), name="start%d" % i, session=session,
+                          command=None if program.wine else [program.path], probe=program.driver == "probe")
             app.wait_ready()
             starts.append((app.ready_at - begun) * 1000.0)
             if i < options.starts - 1:
                 app.close()
-        pid = find_process(os.path.basename(program.path), app.proc.pid) or app.proc.pid
-        watched = {"program": pid}
-        if program.wine:
-            watched["wineserver"] = find_wineserver(session.env["WINEPREFIX"])
-            if watched["wineserver"] is None:
-                raise RuntimeError("no wineserver runs for %s" % session.env["WINEPREFIX"])
-        sampler = CpuSampler(watched)
+        sampler = CpuSampler(watched_pids(program, session, app.proc.pid))
         sampler.start()
-        time.sleep(1.0)  # the start's last probe queries and paints settle
-        begun = time.monotonic()
-        time.sleep(options.idle_seconds)
+        begun = time.monotonic() + 1.0  # once the start's last probe queries and paints have settled
+        time.sleep(1.0 + options.idle_seconds)
         idle = sampler.between(begun, time.monotonic())
 
         sim = session.sim
@@ -203,34 +214,34 @@ def measure(program, options, out_dir):
             speed, speed_name, touch, _ = FADES[i % len(FADES)]
             try:
                 app.pick(row, speed, MINIMUM)
-                summaries = len(sim.summaries())
-                since, _ = app.capture()
-                if waiting is None:  # the first capture also waits for a while with no touch
-                    begun = time.monotonic()
-                    time.sleep(options.wait_seconds)
-                    waiting = sampler.between(begun, time.monotonic())
-                time.sleep(0.3)
-                sim.command("touch %s %r" % (row or "main", touch))
-                summary = sim.wait_summary(summaries + 1, timeout=60)
-                app.wait_idle(since)
+                # The first capture also waits for a while with no touch.
+                wait_s = options.wait_seconds if waiting is None else 0.0
+                since, summary, waited_from = fade(app, row, touch, wait_s)
+                if waiting is None:
+                    waiting = sampler.between(waited_from, waited_from + wait_s)
             except AssertionError as error:
                 raise RuntimeError("%s, fade %d (row %d, %s): %s" % (program.label, i + 1, row, speed_name, error))
-            fade = fade_figures(sim, since, summary, speed_name, row, touch, e2e.SPEEDS[speed])
-            fade["cpu"] = sampler.between(summary["start_us"] / 1e6 + sim.clock_offset,
-                                          summary["end_us"] / 1e6 + sim.clock_offset)
-            fades.append(fade)
-        rss = peak_rss_kib(pid)
+            figures = fade_figures(sim, since, summary, speed_name, row, touch, e2e.SPEEDS[speed])
+            figures["cpu"] = sampler.between(summary["start_us"] / 1e6 + sim.clock_offset,
+                                             summary["end_us"] / 1e6 + sim.clock_offset)
+            fades.append(figures)
+        rss = e2e.peak_memory_kib(app)
+        step_us = None
+        if options.floor_steps > 0:
+            # Main, "Too Slow", minimum 0: what every reset leaves.
+            print("bench: %s, one long fade..." % program.label, file=sys.stderr)
+            _, summary, _ = fade(app, 0, LONG_FADE_LEVEL)
+            start, end = (summary[k] / 1e6 + sim.clock_offset for k in ("start_us", "end_us"))
+            step_us = sampler.per_step_us(start + EDGE_S, end - EDGE_S)
         sampler.stop()
         app.close()
-    finally:
-        if sampler is not None and sampler.is_alive():
-            sampler.stop()
-        session.close()
-    return summarise(program, starts, idle, waiting, fades, rss)
+    return summarise(program, starts, idle, waiting, fades, rss, step_us)
 
 
-def summarise(program, starts, idle, waiting, fades, rss):
+def summarise(program, starts, idle, waiting, fades, rss, step_us):
     latencies = [f["capture_latency_ms"] for f in fades if f["capture_latency_ms"] is not None]
+    cpu = {"idle": cpu_percent([idle]), "waiting": cpu_percent([waiting]),
+           "fading": cpu_percent([f["cpu"] for f in fades])}
     figures = {
         "mean_interval_ratio": statistics.median(f["mean_interval_ms"] for f in fades) / PERIOD_MS,
         "p50_interval_ms": statistics.median(f["p50_interval_ms"] for f in fades),
@@ -240,17 +251,15 @@ def summarise(program, starts, idle, waiting, fades, rss):
         "duration_ratio": statistics.median(f["duration_ratio"] for f in fades),
         "capture_latency_p50_ms": fade_stats.nearest_rank(latencies, 50) if latencies else None,
         "capture_latency_p95_ms": fade_stats.nearest_rank(latencies, 95) if latencies else None,
-        "cpu_idle_percent": cpu_percent([idle])["total"],
-        "cpu_waiting_percent": cpu_percent([waiting])["total"],
-        "cpu_fading_percent": cpu_percent([f["cpu"] for f in fades])["total"],
+        **{"cpu_%s_percent" % stretch: shares["total"] for stretch, shares in cpu.items()},
+        "cpu_step_us": step_us,
         "peak_rss_mib": rss / 1024.0,
         "start_ms": statistics.median(starts),
         "exe_kib": os.path.getsize(program.path) / 1024.0,
     }
     return {
         "label": program.label, "path": program.path, "driver": program.driver, "figures": figures,
-        "cpu_split_percent": {"idle": cpu_percent([idle]), "waiting": cpu_percent([waiting]),
-                              "fading": cpu_percent([f["cpu"] for f in fades])},
+        "cpu_split_percent": cpu,
         "starts_ms": starts, "fades_not_as_chosen": sum(not f["as_chosen"] for f in fades),
         "fades": [{k: v for k, v in f.items() if k not in ("intervals_ms", "levels", "cpu")} for f in fades],
         "plot": {"intervals_ms": [x for f in fades for x in f["intervals_ms"]],
@@ -258,49 +267,38 @@ def summarise(program, starts, idle, waiting, fades, rss):
     }
 
 
-# ---------------------------------------------------------------------------
-# The floor: what a fade step costs at the least (tools/fade-floor, this
-# tree's, beside each program of this tree and of the reference).
-
-FLOOR_PRESETS = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release"}
-
-
-def measure_floors(program, options):
-    """fade-floor for PROGRAM's platform, without and with the look at the
-    socket (the fades here run with "Stop When Fader Is Moved" off, so the
-    first is the one to compare with); None where there is no floor."""
-    if options.floor_steps <= 0:
-        return None
-    preset = FLOOR_PRESETS.get(program.label, options.native_preset)
-    path = bench_floor.floor_path(REPO, preset, native=not program.wine)
-    if not os.path.exists(path):
-        return None
+def measure_floor(program, options):
+    """fade-floor's CPU per step on PROGRAM's platform, run and read as the
+    program is, without and with the look at the socket; Nones where there
+    is no fade-floor."""
+    preset = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release"}.get(program.label, "linux-qt")
+    path = os.path.join(REPO, "build", preset, "tools", "fade-floor", "fade-floor" + (".exe" if program.wine else ""))
+    if options.floor_steps <= 0 or not os.path.exists(path):
+        return None, None
     print("bench: fade-floor for %s..." % program.label, file=sys.stderr)
-    out = os.path.join(options.out, "floor-" + program.label)
-    return {"plain": bench_floor.measure_floor(path, program.wine, options.address, options.floor_steps, False, out),
-            "look": bench_floor.measure_floor(path, program.wine, options.address, options.floor_steps, True, out)}
+    e2e.Settings.out = os.path.join(options.out, "floor-" + program.label)
+    seconds = options.floor_steps * PERIOD_MS / 1000
+    figures = []
+    for look in ("nolook", "look"):
+        with contextlib.closing(e2e.Session(address=options.address, wine=program.wine)) as session:
+            begun = time.monotonic()
+            command = (e2e.wine_command(path) if program.wine else [path]) + [str(options.floor_steps),
+                                                                             options.address, "10023", look]
+            proc = subprocess.Popen(command, env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            sampler = CpuSampler(watched_pids(program._replace(path=path), session, proc.pid))
+            sampler.start()
+            proc.wait(timeout=seconds + 120)
+            sampler.stop()
+            figures.append(sampler.per_step_us(begun + FLOOR_START_S, begun + seconds - EDGE_S))
+    return figures
 
 
-def measure_steps(program, options, out_dir):
-    """The program's CPU per step over one long fade (tools/bench_floor.py)."""
-    if options.floor_steps <= 0:
-        return None
-    print("bench: %s, one long fade..." % program.label, file=sys.stderr)
-    return bench_floor.measure_fade_steps(program.path, program.wine, program.driver, options.address, out_dir)
-
-
-def add_floor(result, steps, floor):
-    """CPU per fade step and the floor's, in RESULT's figures."""
-    figures = result["figures"]
-    figures["cpu_step_us"] = steps["cpu_us_per_step"] if steps else None
-    plain = floor and floor["plain"]
-    look = floor and floor["look"]
-    figures["floor_step_us"] = plain["cpu_us_per_step"] if plain else None
-    figures["floor_look_step_us"] = look["cpu_us_per_step"] if look else None
-    figures["cpu_step_floor_ratio"] = (figures["cpu_step_us"] / figures["floor_step_us"]
-                                       if figures["cpu_step_us"] is not None and figures["floor_step_us"] else None)
-    result["floor"] = floor
-    result["steps"] = steps
+def add_floor(figures, plain, look):
+    """The floor's CPU per step beside the program's. The fades run with "Stop
+    When Fader Is Moved" off, so the ratio is to the floor without the look."""
+    step = figures["cpu_step_us"]
+    figures.update(floor_step_us=plain, floor_look_step_us=look,
+                   cpu_step_floor_ratio=step / plain if step is not None and plain else None)
 
 
 # ---------------------------------------------------------------------------
@@ -316,7 +314,7 @@ TABLE = [
     ("duration_ratio", "fade duration / nominal", "%.4f", "<= 1.01", lambda v: v <= 1.01),
     ("capture_latency_p50_ms", "capture latency p50 (ms)", "%.3f", "", None),
     ("capture_latency_p95_ms", "capture latency p95 (ms)", "%.3f", "<= 1", lambda v: v <= 1.0),
-    ("cpu_idle_percent", "CPU idle (% of a core)", "%.2f", "~ 0", lambda v: v <= 0.15),  # a tick in 10 s at most
+    ("cpu_idle_percent", "CPU idle (% of a core)", "%.2f", "~ 0", lambda v: v <= 0.15),  # 15 ms in 10 s at most
     ("cpu_waiting_percent", "CPU waiting for the touch (%)", "%.2f", "<= 0.5", lambda v: v <= 0.5),
     ("cpu_fading_percent", "CPU fading (%)", "%.2f", "", None),
     ("cpu_step_us", "CPU per fade step, long fade (us)", "%.0f", "", None),
@@ -346,8 +344,7 @@ def table_rows(result, ref):
 
 
 def title(result, revision):
-    fades = len(result["fades"])
-    text = "%s at %s: %d fades, %s driver" % (result["label"], revision, fades, result["driver"])
+    text = "%s at %s: %d fades, %s driver" % (result["label"], revision, len(result["fades"]), result["driver"])
     if result["fades_not_as_chosen"]:
         text += " (%d fades not as chosen: the driver's clicks missed)" % result["fades_not_as_chosen"]
     return text
@@ -355,11 +352,8 @@ def title(result, revision):
 
 def text_table(heading, rows):
     widths = [max(len(r[i]) for r in [heading] + rows) for i in range(len(heading))]
-    lines = []
-    for r in [heading] + rows:
-        lines.append("  " + "  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in
-                                      enumerate(zip(r, widths))).rstrip())
-    return "\n".join(lines)
+    return "\n".join("  " + "  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in
+                                     enumerate(zip(r, widths))).rstrip() for r in [heading] + rows)
 
 
 def markdown_table(heading, rows):
@@ -377,14 +371,9 @@ def draw(results, png):
         # 0.25 ms bins up to 20 ms; longer ones count in the last.
         hist.hist([min(x, 19.99) for x in intervals], bins=80, range=(0, 20), color="#9a9a9a",
                   label="%.2f ms apart at most" % max(intervals))
-        hist.set_title("%s at %s: %d intervals" % (result["label"], revision, len(intervals)), loc="left",
-                       fontsize=11)
-        hist.set_xlabel("interval between messages (ms; 0.25 ms bins)")
-        hist.set_ylabel("intervals")
-        hist.set_xlim(0, 20)
-        hist.set_xticks(range(21))
-        hist.grid(color="#dddddd")
-        hist.set_axisbelow(True)
+        fade_plot.chart(hist, "%s at %s: %d intervals" % (result["label"], revision, len(intervals)),
+                        "interval between messages (ms; 0.25 ms bins)", "intervals")
+        hist.set(xlim=(0, 20), xticks=range(21))
         hist.legend()
         fade_plot.level_axes(level, "%s at %s: level of every fade" % (result["label"], revision),
                              "time since the fade's first message (ms)")
@@ -403,42 +392,25 @@ def git(*args, cwd=REPO):
     return subprocess.run(["git"] + list(args), cwd=cwd, check=True, capture_output=True, text=True).stdout.strip()
 
 
-def build(tree, targets, log):
-    """Configures and builds TARGETS ({preset: [target, ...]}) in TREE;
-    returns False when the build failed (its output is in LOG)."""
+def programs_of(tree, options, log, instruments):
+    """Builds TREE's programs (and, for this tree, the simulator, the probe
+    and fade-floor) into TREE/build; returns the ones there are."""
+    with open(os.path.join(tree, "CMakePresets.json")) as f:  # an older tree may have no Qt build
+        has_qt = "linux-qt" in (p["name"] for p in json.load(f)["configurePresets"])
+    presets = ["win64-release", "win32-release"] + (["linux-qt"] if has_qt else [])
+    targets = {preset: ["quorlen"] + (["fade-floor"] if instruments else []) for preset in presets}
+    if instruments:
+        targets["win64-release"].append("quorlen-probe")
+        targets["linux-debug"] = ["console-sim"]
     with open(log, "a") as out:
-        for preset, names in targets.items():
+        for preset, names in [] if options.no_build else targets.items():
             for step in (["cmake", "--preset", preset],
                          ["cmake", "--build", "build/" + preset, "-j2", "--target"] + names):
                 if subprocess.run(step, cwd=tree, stdout=out, stderr=subprocess.STDOUT).returncode != 0:
-                    return False
-    return True
-
-
-def has_preset(tree, preset):
-    try:
-        with open(os.path.join(tree, "CMakePresets.json")) as f:
-            return any(p["name"] == preset for p in json.load(f).get("configurePresets", []))
-    except (OSError, ValueError):
-        return False
-
-
-def programs_of(tree, options, log, instruments):
-    """Builds TREE's programs (and, for this tree, the simulator and the
-    probe); returns the ones there are."""
-    targets = {"win64-release": ["quorlen"], "win32-release": ["quorlen"]}
-    if instruments:
-        targets = {"linux-debug": ["console-sim"], "win64-release": ["quorlen", "quorlen-probe", "fade-floor"],
-                   "win32-release": ["quorlen", "fade-floor"]}
-    native = os.path.join(tree, "build", options.native_preset, "quorlen")
+                    raise SystemExit("bench: the build of %s failed; see %s" % (tree, log))
+    native = os.path.join(tree, "build", "linux-qt", "quorlen")
     if instruments and options.native:
         native = os.path.abspath(options.native)
-    elif has_preset(tree, options.native_preset):
-        targets[options.native_preset] = ["quorlen"]
-    if instruments and has_preset(tree, options.native_preset):
-        targets.setdefault(options.native_preset, []).append("fade-floor")
-    if not options.no_build and not build(tree, targets, log):
-        raise SystemExit("bench: the build of %s failed; see %s" % (tree, log))
     found = [Program("quorlen.exe", os.path.join(tree, "build", "win64-release", "quorlen.exe"), True, options.driver),
              Program("quorlen32.exe", os.path.join(tree, "build", "win32-release", "quorlen32.exe"), True,
                      options.driver),
@@ -447,16 +419,8 @@ def programs_of(tree, options, log, instruments):
 
 
 def describe(tree):
-    commit = git("rev-parse", "--short", "HEAD", cwd=tree)
-    dirty = bool(git("status", "--porcelain", "--untracked-files=no", cwd=tree))
-    return commit + ("+changes" if dirty else "")
-
-
-def load_average():
-    """The machine's load over the last 1, 5 and 15 minutes: how busy the
-    other sessions kept it."""
-    with open("/proc/loadavg") as f:
-        return [float(x) for x in f.read().split()[:3]]
+    """The commit's short name, and "+changes" when tracked files differ from it."""
+    return git("describe", "--always", "--dirty=+changes", "--exclude", "*", cwd=tree)
 
 
 def noise_note(report):
@@ -476,7 +440,7 @@ def publish(report, texts, png):
              "The latest run of `tools/bench.sh %s`: %s, revision %s%s. It took %.0f s on a shared 2-core machine "
              "whose load average was %.1f before and %.1f after, so only figures of one run compare. Each fade has "
              "154 to 161 messages, and a figure taken per fade is the median over the fades. CPU counts the "
-             "program's process and, under Wine, the wineserver, in the kernel's 10 ms ticks."
+             "program's process and, under Wine, the wineserver, to the nanosecond."
              % (" ".join(report["arguments"]), report["date"], report["revision"], against, report["run_seconds"],
                 report["load_before"][0], report["load_after"][0]),
              ""]
@@ -490,8 +454,7 @@ def publish(report, texts, png):
 def main():
     parser = argparse.ArgumentParser(description="Quorlen's bench (run it through tools/bench.sh)")
     parser.add_argument("--ref", help="also measure this revision and show ratios to it")
-    parser.add_argument("--native", help="the native program (default: build/NATIVE_PRESET/quorlen when it exists)")
-    parser.add_argument("--native-preset", default="linux-qt")
+    parser.add_argument("--native", help="the native program (default: build/linux-qt/quorlen when it exists)")
     parser.add_argument("--driver", choices=["coords", "probe"], default="probe", help="how Windows programs are driven")
     parser.add_argument("--programs", default="quorlen.exe,quorlen32.exe,native")
     parser.add_argument("--rounds", type=int, default=3, help="fades at each of the four speeds")
@@ -516,9 +479,8 @@ def main():
     e2e.Settings.sim = os.path.join(REPO, "build", "linux-debug", "tools", "console-sim", "console-sim")
     e2e.Settings.probe = os.path.join(REPO, "build", "win64-release", "tools", "quorlen-probe", "quorlen-probe.exe")
     report = {"revision": describe(REPO), "date": datetime.datetime.now().isoformat(timespec="seconds"),
-              "arguments": sys.argv[1:], "load_before": load_average(), "programs": {}, "ref": None,
-              "settings": {k: getattr(options, k) for k in ("rounds", "starts", "idle_seconds", "wait_seconds",
-                                                            "address", "driver")}}
+              "arguments": sys.argv[1:], "load_before": os.getloadavg(), "programs": {}, "ref": None,
+              "settings": vars(options)}
     ref_tree = None
     try:
         print("bench: building (log in %s)..." % log, file=sys.stderr)
@@ -532,31 +494,25 @@ def main():
                              "same_product": subprocess.run(["git", "diff", "--quiet", commit, "--"] + PRODUCT,
                                                             cwd=REPO).returncode == 0}
             ref = programs_of(ref_tree, options, log, instruments=False)
-        results = []  # (revision, result) in the order measured
-        texts = []
+        results, texts = [], []  # results: (revision, result) in the order measured
         for i, program in enumerate(current):
-            runs = [(program, report["revision"], program.label)]
             old = next((p for p in ref if p.label == program.label), None)
+            runs = [(program, report, "")]
             if old:  # one before the other, in turns, so that a load that drifts favours neither
-                runs.insert(i % 2, (old, report["ref"]["revision"], "ref-" + old.label))
+                runs.insert(i % 2, (old, report["ref"], "ref-"))
             measured = {}
-            steps = {}
-            for run, revision, name in runs:
-                print("bench: %s at %s..." % (run.label, revision), file=sys.stderr)
-                measured[run] = measure(run, options, os.path.join(options.out, name))
-                if measured[run]:
-                    results.append((revision, measured[run]))
-                    steps[run] = measure_steps(run, options, os.path.join(options.out, name + "-steps"))
-            floor = measure_floors(program, options)
-            for run, result in measured.items():
-                if result:
-                    add_floor(result, steps.get(run), floor)
-            if old and measured[old]:
-                report["ref"]["programs"][old.label] = measured[old]
-            if measured[program]:
-                report["programs"][program.label] = measured[program]
-                heading, rows = table_rows(measured[program], measured.get(old))
-                texts.append((title(measured[program], report["revision"]), heading, rows))
+            for run, where, prefix in runs:
+                print("bench: %s at %s..." % (run.label, where["revision"]), file=sys.stderr)
+                measured[prefix] = measure(run, options, os.path.join(options.out, prefix + run.label))
+                if measured[prefix]:
+                    results.append((where["revision"], measured[prefix]))
+                    where["programs"][run.label] = measured[prefix]
+            floor = measure_floor(program, options)
+            for result in filter(None, measured.values()):
+                add_floor(result["figures"], *floor)
+            if measured[""]:
+                heading, rows = table_rows(measured[""], measured.get("ref-"))
+                texts.append((title(measured[""], report["revision"]), heading, rows))
     finally:
         if ref_tree:
             subprocess.run(["git", "worktree", "remove", "--force", ref_tree], cwd=REPO)
@@ -566,7 +522,7 @@ def main():
     png = os.path.join(options.out, "bench.png")
     draw(results, png)
     report["run_seconds"] = time.monotonic() - begun
-    report["load_after"] = load_average()
+    report["load_after"] = os.getloadavg()
     for _, result in results:
         result.pop("plot")  # drawn; the figures stay
     with open(os.path.join(options.out, "bench.json"), "w") as f:

@@ -1,14 +1,8 @@
 #!/usr/bin/env bash
-# Quorlen's bench: the pace of a fade, the capture's answer to the touch, CPU
-# while idle, waiting and fading, peak memory, start-up time and size, for
-# quorlen.exe and quorlen32.exe under Wine (and a native build when there is
-# one), in one table per program. Installs what is missing, builds what it
-# measures and measures it; tools/bench.py says how.
+# Quorlen's bench (HACKING.md says what it measures): installs what is
+# missing, builds what it measures and measures it.
 #
-#   tools/bench.sh                  this tree
-#   tools/bench.sh --ref HEAD~1     and HEAD~1 in the same run, as ratios
-#   tools/bench.sh --publish        also writes docs/bench.md and docs/bench.png
-#   tools/bench.sh --help           every option
+#   tools/bench.sh [--ref REV] [--publish]    --help lists every option
 #
 # QUORLEN_BENCH_WINEPREFIX: the bench's own Wine prefix (default
 # /tmp/quorlen-bench-wineprefix); its wineserver is stopped after each program.

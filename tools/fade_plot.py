@@ -1,12 +1,10 @@
 #!/usr/bin/env python3
 """Draws the level of one fader against time, as the console simulator logged
 the messages it received, into a PNG, with the console's dB scale beside the
-0..1 level.
+0..1 level; prints the number of points drawn, or exits 1 when there is none.
+The bench (tools/bench.py) draws its charts with chart() and level_axes().
 
     tools/fade_plot.py LOG.jsonl OUT.png [--fader N] [--title TEXT]
-
-Prints the number of points drawn; exit 1 when the log holds no fader message.
-The bench (tools/bench.py) draws its level charts with level_axes() as well.
 """
 
 import argparse
@@ -26,25 +24,26 @@ DB_MARKS = [(1.0, "+10"), (0.75, "0"), (0.5, "-10"), (0.25, "-30"), (0.0625, "-6
 
 def fader_points(log_path, fader):
     """(ms, level, fader) of every fader message the simulator received."""
-    points = []
     with open(log_path, encoding="utf-8") as f:
-        for line in f:
-            entry = json.loads(line) if line.strip() else {}
-            if entry.get("dir") == "in" and entry.get("action") == "fader" and fader in (None, entry["fader"]):
-                level = struct.unpack(">f", bytes.fromhex(entry["hex"])[-4:])[0]  # a DCA's message is 24 bytes
-                points.append((entry["t_us"] / 1000.0, level, entry["fader"]))
-    return points
+        entries = [json.loads(line) for line in f if line.strip()]
+    # The level is the last four bytes: a DCA's message is 24 bytes, the others' 28.
+    return [(e["t_us"] / 1000.0, struct.unpack(">f", bytes.fromhex(e["hex"])[-4:])[0], e["fader"]) for e in entries
+            if e.get("dir") == "in" and e.get("action") == "fader" and fader in (None, e["fader"])]
+
+
+def chart(ax, caption, x_label, y_label):
+    """The caption, labels and grid every chart of the bench and the demo has."""
+    ax.set_title(caption, loc="left", fontsize=11)
+    ax.set(xlabel=x_label, ylabel=y_label)
+    ax.grid(color="#dddddd")
+    ax.set_axisbelow(True)
 
 
 def level_axes(ax, caption, x_label):
     """A chart of levels 0..1 against time, with the dB scale on the right."""
-    ax.set_title(caption, loc="left", fontsize=11)
-    ax.set_xlabel(x_label)
-    ax.set_ylabel("level (0 to 1)")
+    chart(ax, caption, x_label, "level (0 to 1)")
     ax.set_ylim(0.0, 1.0)
     ax.margins(x=0.0)  # time starts at the first message
-    ax.grid(color="#dddddd")
-    ax.set_axisbelow(True)
     db = ax.secondary_yaxis("right")
     db.set_yticks([level for level, _ in DB_MARKS], [text for _, text in DB_MARKS])
     db.set_ylabel("dB at the console")
