@@ -1,19 +1,20 @@
 #!/usr/bin/env python3
-"""The demo's run, which tools/demo.sh builds and starts (its head says what it
-shows); a Windows program, with --probe, runs under Wine:
-
-    tools/demo.py --exe PROGRAM --sim CONSOLE_SIM [--probe PROBE] --work DIR [--headless]
+"""The demo, as tools/demo.sh starts it (its head says what it shows): builds
+what it runs, then plays Quorlen against the console simulator in a new work
+directory.
 """
 
 import argparse
 import os
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports below
 TOOLS = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(TOOLS), "tests", "e2e"))
+REPO = os.path.dirname(TOOLS)
+sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
 import quorlen_e2e as e2e  # noqa: E402
 from quorlen_window import SLOW  # noqa: E402
 
@@ -117,19 +118,50 @@ and watch the level bar fall to 0.5. "Reset Off" stops a fade; type "quit" to en
     return status
 
 
+def build(what, log, preset, *targets):
+    """TARGETS built with PRESET, quietly; returns the build's directory."""
+    with open(os.path.join(REPO, "build", "demo-%s.log" % log), "w") as out:
+        for command in (["cmake", "--preset", preset], ["cmake", "--build", "--preset", preset, "-j2", "--target",
+                                                        *targets]):
+            if subprocess.call(command, cwd=REPO, stdout=out, stderr=subprocess.STDOUT) != 0:
+                raise Failed("%s build failed: see build/demo-%s.log" % (what, log))
+    return os.path.join(REPO, "build", preset)
+
+
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--probe")
-    parser.add_argument("--work", required=True)
+    parser = argparse.ArgumentParser(prog="tools/demo.sh")
+    parser.add_argument("--wine", action="store_true")
     parser.add_argument("--headless", action="store_true")
     options = parser.parse_args()
-    e2e.Settings.exe, e2e.Settings.sim, e2e.Settings.out = options.exe, options.sim, options.work
-    e2e.Settings.probe = options.probe
-    command = e2e.wine_command(options.exe) if options.probe else [options.exe]
+    os.makedirs(os.path.join(REPO, "build"), exist_ok=True)
     try:
-        return headless(options, command) if options.headless else interactive(options, command)
+        if options.wine:
+            print("Building the console simulator and quorlen.exe (this takes a few minutes the first time)...",
+                  flush=True)
+            native = build("native", "native", "linux-debug", "console-sim")
+            win64 = build("win64", "win64", "win64-release", "quorlen", "quorlen-probe")
+            exe = os.path.join(win64, "quorlen.exe")
+            options.probe = os.path.join(win64, "tools", "quorlen-probe", "quorlen-probe.exe")
+        else:
+            print("Building the console simulator and the Linux program (a minute the first time)...", flush=True)
+            native = build("Linux", "qt", "linux-qt", "console-sim", "quorlen")
+            exe, options.probe = os.path.join(native, "quorlen"), None
+    except Failed as error:
+        print("demo: %s" % error, file=sys.stderr)
+        return 1
+    options.work = tempfile.mkdtemp(prefix="quorlen-demo.", dir="/tmp")
+    if options.wine:
+        # A Wine prefix of the demo's own, so that stopping its wineserver at
+        # the end touches nothing else.
+        os.environ["QUORLEN_E2E_WINEPREFIX"] = os.environ.get("QUORLEN_DEMO_WINEPREFIX", "/tmp/quorlen-demo-wineprefix")
+        print("Preparing Wine (%s; the first time takes a minute)..." % os.environ["QUORLEN_E2E_WINEPREFIX"], flush=True)
+    e2e.Settings.exe, e2e.Settings.probe, e2e.Settings.out = exe, options.probe, options.work
+    e2e.Settings.sim = os.path.join(native, "tools", "console-sim", "console-sim")
+    command = e2e.wine_command(exe) if options.wine else [exe]
+    try:
+        if options.headless or not os.environ.get("DISPLAY"):
+            return headless(options, command)
+        return interactive(options, command)
     except Failed as error:
         print("demo: %s\ndemo: what it left so far is in %s" % (error, options.work), file=sys.stderr)
         return 1
