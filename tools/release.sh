@@ -1,29 +1,19 @@
 #!/usr/bin/env bash
-# Makes the release of the commit HEAD names:
-#   dist/quorlen-<version>-windows.zip   quorlen.exe, quorlen32.exe, the user
-#                                        guide, the licence and the changelog
-#   dist/quorlen-<version>-linux-x86_64.tar.gz
-#                                        the Linux program (Qt 6 from the
-#                                        system), its desktop entry and icon,
-#                                        the Linux guide, licence and changelog
-#   dist/quorlen_<version>_amd64.deb     the same program as a Debian package
-#                                        for Debian 12 and its kin
-#   dist/SHA256SUMS                      sha256sum's format, for every archive
+# Makes the release of the commit HEAD names (README.md, BUILDING.md):
+#   dist/quorlen-<version>-windows.zip          both Windows programs, the user
+#                                               guide, licence and changelog
+#   dist/quorlen-<version>-linux-x86_64.tar.gz  the Linux program, its desktop
+#                                               entry and icon, the same texts
+#   dist/quorlen_<version>_amd64.deb            the Linux program as a package
+#   dist/SHA256SUMS                             every archive's sum
 #
 #   tools/release.sh [--e2e] [--allow-dirty]
 #
-# The tree comes from `git archive` of the commit, never from the work tree, so
-# nothing uncommitted can get in; a work tree with uncommitted changes is
-# refused unless --allow-dirty. Everything is built twice, in two directories
-# of different names under build/release/, and every output is compared byte
-# for byte: the release fails, naming the file, if the two differ. Dates come
-# from the commit (SOURCE_DATE_EPOCH). dist/ is emptied first.
-#
-# --e2e  afterwards runs the end-to-end suites on the archives' programs
-#        (BUILDING.md), installs the .deb on this machine (as root, or through
-#        sudo), tests /usr/bin/quorlen and removes the package again. It binds
-#        UDP 127.0.0.1:10023; on a machine shared by several checkouts set
-#        QUORLEN_PORT_LOCK to a lock file, and only the suites' runs hold it.
+# Built twice from `git archive` of the commit, every output compared byte for
+# byte. --allow-dirty builds the commit although the work tree has changes.
+# --e2e then runs the end-to-end suites on the archives' programs and on the
+# installed .deb; set QUORLEN_PORT_LOCK to a lock file when several checkouts
+# share the machine's UDP port 10023.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -85,17 +75,6 @@ check_version() {
   done
 }
 
-# archive DIR ARCHIVE STAGE PREFIX NAME...: DIR/out/ARCHIVE of the files of
-# DIR/out/STAGE, in the order given, each named PREFIX/NAME in it.
-archive() {
-  local dir=$1 archive=$2 stage=$1/out/$3 prefix=$4 specs=() name
-  shift 4
-  for name in "$@"; do
-    specs+=("$prefix$name=$stage/$name")
-  done
-  python3 "$dir/src/tools/release_archive.py" "$dir/out/$archive" "${specs[@]}"
-}
-
 # windows DIR: quorlen.exe and quorlen32.exe in Release, and their zip.
 windows() {
   local dir=$1 stage=$1/out/windows preset
@@ -113,7 +92,7 @@ windows() {
   # older ones included, as the lines they are.
   sed 's/$/\r/' "$dir/src/LICENSE" >"$stage/LICENSE.txt"
   sed 's/$/\r/' "$dir/src/CHANGELOG.md" >"$stage/CHANGELOG.txt"
-  archive "$dir" "quorlen-$version-windows.zip" windows "" \
+  python3 "$dir/src/tools/release_archive.py" "$dir/out/quorlen-$version-windows.zip" "$stage" \
     quorlen.exe quorlen32.exe quorlen-guide.html LICENSE.txt CHANGELOG.txt
 }
 
@@ -127,8 +106,12 @@ linux() {
   cp "$dir/src/build/linux-qt/quorlen" "$dir/src/resources/quorlen.desktop" "$dir/src/resources/quorlen.png" \
     "$dir/src/LICENSE" "$dir/src/CHANGELOG.md" "$stage/"
   python3 "$dir/src/tools/render_guide.py" --platform linux "$version" "$stage/quorlen-guide.html" "$dir/src"
-  archive "$dir" "quorlen-$version-linux-x86_64.tar.gz" linux "quorlen-$version/" \
-    quorlen quorlen.desktop quorlen.png quorlen-guide.html LICENSE CHANGELOG.md
+  # The files in the order given, dated SOURCE_DATE_EPOCH, owned by root,
+  # 0755 or 0644; -n keeps a name and a date out of gzip's header.
+  tar -C "$stage" --format=ustar --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
+    --mode=u=rwX,go=rX --transform "s,^,quorlen-$version/," -cf - \
+    quorlen quorlen.desktop quorlen.png quorlen-guide.html LICENSE CHANGELOG.md |
+    gzip -9n >"$dir/out/quorlen-$version-linux-x86_64.tar.gz"
 }
 
 # deb DIR: the Debian package, from a tree of what `cmake --install` lays out
