@@ -295,9 +295,7 @@ run_deb_e2e() {
     status=1
   fi
   # Directories such as /usr/bin stay, of course; every file and link must go.
-  left=$(while IFS= read -r path; do
-    if [ -L "$path" ] || { [ -e "$path" ] && [ ! -d "$path" ]; }; then echo "$path"; fi
-  done <<<"$files")
+  left=$(xargs -r -d '\n' sh -c 'find "$@" -maxdepth 0 ! -type d 2>/dev/null' sh <<<"$files" || true)
   if [ -n "$left" ]; then
     echo "release: files of the package are left after its removal:" >&2
     echo "$left" >&2

@@ -46,7 +46,7 @@ build() {
 
 # Each libFuzzer target for its share of the minutes (tools/fuzz.sh).
 row_fuzz() {
-  local start=$SECONDS status=0 name executions corpus findings seconds any=0 result
+  local status=0 name executions corpus findings seconds any=0 result
   tools/fuzz.sh "$fuzz_minutes" >"$log_dir/fuzz.log" 2>&1 || status=$?
   while read -r name executions _ corpus _ _ findings _ seconds; do
     [ "$executions" -ge 0 ] 2>/dev/null || continue
@@ -136,7 +136,6 @@ verdict() { [ "$(field "$1" 'r["ok"]')" = True ] && echo pass || echo FAIL; }
 # Capture, a Fast fade over a short range, the reset, again and again; what the
 # process holds, every 50 cycles.
 soak() {  # soak BITS EXE CYCLES
-  local start=$SECONDS result
   reliability_e2e "soak $(basename "$2")" "$1" "$2" soak --cycles "$3" || return
   add_row "soak $(basename "$2")" "$3 cycles, Fast fades" "$((SECONDS - start))s" "$(verdict "$result")" \
     "$(field "$result" '"%d fades exact, a new link each cycle (%d distinct ports); after warm-up: private %+d KiB, descriptors %+d, threads %+d (RSS %d KiB at the end)" % (r["cycles"] - len(r["faults"]), r["unique_ports"], r["growth"]["private_kib"], r["growth"]["descriptors"], r["growth"]["threads"], r["samples"][-1]["rss_kib"])')"
@@ -147,7 +146,6 @@ row_soak32() { soak 32 build/win32-release/quorlen32.exe 100; }
 # 10 s of junk at about 20,000 datagrams a second: while waiting, then
 # during a fade with "Stop When Fader Is Moved" off and on.
 row_flood() {
-  local start=$SECONDS result
   reliability_e2e flood 64 build/win64-release/quorlen.exe flood || return
   add_row "flood while waiting, quorlen.exe" "$(field "$result" '"%d datagrams, %d/s, 10 s" % (r["waiting"]["sent"], r["waiting"]["rate"])')" \
     "$((SECONDS - start))s" "$(field "$result" '"pass" if r["waiting"]["ok"] else "FAIL"')" \
@@ -163,7 +161,6 @@ row_flood() {
 
 # 60 s of waiting with nothing at the console's address (ICMP port unreachable).
 row_absent() {
-  local start=$SECONDS result
   reliability_e2e "console absent" 64 build/win64-release/quorlen.exe absent --seconds 60 || return
   add_row "console absent, quorlen.exe" "60 s waiting, ICMP unreachable" "$((SECONDS - start))s" "$(verdict "$result")" \
     "$(field "$result" '"keep-alives %d, %s s apart; CPU %.2f %% of a core with the wineserver; Reset Off took %.2f s" % (len(r["keep_alives_at"]), "/".join("%g" % g for g in sorted(set(r["gaps"]))), r["cpu_percent"]["total"], r["reset_off_seconds"])')"
@@ -177,6 +174,7 @@ for row in "${picked[@]}"; do
     continue
   fi
   echo "running $row..." >&2
+  start=$SECONDS  # a row's duration, unless it times its lines itself
   "row_$row"
 done
 

@@ -22,19 +22,14 @@ quorlen_start_display() {
   if [ "${QUORLEN_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
     return 0
   fi
-  local n i
-  for n in $(seq 91 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    QUORLEN_XVFB_PID=$!
-    export DISPLAY=":$n"
-    for i in $(seq 1 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && return 0
-      sleep 0.1
-    done
-  done
-  echo "could not start Xvfb" >&2
-  return 1
+  # Xvfb takes a free display number itself and writes it once it listens,
+  # so that two runs starting together never pick the same one.
+  coproc quorlen_xvfb { exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null; }
+  QUORLEN_XVFB_PID=$quorlen_xvfb_PID
+  local number=""
+  read -r -t 10 number <&"${quorlen_xvfb[0]}"
+  [ -n "$number" ] || { echo "could not start Xvfb" >&2; return 1; }
+  export DISPLAY=":$number"
 }
 
 quorlen_stop_display() {
