@@ -96,9 +96,8 @@ windows() {
     quorlen.exe quorlen32.exe quorlen-guide.html LICENSE.txt CHANGELOG.txt
 }
 
-# linux DIR: the Linux program in Release with the linux-qt preset, linking
-# Qt 6 from the system (Debian 12's qt6-base) like any program of the
-# distribution, and its archive, whose files are in a folder of the version.
+# linux DIR: the Linux program, linking the system's Qt 6 as the programs of
+# the distribution do, and its archive, whose files are in a versioned folder.
 linux() {
   local dir=$1 stage=$1/out/linux
   build "$dir" linux-qt quorlen -DCMAKE_BUILD_TYPE=Release
@@ -114,10 +113,8 @@ linux() {
     gzip -9n >"$dir/out/quorlen-$version-linux-x86_64.tar.gz"
 }
 
-# deb DIR: the Debian package, from a tree of what `cmake --install` lays out
-# under /usr, the program stripped as Debian's own packages are, the manual
-# page compressed, and in /usr/share/doc/quorlen the Linux guide (registered
-# with doc-base), the changelog and the copyright.
+# deb DIR: the Debian package, of what `cmake --install` lays out under /usr
+# and, in /usr/share/doc/quorlen, the guide (for doc-base), changelog, copyright.
 deb() {
   local dir=$1 stage=$1/out/deb doc=$1/out/deb/usr/share/doc/quorlen depends size
   DESTDIR=$stage cmake --install "$dir/src/build/linux-qt" --prefix /usr >"$dir/deb.install.log" 2>&1 ||
@@ -171,11 +168,9 @@ Description: fades one fader of a Behringer X32 mixing console
  "Reset Off".
 EOF
   (cd "$stage" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
-  # dpkg-deb sorts the entries, clamps their dates to SOURCE_DATE_EPOCH and
-  # dates the ar members with it. Every date is set to it beforehand all the
-  # same, so that no file older than the commit keeps its own. Root owns every
-  # file, and xz runs on one thread, because its threaded output depends on
-  # the number of threads.
+  # dpkg-deb sorts the entries and clamps dates to SOURCE_DATE_EPOCH itself;
+  # a file older than the commit would keep its own, so every date is set. xz
+  # runs on one thread because its threaded output depends on their number.
   find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$stage" \
     "$dir/out/quorlen_${version}_amd64.deb" >"$dir/deb.build.log" 2>&1 ||
@@ -226,9 +221,8 @@ outcome() {
   esac
 }
 
-# run_e2e DIR: the end-to-end suites on the programs unpacked from dist/'s
-# archives and on the installed .deb, with the console simulator and the
-# window probe built from the same commit.
+# run_e2e DIR: the end-to-end suites on the programs of dist/'s archives and
+# of the installed .deb, with the simulator and probe of the same commit.
 run_e2e() {
   local dir=$1 unpacked=$1/unpacked results=() lock=() exe
   echo "=== end-to-end suite on the zip's programs"
@@ -268,12 +262,10 @@ apt_get() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"
 }
 
-# run_deb_e2e DIR: installs dist's .deb on this machine as a user would (apt,
-# which brings in its Depends), runs the smoke suite on /usr/bin/quorlen
-# started through the installed desktop entry, removes the package (apt
-# remove) and checks that no file of it is left. A quorlen package installed
-# before is refused rather than replaced, so the run never changes what it
-# didn't add.
+# run_deb_e2e DIR: installs dist's .deb with apt as a user would, runs the
+# smoke suite on /usr/bin/quorlen through the installed desktop entry, removes
+# the package and checks that no file of it is left. A quorlen package there
+# before is refused, not replaced: the run changes nothing it didn't add.
 run_deb_e2e() {
   local dir=$1 files left status=0
   if dpkg-query -W -f='${Status}' quorlen 2>/dev/null | grep -q 'installed'; then
@@ -328,7 +320,6 @@ first=$root/build/release/one
 second=$root/build/release/second-build
 build_release "$first"
 build_release "$second"
-# Every file of the two, byte for byte.
 diff -r --brief "$first/out" "$second/out" >&2 ||
   fail "the two builds of $commit differ (above); nothing was written to dist/"
 echo "=== both builds are byte-identical ($(find "$first/out" -type f | wc -l) files)"
