@@ -1,30 +1,22 @@
 #!/usr/bin/env python3
-"""The demo's run (tools/demo.sh builds what it needs and starts this):
-
-    tools/demo.py --exe PROGRAM --sim CONSOLE_SIM [--probe PROBE] --work DIR [--headless]
-
-Quorlen in DIR against the console simulator on 127.0.0.1. With --headless, on
-an Xvfb of its own, the demo plays one whole cycle itself through the window
-driver: Ch 5, Slow, minimum 50, capture, a touch at 0.8 and the fade down to
-0.5, with screenshots. Without, on this desktop, the user clicks and types the
-touch into the simulator. Either way a plot of the level against time is left
-in DIR. A Windows program (with --probe) runs under Wine.
+"""The demo, as tools/demo.sh starts it (its head says what it shows): builds
+what it runs, then plays Quorlen against the console simulator in a new work
+directory.
 """
 
 import argparse
-import json
 import os
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports below
 TOOLS = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(TOOLS), "tests", "e2e"))
+REPO = os.path.dirname(TOOLS)
+sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
 import quorlen_e2e as e2e  # noqa: E402
 from quorlen_window import SLOW  # noqa: E402
-
-LOOPBACK = ["127", "0", "0", "1"]
 
 
 class Failed(Exception):
@@ -45,7 +37,8 @@ def plot(work, *args):
 
 
 def play(app, sim):
-    """One cycle, as a user plays it; returns the program's exit code."""
+    """One cycle, as a user plays it; returns the program's exit code and the
+    simulator's summary of the fade."""
     must("the Quorlen window did not appear", app.wait_ready)
     app.screenshot("idle")
     must("could not select Ch 5, Slow and the minimum 50", app.pick, 5, SLOW, 50)
@@ -57,11 +50,11 @@ def play(app, sim):
     must("no fade reached the console", sim.wait_for, lambda e: e["dir"] == "in" and e.get("action") == "fader",
          since, 20, "a fade")
     app.screenshot("fading")
-    must("the fade did not end", sim.wait_summary, 1, 30)
+    summary = must("the fade did not end", sim.wait_summary, 1, 30)
     must("Quorlen did not reset", app.wait_idle, since)
     time.sleep(0.5)
     app.screenshot("screenshot")
-    return must("Quorlen did not close", app.close)
+    return must("Quorlen did not close", app.close), summary
 
 
 def headless(options, command):
@@ -69,9 +62,9 @@ def headless(options, command):
     try:
         print("Playing one cycle headless on display %s: Ch 5, Slow, minimum 50, touch at 0.8." % session.display,
               flush=True)
-        app = e2e.App(LOOPBACK, session=session, command=command, directory=options.work)
+        app = e2e.App(e2e.LOOPBACK_CONFIG, session=session, command=command, directory=options.work)
         try:
-            code = play(app, session.sim)
+            code, s = play(app, session.sim)
         finally:
             app.kill()
     finally:
@@ -81,16 +74,13 @@ def headless(options, command):
     if not plot(options.work, "--fader", "5", "--title", "Ch 5 at Slow"):
         raise Failed("could not draw the plot")
     work = options.work
-    with open(os.path.join(work, "console-sim.out")) as f:
-        sim_output = "".join(line for line in f if "listening on" not in line)
-    with open(os.path.join(work, "console-sim-fades.jsonl")) as f:
-        summaries = f.read()
-    print("\nThe console simulator's summary:\n" + sim_output + summaries)
+    with open(os.path.join(work, "console-sim.out")) as out, open(os.path.join(work, "console-sim-fades.jsonl")) as f:
+        print("\nThe console simulator's summary:\n" + "".join(line for line in out if "listening on" not in line)
+              + f.read())
     print("Screenshots:      %s/waiting.png (captured, waiting for the touch)" % work)
     print("                  %s/fading.png, %s/screenshot.png (after the reset)" % (work, work))
     print("Level over time:  %s/level.png" % work)
     print("Simulator log:    %s/console-sim.jsonl" % work)
-    s = json.loads(summaries.splitlines()[0])
     ok = s["fader"] == 5 and s["count"] > 1 and abs(s["first"] - 0.8) < 1e-6 and 0.5 < s["last"] < 0.51
     print("Demo %s: %d messages from %.3f to %.4f, mean interval %.2f ms, p99 %.2f ms, capture latency %.2f ms"
           % ("done" if ok else "FAILED", s["count"], s["first"], s["last"], s["mean_interval_ms"],
@@ -101,7 +91,7 @@ def headless(options, command):
 def interactive(options, command):
     session = e2e.Session(wine=bool(options.probe), display=os.environ["DISPLAY"], simulator=False)
     try:
-        app = e2e.App(LOOPBACK, session=session, command=command, directory=options.work)
+        app = e2e.App(e2e.LOOPBACK_CONFIG, session=session, command=command, directory=options.work)
         print('''
 Quorlen is running against the console simulator (127.0.0.1:10023).
 In the Quorlen window:
@@ -128,19 +118,50 @@ and watch the level bar fall to 0.5. "Reset Off" stops a fade; type "quit" to en
     return status
 
 
+def build(what, log, preset, *targets):
+    """TARGETS built with PRESET, quietly; returns the build's directory."""
+    with open(os.path.join(REPO, "build", "demo-%s.log" % log), "w") as out:
+        for command in (["cmake", "--preset", preset], ["cmake", "--build", "--preset", preset, "-j2", "--target",
+                                                        *targets]):
+            if subprocess.call(command, cwd=REPO, stdout=out, stderr=subprocess.STDOUT) != 0:
+                raise Failed("%s build failed: see build/demo-%s.log" % (what, log))
+    return os.path.join(REPO, "build", preset)
+
+
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--probe")
-    parser.add_argument("--work", required=True)
+    parser = argparse.ArgumentParser(prog="tools/demo.sh")
+    parser.add_argument("--wine", action="store_true")
     parser.add_argument("--headless", action="store_true")
     options = parser.parse_args()
-    e2e.Settings.exe, e2e.Settings.sim, e2e.Settings.out = options.exe, options.sim, options.work
-    e2e.Settings.probe = options.probe
-    command = e2e.wine_command(options.exe) if options.probe else [options.exe]
+    os.makedirs(os.path.join(REPO, "build"), exist_ok=True)
     try:
-        return headless(options, command) if options.headless else interactive(options, command)
+        if options.wine:
+            print("Building the console simulator and quorlen.exe (this takes a few minutes the first time)...",
+                  flush=True)
+            native = build("native", "native", "linux-debug", "console-sim")
+            win64 = build("win64", "win64", "win64-release", "quorlen", "quorlen-probe")
+            exe = os.path.join(win64, "quorlen.exe")
+            options.probe = os.path.join(win64, "tools", "quorlen-probe", "quorlen-probe.exe")
+        else:
+            print("Building the console simulator and the Linux program (a minute the first time)...", flush=True)
+            native = build("Linux", "qt", "linux-qt", "console-sim", "quorlen")
+            exe, options.probe = os.path.join(native, "quorlen"), None
+    except Failed as error:
+        print("demo: %s" % error, file=sys.stderr)
+        return 1
+    options.work = tempfile.mkdtemp(prefix="quorlen-demo.", dir="/tmp")
+    if options.wine:
+        # A Wine prefix of the demo's own, so that stopping its wineserver at
+        # the end touches nothing else.
+        os.environ["QUORLEN_E2E_WINEPREFIX"] = os.environ.get("QUORLEN_DEMO_WINEPREFIX", "/tmp/quorlen-demo-wineprefix")
+        print("Preparing Wine (%s; the first time takes a minute)..." % os.environ["QUORLEN_E2E_WINEPREFIX"], flush=True)
+    e2e.Settings.exe, e2e.Settings.probe, e2e.Settings.out = exe, options.probe, options.work
+    e2e.Settings.sim = os.path.join(native, "tools", "console-sim", "console-sim")
+    command = e2e.wine_command(exe) if options.wine else [exe]
+    try:
+        if options.headless or not os.environ.get("DISPLAY"):
+            return headless(options, command)
+        return interactive(options, command)
     except Failed as error:
         print("demo: %s\ndemo: what it left so far is in %s" % (error, options.work), file=sys.stderr)
         return 1

@@ -32,11 +32,7 @@ if ! { cmake --preset linux-fuzz && cmake --build --preset linux-fuzz -j2; } >bu
   exit 1
 fi
 
-total_weight=0
-for entry in "${targets[@]}"; do
-  read -r _ weight _ <<<"$entry"
-  total_weight=$((total_weight + weight))
-done
+total_weight=$(printf '%s\n' "${targets[@]}" | awk '{ total += $2 } END { print total }')
 
 found=0
 for entry in "${targets[@]}"; do

@@ -1,32 +1,19 @@
 #!/usr/bin/env bash
-# Makes the release of the commit HEAD names:
-#   dist/quorlen-<version>-windows.zip   quorlen.exe, quorlen32.exe, the user
-#                                        guide, the licence and the changelog
-#   dist/quorlen-<version>-linux-x86_64.tar.gz
-#                                        the Linux program (Qt 6 from the
-#                                        system), its desktop entry and icon,
-#                                        the Linux guide, licence and changelog
-#   dist/quorlen_<version>_amd64.deb     the same program as a Debian package
-#                                        for Debian 12 and its kin
-#   dist/SHA256SUMS                      sha256sum's format, for every archive
+# Makes the release of the commit HEAD names (README.md, BUILDING.md):
+#   dist/quorlen-<version>-windows.zip          both Windows programs, the user
+#                                               guide, licence and changelog
+#   dist/quorlen-<version>-linux-x86_64.tar.gz  the Linux program, its desktop
+#                                               entry and icon, the same texts
+#   dist/quorlen_<version>_amd64.deb            the Linux program as a package
+#   dist/SHA256SUMS                             every archive's sum
 #
 #   tools/release.sh [--e2e] [--allow-dirty]
 #
-# The tree comes from `git archive` of the commit, never from the work tree, so
-# nothing uncommitted can get in; a work tree with uncommitted changes is
-# refused unless --allow-dirty. Everything is built twice, in two directories
-# of different names under build/release/, and every output is compared byte
-# for byte: the release fails, naming the file, if the two differ. Dates come
-# from the commit (SOURCE_DATE_EPOCH). dist/ is emptied first.
-#
-# --e2e  afterwards unpacks the archives and runs the end-to-end suites on
-#        their programs: tests/e2e/quorlen_e2e.py on both Windows programs,
-#        tests/e2e/linux_smoke.py on the Linux one. Then it installs the .deb
-#        on this machine (as root, or through sudo), runs linux_smoke.py on
-#        /usr/bin/quorlen, removes the package and checks that none of its
-#        files is left. It binds UDP 127.0.0.1:10023; on a machine shared by
-#        several checkouts set QUORLEN_PORT_LOCK to a lock file, and only the
-#        suite's runs hold it.
+# Built twice from `git archive` of the commit, every output compared byte for
+# byte. --allow-dirty builds the commit although the work tree has changes.
+# --e2e then runs the end-to-end suites on the archives' programs and on the
+# installed .deb; set QUORLEN_PORT_LOCK to a lock file when several checkouts
+# share the machine's UDP port 10023.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -62,45 +49,40 @@ check_tree() {
       fail "uncommitted changes (above): commit them, or pass --allow-dirty to build $commit without them"
     fi
   fi
-  if [ -n "$(git status --porcelain --untracked-files=normal | grep '^??' || true)" ]; then
+  if git status --porcelain --untracked-files=normal | grep '^??' >/dev/null; then
     echo "release: untracked files are not in the release (git status shows them)" >&2
   fi
 }
 
-# unpack_commit DIR: the commit's tree in DIR/src.
-unpack_commit() {
-  local dir=$1
-  rm -rf "$dir"
-  mkdir -p "$dir/src" "$dir/out"
-  git archive --format=tar "$commit" | tar -x -C "$dir/src"
-}
-
-# build_windows DIR: quorlen.exe and quorlen32.exe in Release, with the
-# win64-release and win32-release presets' toolchains.
-build_windows() {
-  local dir=$1 preset
-  for preset in win64-release win32-release; do
-    (cd "$dir/src" &&
-      cmake --preset "$preset" -DQUORLEN_TESTS=OFF -DQUORLEN_REPRODUCIBLE=ON >"$dir/$preset.configure.log" 2>&1 &&
-      cmake --build --preset "$preset" --target quorlen -j2 >"$dir/$preset.build.log" 2>&1) ||
-      fail "the $preset build failed; its logs are in $dir"
-  done
+# build DIR PRESET TARGET [CMAKE_ARGS...]: TARGET of DIR/src with PRESET's
+# toolchain; its log is DIR/PRESET-TARGET.log.
+build() {
+  local dir=$1 preset=$2 target=$3
+  shift 3
+  (cd "$dir/src" &&
+    cmake --preset "$preset" -DQUORLEN_TESTS=OFF -DQUORLEN_REPRODUCIBLE=ON "$@" &&
+    cmake --build --preset "$preset" --target "$target" -j2) >"$dir/$preset-$target.log" 2>&1 ||
+    fail "the $preset build of $target failed; its log is $dir/$preset-$target.log"
 }
 
 # check_version EXE TRIPLE: the version resource carries the project version.
 check_version() {
-  local exe=$1 triple=$2 resources quad="${version//./, }, 0"
+  local exe=$1 triple=$2 resources quad="${version//./, }, 0" wanted
   resources=$("$triple-windres" -i "$exe" -J coff -O rc)
-  local wanted
   for wanted in "FILEVERSION $quad" "PRODUCTVERSION $quad" "\"FileVersion\", \"$version\"" \
     "\"ProductVersion\", \"$version\"" '"ProductName", "Quorlen"' '"FileDescription", "Quorlen - '; do
     grep -qF "$wanted" <<<"$resources" || fail "$exe: its version resource lacks $wanted"
   done
 }
 
-# stage_windows DIR: the files of the Windows zip, by the names they get in it.
-stage_windows() {
-  local dir=$1 stage=$1/out/windows
+# windows DIR: quorlen.exe and quorlen32.exe in Release, and their zip.
+windows() {
+  local dir=$1 stage=$1/out/windows preset
+  for preset in win64-release win32-release; do
+    build "$dir" "$preset" quorlen
+  done
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/src/build/win64-release/CMakeCache.txt")
+  [ -n "$version" ] || fail "no project version in $dir/src/build/win64-release/CMakeCache.txt"
   mkdir -p "$stage"
   cp "$dir/src/build/win64-release/quorlen.exe" "$dir/src/build/win32-release/quorlen32.exe" "$stage/"
   check_version "$stage/quorlen.exe" x86_64-w64-mingw32
@@ -110,72 +92,39 @@ stage_windows() {
   # older ones included, as the lines they are.
   sed 's/$/\r/' "$dir/src/LICENSE" >"$stage/LICENSE.txt"
   sed 's/$/\r/' "$dir/src/CHANGELOG.md" >"$stage/CHANGELOG.txt"
-}
-
-# make_archive DIR ARCHIVE STAGE NAME...: DIR/out/ARCHIVE from STAGE's files,
-# in the order given.
-make_archive() {
-  local dir=$1 archive=$2 stage=$3
-  shift 3
-  local specs=() name
-  for name in "$@"; do
-    specs+=("$name=$stage/$name")
-  done
-  python3 "$dir/src/tools/release_archive.py" "$dir/out/$archive" "${specs[@]}"
-}
-
-archive_windows() {
-  local dir=$1
-  make_archive "$dir" "quorlen-$version-windows.zip" "$dir/out/windows" \
+  python3 "$dir/src/tools/release_archive.py" "$dir/out/quorlen-$version-windows.zip" "$stage" \
     quorlen.exe quorlen32.exe quorlen-guide.html LICENSE.txt CHANGELOG.txt
 }
 
-# build_linux DIR: the Linux program in Release with the linux-qt preset.
-# It links Qt 6 from the system (Debian 12's qt6-base), like any program of
-# the distribution.
-build_linux() {
-  local dir=$1
-  (cd "$dir/src" &&
-    cmake --preset linux-qt -DCMAKE_BUILD_TYPE=Release -DQUORLEN_TESTS=OFF -DQUORLEN_REPRODUCIBLE=ON \
-      >"$dir/linux-qt.configure.log" 2>&1 &&
-    cmake --build --preset linux-qt --target quorlen -j2 >"$dir/linux-qt.build.log" 2>&1) ||
-    fail "the linux-qt build failed; its logs are in $dir"
-}
-
-# stage_linux DIR: the files of the Linux archive, in a folder of the version.
-stage_linux() {
+# linux DIR: the Linux program, linking the system's Qt 6 as the programs of
+# the distribution do, and its archive, whose files are in a versioned folder.
+linux() {
   local dir=$1 stage=$1/out/linux
+  build "$dir" linux-qt quorlen -DCMAKE_BUILD_TYPE=Release
   mkdir -p "$stage"
   cp "$dir/src/build/linux-qt/quorlen" "$dir/src/resources/quorlen.desktop" "$dir/src/resources/quorlen.png" \
     "$dir/src/LICENSE" "$dir/src/CHANGELOG.md" "$stage/"
   python3 "$dir/src/tools/render_guide.py" --platform linux "$version" "$stage/quorlen-guide.html" "$dir/src"
+  # The files in the order given, dated SOURCE_DATE_EPOCH, owned by root,
+  # 0755 or 0644; -n keeps a name and a date out of gzip's header.
+  tar -C "$stage" --format=ustar --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
+    --mode=u=rwX,go=rX --transform "s,^,quorlen-$version/," -cf - \
+    quorlen quorlen.desktop quorlen.png quorlen-guide.html LICENSE CHANGELOG.md |
+    gzip -9n >"$dir/out/quorlen-$version-linux-x86_64.tar.gz"
 }
 
-archive_linux() {
-  local dir=$1 folder="quorlen-$version" specs=() name
-  for name in quorlen quorlen.desktop quorlen.png quorlen-guide.html LICENSE CHANGELOG.md; do
-    specs+=("$folder/$name=$dir/out/linux/$name")
-  done
-  python3 "$dir/src/tools/release_archive.py" "$dir/out/quorlen-$version-linux-x86_64.tar.gz" "${specs[@]}"
-}
-
-# stage_deb DIR: the Debian package's tree: what `cmake --install` lays out
-# under /usr, the program stripped as Debian's own packages are, the manual
-# page compressed, and in /usr/share/doc/quorlen the Linux guide (registered
-# with doc-base), the changelog and the copyright.
-stage_deb() {
-  local dir=$1 stage=$1/out/deb
-  rm -rf "$stage"
+# deb DIR: the Debian package, of what `cmake --install` lays out under /usr
+# and, in /usr/share/doc/quorlen, the guide (for doc-base), changelog, copyright.
+deb() {
+  local dir=$1 stage=$1/out/deb doc=$1/out/deb/usr/share/doc/quorlen depends size
   DESTDIR=$stage cmake --install "$dir/src/build/linux-qt" --prefix /usr >"$dir/deb.install.log" 2>&1 ||
     fail "installing the Linux build into $stage failed; the log is $dir/deb.install.log"
   strip --remove-section=.comment --remove-section=.note --strip-unneeded "$stage/usr/bin/quorlen"
-  local doc=$stage/usr/share/doc/quorlen
-  mkdir -p "$doc"
+  mkdir -p "$doc" "$stage/usr/share/doc-base" "$stage/DEBIAN" "$dir/shlibdeps/debian"
   cp "$dir/out/linux/quorlen-guide.html" "$dir/src/resources/copyright" "$doc/"
   # -n: no name and no date in gzip's header.
   gzip -9n <"$dir/src/CHANGELOG.md" >"$doc/changelog.gz"
   gzip -9n "$stage/usr/share/man/man1/quorlen.1"
-  mkdir -p "$stage/usr/share/doc-base"
   cat >"$stage/usr/share/doc-base/quorlen.quorlen-guide" <<EOF
 Document: quorlen-guide
 Title: Quorlen user guide
@@ -189,14 +138,9 @@ Format: HTML
 Index: /usr/share/doc/quorlen/quorlen-guide.html
 Files: /usr/share/doc/quorlen/quorlen-guide.html
 EOF
-}
-
-# control_deb DIR: DEBIAN/control and md5sums. Depends is what dpkg-shlibdeps
-# reads from the libraries the program links, as a Debian build would have it;
-# it wants a debian/control to look at, so it gets a minimal one of its own.
-control_deb() {
-  local dir=$1 stage=$1/out/deb depends size
-  mkdir -p "$dir/shlibdeps/debian" "$stage/DEBIAN"
+  # Depends is what dpkg-shlibdeps reads from the libraries the program links,
+  # as a Debian build would have it; it wants a debian/control to look at, so
+  # it gets a minimal one of its own.
   printf 'Source: quorlen\n\nPackage: quorlen\nArchitecture: any\n' >"$dir/shlibdeps/debian/control"
   depends=$(cd "$dir/shlibdeps" && dpkg-shlibdeps -O "$stage/usr/bin/quorlen" 2>"$dir/shlibdeps.log" |
     sed -n 's/^shlibs:Depends=//p')
@@ -224,17 +168,11 @@ Description: fades one fader of a Behringer X32 mixing console
  "Reset Off".
 EOF
   (cd "$stage" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
-}
-
-# archive_deb DIR: dpkg-deb sorts the entries, clamps their dates to
-# SOURCE_DATE_EPOCH and dates the ar members with it. Every date is set to it
-# beforehand all the same, so that no file older than the commit keeps its
-# own. Root owns every file, and xz runs on one thread, because its threaded
-# output depends on the number of threads.
-archive_deb() {
-  local dir=$1
-  find "$dir/out/deb" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-  dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$dir/out/deb" \
+  # dpkg-deb sorts the entries and clamps dates to SOURCE_DATE_EPOCH itself;
+  # a file older than the commit would keep its own, so every date is set. xz
+  # runs on one thread because its threaded output depends on their number.
+  find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+  dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$stage" \
     "$dir/out/quorlen_${version}_amd64.deb" >"$dir/deb.build.log" 2>&1 ||
     fail "dpkg-deb failed; its log is $dir/deb.build.log"
 }
@@ -243,47 +181,18 @@ archive_deb() {
 build_release() {
   local dir=$1
   echo "=== building $commit in $dir"
-  unpack_commit "$dir"
-  build_windows "$dir"
-  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/src/build/win64-release/CMakeCache.txt")
-  [ -n "$version" ] || fail "no project version in $dir/src/build/win64-release/CMakeCache.txt"
-  stage_windows "$dir"
-  archive_windows "$dir"
-  build_linux "$dir"
-  stage_linux "$dir"
-  archive_linux "$dir"
-  stage_deb "$dir"
-  control_deb "$dir"
-  archive_deb "$dir"
-}
-
-# compare_builds A B: every file of A/out and B/out, byte for byte.
-compare_builds() {
-  local a=$1 b=$2 differ=0 file
-  if ! diff <(cd "$a/out" && find . -type f | sort) <(cd "$b/out" && find . -type f | sort) >&2; then
-    echo "release: the two builds made different sets of files (above)" >&2
-    differ=1
-  fi
-  while IFS= read -r file; do
-    if [ -f "$b/out/$file" ] && ! cmp -s "$a/out/$file" "$b/out/$file"; then
-      echo "release: NOT REPRODUCIBLE: ${file#./} differs between $a and $b" >&2
-      differ=1
-    fi
-  done < <(cd "$a/out" && find . -type f | sort)
-  [ "$differ" = 0 ] || fail "the two builds of $commit differ; nothing was written to dist/"
-  echo "=== both builds are byte-identical ($(cd "$a/out" && find . -type f | wc -l) files)"
+  rm -rf "$dir"
+  mkdir -p "$dir/src" "$dir/out"
+  git archive --format=tar "$commit" | tar -x -C "$dir/src"
+  windows "$dir"
+  linux "$dir"
+  deb "$dir"
 }
 
 publish() {
-  local from=$1/out
   rm -rf dist
   mkdir -p dist
-  cp "$from"/*.zip dist/
-  shopt -s nullglob
-  local archives=("$from"/*.tar.gz)
-  shopt -u nullglob
-  [ ${#archives[@]} -eq 0 ] || cp "${archives[@]}" dist/
-  cp "$from"/*.deb dist/
+  cp "$1"/out/*.zip "$1"/out/*.tar.gz "$1"/out/*.deb dist/
   (cd dist && sha256sum -- * >SHA256SUMS)
   echo "=== dist/"
   (cd dist && ls -l && cat SHA256SUMS)
@@ -299,69 +208,71 @@ check_deb() {
   [ "$status" = 0 ] || fail "lintian reports errors in the package"
 }
 
-# run_e2e DIR: the end-to-end suite on the programs unpacked from dist's zip,
-# with the console simulator and the window probe built from the same commit.
+# outcome NAME COMMAND...: runs COMMAND and keeps how it went for the summary;
+# 77 is a suite that could not run here.
+outcome() {
+  local name=$1 status=0
+  shift
+  "$@" || status=$?
+  case "$status" in
+    0) results+=("$name: passed") ;;
+    77) results+=("$name: SKIPPED (could not run here; the reason is above)") ;;
+    *) results+=("$name: FAILED") ;;
+  esac
+}
+
+# run_e2e DIR: the end-to-end suites on the programs of dist/'s archives and
+# of the installed .deb, with the simulator and probe of the same commit.
 run_e2e() {
-  local dir=$1 unpacked=$1/unpacked
+  local dir=$1 unpacked=$1/unpacked results=() lock=() exe
   echo "=== end-to-end suite on the zip's programs"
-  (cd "$dir/src" &&
-    cmake --preset linux-debug -DQUORLEN_TESTS=OFF >"$dir/linux-debug.configure.log" 2>&1 &&
-    cmake --build --preset linux-debug --target console-sim -j2 >"$dir/linux-debug.build.log" 2>&1 &&
-    cmake --build --preset win64-release --target quorlen-probe -j2 >"$dir/probe.build.log" 2>&1) ||
-    fail "building the console simulator or the probe failed; the logs are in $dir"
+  build "$dir" linux-debug console-sim
+  build "$dir" win64-release quorlen-probe
+  build "$dir" linux-qt console-sim -DCMAKE_BUILD_TYPE=Release
   rm -rf "$unpacked"
-  python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
-    "dist/quorlen-$version-windows.zip" "$unpacked"
+  mkdir -p "$unpacked/linux"
+  python3 -m zipfile -e "dist/quorlen-$version-windows.zip" "$unpacked"
   chmod +x "$unpacked"/*.exe
-  local lock=()
+  tar -xzf "dist/quorlen-$version-linux-x86_64.tar.gz" -C "$unpacked/linux"
   [ -z "${QUORLEN_PORT_LOCK:-}" ] || lock=(flock "$QUORLEN_PORT_LOCK")
-  local exe status results=()
+  source "$dir/src/tools/wine-env.sh"
   for exe in quorlen.exe quorlen32.exe; do
     echo "--- $exe"
-    status=0
-    (source "$dir/src/tools/wine-env.sh" &&
-      "${lock[@]}" python3 "$dir/src/tests/e2e/quorlen_e2e.py" --exe "$unpacked/$exe" \
-        --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" \
-        --probe "$dir/src/build/win64-release/tools/quorlen-probe/quorlen-probe.exe" \
-        --out "$dir/e2e-${exe%.exe}") || status=$?
-    case "$status" in
-      0) results+=("$exe: passed") ;;
-      77) results+=("$exe: SKIPPED (could not run here; the reason is above)") ;;
-      *) results+=("$exe: FAILED") ;;
-    esac
+    outcome "$exe" "${lock[@]}" python3 "$dir/src/tests/e2e/quorlen_e2e.py" --exe "$unpacked/$exe" \
+      --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" \
+      --probe "$dir/src/build/win64-release/tools/quorlen-probe/quorlen-probe.exe" --out "$dir/e2e-${exe%.exe}"
   done
   echo "--- quorlen (Linux)"
-  (cd "$dir/src" && cmake --build --preset linux-qt --target console-sim -j2 >"$dir/linux-qt-sim.build.log" 2>&1) ||
-    fail "building the console simulator failed; the log is in $dir"
-  mkdir -p "$unpacked/linux"
-  tar -xzf "dist/quorlen-$version-linux-x86_64.tar.gz" -C "$unpacked/linux"
-  status=0
-  "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe "$unpacked/linux/quorlen-$version/quorlen" \
-    --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-linux" || status=$?
-  [ "$status" = 0 ] && results+=("quorlen (Linux): passed") || results+=("quorlen (Linux): FAILED")
+  outcome "quorlen (Linux)" "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" \
+    --exe "$unpacked/linux/quorlen-$version/quorlen" \
+    --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-linux"
   echo "--- quorlen (.deb)"
-  status=0
-  run_deb_e2e "$dir" || status=$?
-  [ "$status" = 0 ] && results+=("quorlen (.deb): passed") || results+=("quorlen (.deb): FAILED")
+  outcome "quorlen (.deb)" run_deb_e2e "$dir"
   printf '=== end-to-end: %s\n' "${results[@]}"
-  printf '%s\n' "${results[@]}" | grep -q -v ': passed$' && fail "the end-to-end suite did not pass on the zip's programs"
+  # grep reads every line: with -q it could stop early and printf's SIGPIPE
+  # would hide a failure under pipefail.
+  printf '%s\n' "${results[@]}" | grep -v ': passed$' >/dev/null && fail "the end-to-end suite did not pass on the zip's programs"
   return 0
 }
 
-# run_deb_e2e DIR: installs dist's .deb on this machine as a user would
-# (apt, which brings in its Depends), runs the smoke suite on /usr/bin/quorlen
-# started through the installed desktop entry, removes the package (apt
-# remove) and checks that no file of it is left. A quorlen package installed before is refused
-# rather than replaced, so the run never changes what it didn't add.
+# apt_get ARGS...: apt-get as root, asking nothing, waiting for another apt.
+apt_get() {
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"
+}
+
+# run_deb_e2e DIR: installs dist's .deb with apt as a user would, runs the
+# smoke suite on /usr/bin/quorlen through the installed desktop entry, removes
+# the package and checks that no file of it is left. A quorlen package there
+# before is refused, not replaced: the run changes nothing it didn't add.
 run_deb_e2e() {
-  local dir=$1 sudo="" files left status=0
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  local dir=$1 files left status=0
   if dpkg-query -W -f='${Status}' quorlen 2>/dev/null | grep -q 'installed'; then
     echo "release: a quorlen package is installed on this machine already; remove it first" >&2
     return 1
   fi
-  if DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q -o DPkg::Lock::Timeout=600 \
-    "$root/dist/quorlen_${version}_amd64.deb" >"$dir/deb-install.log" 2>&1; then
+  if apt_get install "$root/dist/quorlen_${version}_amd64.deb" >"$dir/deb-install.log" 2>&1; then
     files=$(dpkg-query -L quorlen)
     "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe /usr/bin/quorlen \
       --desktop /usr/share/applications/quorlen.desktop \
@@ -373,16 +284,12 @@ run_deb_e2e() {
   fi
   # Removed as a user removes it (apt remove), also after a failed install,
   # which can leave the package unpacked.
-  if dpkg-query -W quorlen >/dev/null 2>&1 &&
-    ! DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -q -o DPkg::Lock::Timeout=600 quorlen \
-      >"$dir/deb-remove.log" 2>&1; then
+  if dpkg-query -W quorlen >/dev/null 2>&1 && ! apt_get remove quorlen >"$dir/deb-remove.log" 2>&1; then
     echo "release: removing the package failed; the log is $dir/deb-remove.log" >&2
     status=1
   fi
   # Directories such as /usr/bin stay, of course; every file and link must go.
-  left=$(while IFS= read -r path; do
-    if [ -L "$path" ] || { [ -e "$path" ] && [ ! -d "$path" ]; }; then echo "$path"; fi
-  done <<<"$files")
+  left=$(xargs -r -d '\n' sh -c 'find "$@" -maxdepth 0 ! -type d 2>/dev/null' sh <<<"$files" || true)
   if [ -n "$left" ]; then
     echo "release: files of the package are left after its removal:" >&2
     echo "$left" >&2
@@ -393,8 +300,7 @@ run_deb_e2e() {
   # for dpkg to remember; purge whatever is, so the machine is as it was.
   if dpkg-query -W quorlen >/dev/null 2>&1; then
     echo "release: dpkg still lists quorlen after apt remove: $(dpkg-query -W -f='${Status}' quorlen)" >&2
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -q -o DPkg::Lock::Timeout=600 quorlen \
-      >>"$dir/deb-remove.log" 2>&1 || true
+    apt_get purge quorlen >>"$dir/deb-remove.log" 2>&1 || true
     status=1
   fi
   return "$status"
@@ -414,7 +320,9 @@ first=$root/build/release/one
 second=$root/build/release/second-build
 build_release "$first"
 build_release "$second"
-compare_builds "$first" "$second"
+diff -r --brief "$first/out" "$second/out" >&2 ||
+  fail "the two builds of $commit differ (above); nothing was written to dist/"
+echo "=== both builds are byte-identical ($(find "$first/out" -type f | wc -l) files)"
 publish "$first"
 check_deb
 [ "$e2e" = 0 ] || run_e2e "$first"

@@ -10,7 +10,6 @@
 # Exit code 0 when every line passed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 source tools/wine-env.sh  # how to run 32-bit programs here, and Wine's settings
 
 ROWS=(fuzz bad_files_native bad_files_wine soak64 soak32 flood absent)
@@ -36,28 +35,23 @@ add_row() {  # TEST LOAD DURATION RESULT FIGURE
 
 run_locked() { flock /tmp/quorlen-10023.lock "$@"; }
 
-# build PRESET [targets...]: configure and build, quietly; 1 on failure.
+# build PRESET TARGET...: configure and build, quietly; 1 on failure.
 build() {
   local preset=$1
   shift
-  local targets=()
-  [ $# -gt 0 ] && targets=(--target "$@")
-  { cmake --preset "$preset" && cmake --build --preset "$preset" -j2 "${targets[@]}"; } \
-    >"$log_dir/build-$preset.log" 2>&1
+  { cmake --preset "$preset" && cmake --build --preset "$preset" -j2 --target "$@"; } >"$log_dir/build-$preset.log" 2>&1
 }
 
 # --- rows -----------------------------------------------------------------
 
 # Each libFuzzer target for its share of the minutes (tools/fuzz.sh).
 row_fuzz() {
-  local start=$SECONDS
-  tools/fuzz.sh "$fuzz_minutes" >"$log_dir/fuzz.log" 2>&1
-  local status=$?
-  local name executions corpus findings seconds any=0
+  local status=0 name executions corpus findings seconds any=0 result
+  tools/fuzz.sh "$fuzz_minutes" >"$log_dir/fuzz.log" 2>&1 || status=$?
   while read -r name executions _ corpus _ _ findings _ seconds; do
     [ "$executions" -ge 0 ] 2>/dev/null || continue
     any=1
-    local result=pass
+    result=pass
     [ "$findings" -eq 0 ] || result=FAIL
     add_row "fuzz $name" "libFuzzer, ASan+UBSan" "$seconds" "$result" \
       "$executions executions, $corpus corpus files, $findings findings"
@@ -115,16 +109,23 @@ MissingFileTest.test_file_held_by_another_program|config.txt open elsewhere, no 
 EOF_ROWS
 }
 
-# reliability_e2e EXE RUN [args...]: one run of tests/e2e/reliability_e2e.py,
-# its log in the log directory; prints the run's RESULT json (empty when none).
+# reliability_e2e TEST BITS EXE RUN [args...]: builds what it needs and runs
+# tests/e2e/reliability_e2e.py, its log in the log directory; sets result to
+# the run's RESULT json, or adds TEST's failed row and returns 1.
 reliability_e2e() {
-  local exe=$1 run=$2
-  shift 2
-  local log="$log_dir/$run-$(basename "$exe" .exe).log"
+  local test=$1 bits=$2 exe=$3 run=$4 log="$log_dir/$4-$(basename "$3" .exe).log"
+  shift 4
+  if ! build linux-debug console-sim || ! build win64-release quorlen quorlen-probe ||
+    { [ "$bits" = 32 ] && ! build win32-release quorlen; }; then
+    add_row "$test" build - FAIL "see $log_dir/build-*.log"
+    return 1
+  fi
   run_locked python3 tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
     --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "$log_dir/e2e-$run" "$run" "$@" \
     >"$log" 2>&1
-  sed -n 's/^RESULT //p' "$log" | tail -1
+  result=$(sed -n 's/^RESULT //p' "$log" | tail -1)
+  [ -n "$result" ] || add_row "$test" - "$((SECONDS - start))s" FAIL "no result"
+  [ -n "$result" ]
 }
 
 # field JSON EXPRESSION: a figure out of a RESULT, by a python expression on r.
@@ -132,18 +133,10 @@ field() { python3 -c 'import json, sys; r = json.loads(sys.argv[1]); print(eval(
 
 verdict() { [ "$(field "$1" 'r["ok"]')" = True ] && echo pass || echo FAIL; }
 
-windows_built() {
-  build linux-debug console-sim && build win64-release quorlen quorlen-probe &&
-    { [ "$1" != 32 ] || build win32-release quorlen; }
-}
-
 # Capture, a Fast fade over a short range, the reset, again and again; what the
 # process holds, every 50 cycles.
 soak() {  # soak BITS EXE CYCLES
-  local start=$SECONDS result
-  windows_built "$1" || { add_row "soak $(basename "$2")" build - FAIL "see $log_dir/build-*.log"; return; }
-  result=$(reliability_e2e "$2" soak --cycles "$3")
-  [ -n "$result" ] || { add_row "soak $(basename "$2")" "$3 cycles" "$((SECONDS - start))s" FAIL "no result"; return; }
+  reliability_e2e "soak $(basename "$2")" "$1" "$2" soak --cycles "$3" || return
   add_row "soak $(basename "$2")" "$3 cycles, Fast fades" "$((SECONDS - start))s" "$(verdict "$result")" \
     "$(field "$result" '"%d fades exact, a new link each cycle (%d distinct ports); after warm-up: private %+d KiB, descriptors %+d, threads %+d (RSS %d KiB at the end)" % (r["cycles"] - len(r["faults"]), r["unique_ports"], r["growth"]["private_kib"], r["growth"]["descriptors"], r["growth"]["threads"], r["samples"][-1]["rss_kib"])')"
 }
@@ -153,10 +146,7 @@ row_soak32() { soak 32 build/win32-release/quorlen32.exe 100; }
 # 10 s of junk at about 20,000 datagrams a second: while waiting, then
 # during a fade with "Stop When Fader Is Moved" off and on.
 row_flood() {
-  local start=$SECONDS result
-  windows_built 64 || { add_row flood build - FAIL "see $log_dir/build-*.log"; return; }
-  result=$(reliability_e2e build/win64-release/quorlen.exe flood)
-  [ -n "$result" ] || { add_row flood - "$((SECONDS - start))s" FAIL "no result"; return; }
+  reliability_e2e flood 64 build/win64-release/quorlen.exe flood || return
   add_row "flood while waiting, quorlen.exe" "$(field "$result" '"%d datagrams, %d/s, 10 s" % (r["waiting"]["sent"], r["waiting"]["rate"])')" \
     "$((SECONDS - start))s" "$(field "$result" '"pass" if r["waiting"]["ok"] else "FAIL"')" \
     "$(field "$result" '"capture taken, first message %.0f ms after the flood; window answered throughout (slowest %.0f ms); CPU %.0f %% of a core with the wineserver" % (r["waiting"]["first_message_after_flood_ms"], r["waiting"]["probe_slowest_ms"], r["waiting"]["cpu_percent"]["total"])')"
@@ -171,10 +161,7 @@ row_flood() {
 
 # 60 s of waiting with nothing at the console's address (ICMP port unreachable).
 row_absent() {
-  local start=$SECONDS result
-  windows_built 64 || { add_row "console absent" build - FAIL "see $log_dir/build-*.log"; return; }
-  result=$(reliability_e2e build/win64-release/quorlen.exe absent --seconds 60)
-  [ -n "$result" ] || { add_row "console absent" - "$((SECONDS - start))s" FAIL "no result"; return; }
+  reliability_e2e "console absent" 64 build/win64-release/quorlen.exe absent --seconds 60 || return
   add_row "console absent, quorlen.exe" "60 s waiting, ICMP unreachable" "$((SECONDS - start))s" "$(verdict "$result")" \
     "$(field "$result" '"keep-alives %d, %s s apart; CPU %.2f %% of a core with the wineserver; Reset Off took %.2f s" % (len(r["keep_alives_at"]), "/".join("%g" % g for g in sorted(set(r["gaps"]))), r["cpu_percent"]["total"], r["reset_off_seconds"])')"
 }
@@ -187,21 +174,13 @@ for row in "${picked[@]}"; do
     continue
   fi
   echo "running $row..." >&2
+  start=$SECONDS  # a row's duration, unless it times its lines itself
   "row_$row"
 done
 
-{
-  echo "test|load|duration|result|figure"
-  printf '%s\n' "${table[@]}"
-} | awk -F'|' '
-  { for (i = 1; i <= NF; i++) { cell[NR, i] = $i; if (length($i) > width[i]) width[i] = length($i) } rows = NR }
-  END {
-    for (r = 1; r <= rows; r++) {
-      line = ""
-      for (i = 1; i <= 5; i++) line = line sprintf(i < 5 ? "%-" width[i] "s | " : "%s", cell[r, i])
-      print line
-      if (r == 1) { rule = ""; for (i = 1; i <= 5; i++) rule = rule sprintf("%s%s", i > 1 ? "-+-" : "", sprintf("%" width[i] "s", "")); gsub(/ /, "-", rule); print rule }
-    }
-  }'
+# One table, its columns as wide as their widest cell; a trailing separator
+# makes column pad the last one too, for the rule under the heading.
+printf '%s|\n' "test|load|duration|result|figure" "-|-|-|-|-" "${table[@]}" | column -t -s'|' -o' | ' |
+  sed -E '2{s/ \| $//; s/ \| /-+-/g; s/ /-/g}; s/ +\| $//; s/\|$/| /'
 echo "logs in $log_dir/"
 [ "$failed" -eq 0 ]

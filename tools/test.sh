@@ -8,96 +8,83 @@
 # Installs what is missing first. Ends with one "N passed, N failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 
 tools/install-deps.sh || exit 1
 source tools/wine-env.sh
 
 passed=0
 failed=0
+skipped=0
 failures=()
+# The console simulator and the 64-bit window probe, for both Windows programs.
+helpers=(--sim build/linux-debug/tools/console-sim/console-sim
+  --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe)
+
+# tally PASSED FAILED [WHAT_FAILED]
+tally() {
+  passed=$((passed + $1))
+  failed=$((failed + $2))
+  [ "$2" -eq 0 ] || failures+=("$3")
+}
 
 # run_suite NAME PRESET [ctest args...]
 run_suite() {
-  local name=$1 preset=$2
+  local name=$1 preset=$2 log=build/$2.ctest.log bad total
   shift 2
   echo "=== $name ($preset) ==="
   if ! cmake --preset "$preset" >"build/$preset.configure.log" 2>&1; then
     cat "build/$preset.configure.log"
-    failures+=("$name: configure")
-    failed=$((failed + 1))
-    return
-  fi
-  if ! cmake --build --preset "$preset" -j2 >"build/$preset.build.log" 2>&1; then
+    tally 0 1 "$name: configure"
+  elif ! cmake --build --preset "$preset" -j2 >"build/$preset.build.log" 2>&1; then
     grep -E "error|Error" "build/$preset.build.log" | head -40
-    failures+=("$name: build")
-    failed=$((failed + 1))
-    return
+    tally 0 1 "$name: build"
+  else
+    ctest --preset "$preset" -j2 "$@" 2>&1 | tee "$log"
+    read -r bad total < <(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' "$log" | tail -1)
+    if [ -z "$total" ]; then
+      tally 0 1 "$name: no test ran"
+    else
+      tally $((total - bad)) "$bad" "$name: $bad of $total failed"
+    fi
   fi
-  local log="build/$preset.ctest.log"
-  ctest --preset "$preset" -j2 "$@" 2>&1 | tee "$log"
-  local line
-  line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$log" | tail -1)
-  if [ -z "$line" ]; then
-    failures+=("$name: no test ran")
-    failed=$((failed + 1))
-    return
-  fi
-  local bad total
-  bad=$(echo "$line" | sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
-  total=$(echo "$line" | sed -E 's/.*failed out of ([0-9]+).*/\1/')
-  passed=$((passed + total - bad))
-  failed=$((failed + bad))
-  [ "$bad" -eq 0 ] || failures+=("$name: $bad of $total failed")
 }
 
-# run_e2e NAME EXE: the end-to-end suite (tests/e2e) for one Windows program,
-# looked into by the 64-bit window probe; counts unittest's passed, failed and
-# skipped tests.
+# run_e2e NAME EXE: the end-to-end suite (tests/e2e) for one Windows program;
+# counts unittest's passed, failed and skipped tests.
 run_e2e() {
-  local name=$1 exe=$2
+  local name=$1 log=build/e2e-$1.log ran result bad skip
   echo "=== end-to-end, $name ==="
-  local log="build/e2e-$name.log"
-  python3 tests/e2e/quorlen_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
-    --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "build/e2e-$name" 2>&1 | tee "$log"
-  local ran result bad skipped
+  python3 tests/e2e/quorlen_e2e.py --exe "$2" "${helpers[@]}" --out "build/e2e-$name" 2>&1 | tee "$log"
   ran=$(sed -nE 's/^Ran ([0-9]+) tests? in .*/\1/p' "$log" | tail -1)
   result=$(grep -E "^(OK|FAILED)" "$log" | tail -1)
   if [ -z "$ran" ] || [ -z "$result" ]; then
-    failures+=("e2e $name: no result")
-    failed=$((failed + 1))
+    tally 0 1 "e2e $name: no result"
     return
   fi
   count() {
     local n
-    n=$(echo "$result" | sed -nE "s/.*[(, ]$1=([0-9]+).*/\1/p")
+    n=$(sed -nE "s/.*[(, ]$1=([0-9]+).*/\1/p" <<<"$result")
     echo "${n:-0}"
   }
-  bad=$(( $(count failures) + $(count errors) + $(count "unexpected successes") ))
-  skipped=$(count skipped)
-  passed=$((passed + ran - bad - skipped))
-  failed=$((failed + bad))
-  [ "$skipped" -eq 0 ] || skipped_total=$((skipped_total + skipped))
-  [ "$bad" -eq 0 ] || failures+=("e2e $name: $bad of $ran failed")
+  bad=$(($(count failures) + $(count errors) + $(count "unexpected successes")))
+  skip=$(count skipped)
+  skipped=$((skipped + skip))
+  tally $((ran - bad - skip)) "$bad" "e2e $name: $bad of $ran failed"
 }
-skipped_total=0
 
 # run_soak NAME EXE CYCLES: a short soak (tests/e2e/reliability_e2e.py) as one
 # more test: every capture taken, every fade exact, a fresh port each cycle,
 # nothing the process holds grows. tools/reliability.sh runs the long ones.
 run_soak() {
-  local name=$1 exe=$2 cycles=$3
-  echo "=== soak, $name, $cycles cycles ==="
-  local log="build/soak-$name.log"
-  python3 tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
-    --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "build/soak-$name" soak \
-    --cycles "$cycles" >"$log" 2>&1
-  local status=$?
+  local name=$1 log=build/soak-$1.log status=0
+  echo "=== soak, $name, $3 cycles ==="
+  python3 tests/e2e/reliability_e2e.py --exe "$2" "${helpers[@]}" --out "build/soak-$name" soak \
+    --cycles "$3" >"$log" 2>&1 || status=$?
   grep '^RESULT ' "$log" | cut -c1-400
   case "$status" in
-    0) passed=$((passed + 1)) ;;
-    77) skipped_total=$((skipped_total + 1)) ;;
-    *) failed=$((failed + 1)); failures+=("soak $name: see $log") ;;
+    0) tally 1 0 ;;
+    77) skipped=$((skipped + 1)) ;;
+    *) tally 0 1 "soak $name: see $log" ;;
   esac
 }
 
@@ -119,6 +106,6 @@ run_soak quorlen64 build/win64-release/quorlen.exe 20
 
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
-[ "$skipped_total" -eq 0 ] || echo "($skipped_total end-to-end tests skipped; the reason is in their log)"
+[ "$skipped" -eq 0 ] || echo "($skipped end-to-end tests skipped; the reason is in their log)"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -18,32 +18,22 @@ if [ -z "${QUORLEN_WINE32:-}" ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&
   export QUORLEN_WINE32="$quorlen_tools_dir/wine32-ns wine"
 fi
 
-quorlen_wine64() {
-  WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$@"
-}
-
 quorlen_start_display() {
   if [ "${QUORLEN_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
     return 0
   fi
-  local n
-  for n in $(seq 91 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    QUORLEN_XVFB_PID=$!
-    export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && return 0
-      sleep 0.1
-    done
-  done
-  echo "could not start Xvfb" >&2
-  return 1
+  # Xvfb takes a free display number itself and writes it once it listens,
+  # so that two runs starting together never pick the same one.
+  coproc quorlen_xvfb { exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null; }
+  QUORLEN_XVFB_PID=$quorlen_xvfb_PID
+  local number=""
+  read -r -t 10 number <&"${quorlen_xvfb[0]}"
+  [ -n "$number" ] || { echo "could not start Xvfb" >&2; return 1; }
+  export DISPLAY=":$number"
 }
 
 quorlen_stop_display() {
-  [ -n "${QUORLEN_XVFB_PID:-}" ] && kill "$QUORLEN_XVFB_PID" 2>/dev/null
+  [ -z "${QUORLEN_XVFB_PID:-}" ] || kill "$QUORLEN_XVFB_PID" 2>/dev/null
   QUORLEN_XVFB_PID=""
 }
 
@@ -52,8 +42,7 @@ quorlen_stop_display() {
 # Where 32-bit programs go through qemu, the prefix must be made through the
 # same path, or its syswow64 stays empty; such a prefix is made anew.
 quorlen_prepare_wine() {
-  local boot=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 wineboot -i)
-  local wrap=()
+  local wine64=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64) wrap=()
   [ -n "${QUORLEN_WINE32:-}" ] && wrap=("$quorlen_tools_dir/wine32-ns")
   if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
     echo "The Wine prefix $WINEPREFIX has no 32-bit support; making it anew..."
@@ -62,7 +51,7 @@ quorlen_prepare_wine() {
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once)..."
-    "${wrap[@]}" "${boot[@]}" >/dev/null 2>&1 || true
+    "${wrap[@]}" "${wine64[@]}" wineboot -i >/dev/null 2>&1 || true
   fi
   # The wineserver that stays for the run starts out here: one started inside
   # the 32-bit wrapper's namespace can't reach other programs' memory.
@@ -70,7 +59,7 @@ quorlen_prepare_wine() {
   /usr/lib/wine/wineserver -p 2>/dev/null || true
   # Start the prefix's services now, with nothing of ours open: started by
   # the first test program, they would hold its output pipe open for good.
-  quorlen_wine64 wineboot </dev/null >/dev/null 2>&1 || true
+  "${wine64[@]}" wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 quorlen_stop_wine() {
