@@ -12,7 +12,7 @@
 //   usage                 handles, GDI and USER objects and private bytes of the window's
 //                         process, as Windows tells them (JSON)
 //   message [ms]          wait for a message box; print its title and text
-//   message-ok            press OK in the message box
+//   message-ok            press the message box's OK
 //   windows               every visible top-level window: pid, class, title (and a box's text)
 //   terminate PID         end that process (for an editor Quorlen started)
 //   hold FILE MS          open FILE sharing nothing, print "held", keep it open for MS
@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -73,6 +74,12 @@ std::wstring ClassOf(HWND hwnd) {
   wchar_t buffer[256];
   const int n = GetClassNameW(hwnd, buffer, 256);
   return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+}
+
+using Process = std::unique_ptr<void, decltype(&CloseHandle)>;
+
+Process OpenProcessOf(DWORD access, DWORD pid) {
+  return Process(OpenProcess(access, FALSE, pid), &CloseHandle);
 }
 
 DWORD ProcessOf(HWND hwnd) {
@@ -131,17 +138,14 @@ std::string RectJson(const RECT& r) {
 // marshalled between processes: the pointer must be valid in the target, so it
 // is a block allocated there and read back.
 bool RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size, LRESULT* result) {
-  HANDLE handle = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, ProcessOf(hwnd));
-  if (handle == nullptr) return false;
-  void* remote = VirtualAllocEx(handle, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  bool ok = false;
-  if (remote != nullptr) {
-    *result = SendMessageW(hwnd, message, 0, reinterpret_cast<LPARAM>(remote));
-    SIZE_T read = 0;
-    ok = ReadProcessMemory(handle, remote, out, size, &read) && read == size;
-    VirtualFreeEx(handle, remote, 0, MEM_RELEASE);
-  }
-  CloseHandle(handle);
+  const Process process = OpenProcessOf(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, ProcessOf(hwnd));
+  void* remote =
+      process ? VirtualAllocEx(process.get(), nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
+  if (remote == nullptr) return false;
+  *result = SendMessageW(hwnd, message, 0, reinterpret_cast<LPARAM>(remote));
+  SIZE_T read = 0;
+  const bool ok = ReadProcessMemory(process.get(), remote, out, size, &read) && read == size;
+  VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
   return ok;
 }
 
@@ -218,9 +222,8 @@ int Info() {
   return 0;
 }
 
-int Point(const char* id, const char* row) {
-  HWND main = MainWindow();
-  HWND control = main != nullptr ? GetDlgItem(main, std::atoi(id)) : nullptr;
+int Point(int id, const char* row) {
+  HWND control = GetDlgItem(MainWindow(), id);
   if (control == nullptr) return 1;
   RECT r{};
   if (row != nullptr) {
@@ -234,24 +237,23 @@ int Point(const char* id, const char* row) {
   return 0;
 }
 
-// Posts MESSAGE to WINDOW; 1 when there is no such window.
-int Post(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
-  return window != nullptr && PostMessageW(window, message, wparam, lparam) ? 0 : 1;
+// False when there is no such window.
+bool Post(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+  return window != nullptr && PostMessageW(window, message, wparam, lparam);
 }
 
 int Usage() {
   const DWORD pid = ProcessOf(MainWindow());
-  HANDLE process = pid != 0 ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
-  if (process == nullptr) return 1;
+  const Process process = OpenProcessOf(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, pid);
+  if (pid == 0 || !process) return 1;
   DWORD handles = 0;
-  GetProcessHandleCount(process, &handles);
+  GetProcessHandleCount(process.get(), &handles);
   PROCESS_MEMORY_COUNTERS_EX memory{};
   memory.cb = sizeof memory;
-  GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+  GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
   std::printf("{\"pid\":%lu,\"handles\":%lu,\"gdi\":%lu,\"user\":%lu,\"private\":%llu}\n", pid, handles,
-              GetGuiResources(process, GR_GDIOBJECTS), GetGuiResources(process, GR_USEROBJECTS),
+              GetGuiResources(process.get(), GR_GDIOBJECTS), GetGuiResources(process.get(), GR_USEROBJECTS),
               static_cast<unsigned long long>(memory.PrivateUsage));
-  CloseHandle(process);
   return 0;
 }
 
@@ -263,9 +265,9 @@ int Message(int milliseconds) {
   return 0;
 }
 
-int MessageOk() {
+bool MessageOk() {
   HWND box = MessageBoxWindow();
-  if (box == nullptr) return 1;
+  if (box == nullptr) return false;
   HWND ok = GetDlgItem(box, IDOK);
   return Post(ok != nullptr ? ok : GetDlgItem(box, IDCANCEL), BM_CLICK);
 }
@@ -283,12 +285,9 @@ int Windows() {
   return 0;
 }
 
-int Terminate(const char* pid) {
-  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(std::strtoul(pid, nullptr, 10)));
-  if (process == nullptr) return 1;
-  const BOOL ended = TerminateProcess(process, 0);
-  CloseHandle(process);
-  return ended ? 0 : 1;
+bool Terminate(const char* pid) {
+  const Process process = OpenProcessOf(PROCESS_TERMINATE, static_cast<DWORD>(std::strtoul(pid, nullptr, 10)));
+  return process && TerminateProcess(process.get(), 0);
 }
 
 // Another program that has the file open and shares nothing with anyone.
@@ -303,32 +302,27 @@ int Hold(const char* name, int milliseconds) {
   return 0;
 }
 
-int Dispatch(const std::vector<std::string>& words) {
-  if (words.empty()) return 2;
-  const std::string& command = words[0];
-  const char* arg = words.size() > 1 ? words[1].c_str() : nullptr;
-  const int wait = arg != nullptr ? std::atoi(arg) : 10000;
-  const WPARAM number = arg != nullptr ? static_cast<WPARAM>(std::atoi(arg)) : 0;
-  if (command == "wait") return WaitUntil([] { return MainWindow() != nullptr; }, wait) ? 0 : 1;
+// The exit code of COMMAND with ARGS: 0 on success, 1 when the window (or box)
+// isn't there, 2 on misuse.
+int Dispatch(const std::string& command, const std::vector<std::string>& args) {
+  const char* arg = !args.empty() ? args[0].c_str() : nullptr;
+  const int number = arg != nullptr ? std::atoi(arg) : 10000;  // 10 s when a wait isn't told
+  const auto code = [](bool done) { return done ? 0 : 1; };
+  if (command == "wait") return code(WaitUntil([] { return MainWindow() != nullptr; }, number));
+  if (command == "gone") return code(WaitUntil([] { return MainWindow() == nullptr; }, number));
   if (command == "info") return Info();
-  if (command == "click" && arg != nullptr) {
-    HWND main = MainWindow();
-    return Post(main != nullptr ? GetDlgItem(main, static_cast<int>(number)) : nullptr, BM_CLICK);
-  }
-  if (command == "point" && arg != nullptr) return Point(arg, words.size() > 2 ? words[2].c_str() : nullptr);
-  if (command == "close") return Post(MainWindow(), WM_SYSCOMMAND, SC_CLOSE);
-  if (command == "syscommand" && arg != nullptr) return Post(MainWindow(), WM_SYSCOMMAND, number);
-  if (command == "key" && arg != nullptr) {
-    if (Post(MainWindow(), WM_KEYDOWN, number, 1) != 0) return 1;
-    return Post(MainWindow(), WM_KEYUP, number, static_cast<LPARAM>(0xC0000001));
-  }
-  if (command == "message") return Message(wait);
-  if (command == "message-ok") return MessageOk();
-  if (command == "gone") return WaitUntil([] { return MainWindow() == nullptr; }, wait) ? 0 : 1;
-  if (command == "windows") return Windows();
-  if (command == "terminate" && arg != nullptr) return Terminate(arg);
+  if (command == "click" && arg != nullptr) return code(Post(GetDlgItem(MainWindow(), number), BM_CLICK));
+  if (command == "point" && arg != nullptr) return Point(number, args.size() > 1 ? args[1].c_str() : nullptr);
+  if (command == "close") return code(Post(MainWindow(), WM_SYSCOMMAND, SC_CLOSE));
+  if (command == "syscommand" && arg != nullptr) return code(Post(MainWindow(), WM_SYSCOMMAND, number));
+  if (command == "key" && arg != nullptr)
+    return code(Post(MainWindow(), WM_KEYDOWN, number, 1) && Post(MainWindow(), WM_KEYUP, number, 0xC0000001));
   if (command == "usage") return Usage();
-  if (command == "hold" && words.size() > 2) return Hold(arg, std::atoi(words[2].c_str()));
+  if (command == "message") return Message(number);
+  if (command == "message-ok") return code(MessageOk());
+  if (command == "windows") return Windows();
+  if (command == "terminate" && arg != nullptr) return code(Terminate(arg));
+  if (command == "hold" && args.size() > 1) return Hold(arg, std::atoi(args[1].c_str()));
   return 2;
 }
 
@@ -338,7 +332,7 @@ int Serve() {
     const std::vector<std::string> words{std::istream_iterator<std::string>(split), {}};
     if (words.empty()) continue;
     if (words[0] == "quit") break;
-    std::printf("=> %d\n", Dispatch(words));
+    std::printf("=> %d\n", Dispatch(words[0], {words.begin() + 1, words.end()}));
     std::fflush(stdout);
   }
   return 0;
@@ -347,6 +341,6 @@ int Serve() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> words(argv + 1, argv + argc);
-  return words.size() == 1 && words[0] == "serve" ? Serve() : Dispatch(words);
+  if (argc < 2) return 2;
+  return argc == 2 && std::string(argv[1]) == "serve" ? Serve() : Dispatch(argv[1], {argv + 2, argv + argc});
 }
