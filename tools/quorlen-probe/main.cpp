@@ -26,9 +26,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <memory>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -63,9 +63,8 @@ void Append(std::string& list, const std::string& item) {
 }
 
 std::wstring WindowText(HWND hwnd) {
-  if (hwnd == nullptr) return {};
   wchar_t buffer[1024];
-  // WM_GETTEXT across processes is marshalled by the system.
+  // WM_GETTEXT across processes is marshalled by the system; to no window it answers 0.
   const LRESULT n = SendMessageW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
   return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
 }
@@ -78,7 +77,7 @@ std::wstring ClassOf(HWND hwnd) {
 
 using Process = std::unique_ptr<void, decltype(&CloseHandle)>;
 
-Process OpenProcessOf(DWORD access, DWORD pid) {
+Process OpenProcessHandle(DWORD access, DWORD pid) {
   return Process(OpenProcess(access, FALSE, pid), &CloseHandle);
 }
 
@@ -138,7 +137,7 @@ std::string RectJson(const RECT& r) {
 // marshalled between processes: the pointer must be valid in the target, so it
 // is a block allocated there and read back.
 bool RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size, LRESULT* result) {
-  const Process process = OpenProcessOf(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, ProcessOf(hwnd));
+  const Process process = OpenProcessHandle(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, ProcessOf(hwnd));
   void* remote =
       process ? VirtualAllocEx(process.get(), nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
   if (remote == nullptr) return false;
@@ -244,7 +243,7 @@ bool Post(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
 
 int Usage() {
   const DWORD pid = ProcessOf(MainWindow());
-  const Process process = OpenProcessOf(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, pid);
+  const Process process = OpenProcessHandle(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, pid);
   if (pid == 0 || !process) return 1;
   DWORD handles = 0;
   GetProcessHandleCount(process.get(), &handles);
@@ -286,7 +285,7 @@ int Windows() {
 }
 
 bool Terminate(const char* pid) {
-  const Process process = OpenProcessOf(PROCESS_TERMINATE, static_cast<DWORD>(std::strtoul(pid, nullptr, 10)));
+  const Process process = OpenProcessHandle(PROCESS_TERMINATE, static_cast<DWORD>(std::strtoul(pid, nullptr, 10)));
   return process && TerminateProcess(process.get(), 0);
 }
 
