@@ -7,14 +7,15 @@ program's sources, so a figure they no longer give stops the render).
 
 The guide speaks of one platform: text between <!--windows--> and
 <!--/windows--> (or <!--linux--> and <!--/linux-->), also within a paragraph,
-is the named platform's and is left out of the other's guide. The output
-depends on the inputs alone, so two release builds of one commit agree.
+is the named platform's and is left out of the other's guide. It needs only
+Python's standard library, and the output depends on the inputs alone, so two
+release builds of one commit agree.
 """
 
 import argparse
 import base64
 import html
-import os
+import pathlib
 import re
 import struct
 import sys
@@ -59,10 +60,10 @@ def fader_law_table():
 def speeds_table(root):
     """Each speed option's caption (ui/control_core.h) and step
     (app/fade_cycle.cpp), in the window's order, as fader units and times."""
-    with open(os.path.join(root, "ui", "control_core.h"), encoding="utf-8") as f:
-        captions = dict(re.findall(r'\{(\w+Option), ControlKind::Option, "([^"]+)"', f.read()))
-    with open(os.path.join(root, "app", "fade_cycle.cpp"), encoding="utf-8") as f:
-        steps = re.findall(r"case (\w+Option):\s*return ([0-9.]+)f;", f.read())
+    table_source = (root / "ui" / "control_core.h").read_text(encoding="utf-8")
+    captions = dict(re.findall(r'\{(\w+Option), ControlKind::Option, "([^"]+)"', table_source))
+    fade_source = (root / "app" / "fade_cycle.cpp").read_text(encoding="utf-8")
+    steps = re.findall(r"case (\w+Option):\s*return ([0-9.]+)f;", fade_source)
     if len(steps) != 4 or any(option not in captions for option, _ in steps):
         sys.exit("render_guide: the four speed options' captions and steps are not where the guide looks")
     rows = []
@@ -98,15 +99,12 @@ def main():
     parser.add_argument("--platform", choices=PLATFORMS, default="windows")
     parser.add_argument("version")
     parser.add_argument("output")
-    parser.add_argument("source_root", nargs="?", default=os.path.join(os.path.dirname(__file__), ".."))
+    parser.add_argument("source_root", nargs="?", default=pathlib.Path(__file__).parent / "..")
     args = parser.parse_args()
-    root = args.source_root
-    with open(os.path.join(root, "docs", "guide", "quorlen-guide.html.in"), encoding="utf-8") as f:
-        page = f.read()
+    root = pathlib.Path(args.source_root)
+    page = (root / "docs" / "guide" / "quorlen-guide.html.in").read_text(encoding="utf-8")
     # Each platform's guide shows its own window.
-    with open(os.path.join(root, "docs", "screenshot-linux.png" if args.platform == "linux" else "screenshot.png"),
-              "rb") as f:
-        png = f.read()
+    png = (root / "docs" / ("screenshot-linux.png" if args.platform == "linux" else "screenshot.png")).read_bytes()
     width, height = struct.unpack(">II", png[16:24])  # the PNG's IHDR
 
     page = for_platform(page, args.platform)
@@ -119,8 +117,7 @@ def main():
     left = re.findall(r"@[A-Z_]+@", page)
     if left:
         sys.exit("render_guide: nothing fills in %s" % ", ".join(sorted(set(left))))
-    with open(args.output, "w", encoding="utf-8", newline="\n") as f:
-        f.write(page)
+    pathlib.Path(args.output).write_text(page, encoding="utf-8", newline="\n")
 
 
 if __name__ == "__main__":
