@@ -301,8 +301,6 @@ int Hold(const char* name, int milliseconds) {
   return 0;
 }
 
-// The exit code of COMMAND with ARGS: 0 on success, 1 when the window (or box)
-// isn't there, 2 on misuse.
 int Dispatch(const std::string& command, const std::vector<std::string>& args) {
   const char* arg = !args.empty() ? args[0].c_str() : nullptr;
   const int number = arg != nullptr ? std::atoi(arg) : 10000;  // 10 s when a wait isn't told
