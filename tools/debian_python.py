@@ -1,7 +1,6 @@
-"""Imported first by the scripts that use Debian's python3-psutil,
-python3-matplotlib and python3-pil (tools/install-deps.sh installs them): a
-python3 ahead of Debian's on PATH, such as pyenv's or a virtual environment's,
-doesn't see those, so the script starts again under Debian's python3."""
+"""Imported first by the scripts that use Debian's python3-psutil, -matplotlib
+and -pil (tools/install-deps.sh): a python3 ahead of Debian's on PATH (pyenv's,
+a virtual environment's) lacks them, so the script starts again under Debian's."""
 
 import os
 import sys

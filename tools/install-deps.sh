@@ -1,14 +1,10 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks for building and testing
-# Quorlen: the mingw-w64 cross compilers, Wine (64- and 32-bit), Qt 6 Widgets
-# for the Linux program, Xvfb and the X tools the end-to-end tests drive,
-# liblo (the console simulator's OSC decoder, independent of the program's
-# encoder, and its command-line tools), GoogleTest's sources, clang 14 with its
-# sanitizer and libFuzzer runtimes (tools/fuzz.sh), the Python libraries of
-# the bench, the plots and the icon (psutil, matplotlib, Pillow), and what the
-# Debian package is built and checked with (dpkg-dev for dpkg-shlibdeps,
-# lintian, desktop-file-validate, appstreamcli). Does nothing when everything
-# is there already.
+# Installs from Debian what a fresh Debian 12 machine lacks for building and
+# testing Quorlen, and nothing when all is there: the compilers (mingw-w64 and
+# clang 14 with its sanitizer and libFuzzer runtimes), 64- and 32-bit Wine,
+# Qt 6, the X tools the end-to-end tests drive, liblo (the console simulator's
+# decoder), the Python libraries of the bench, the plots and the icon, and the
+# Debian package's build and checks.
 set -euo pipefail
 
 packages=(
@@ -27,13 +23,10 @@ missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
 done
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
+sudo=$([ "$(id -u)" -eq 0 ] || echo sudo)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-  fi
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi

@@ -1,16 +1,13 @@
 #!/usr/bin/env python3
-"""Draws Quorlen's window icon: a bright green ring with a bright green check
-mark inside it, on a transparent background, 64 x 64 pixels, stored twice in
-one .ico file: 8-bit colour (256-entry palette plus AND mask) and 32-bit BGRA.
-
-The same 32-bit picture also goes into a PNG, for the Linux program's window
-and its desktop entry, and is drawn again at the other sizes a Linux desktop
-asks its icon theme for (resources/icons/<size>.png), each from the shapes,
-so that none is a blurred copy of another.
+"""Draws Quorlen's icon: a bright green ring with a bright green check mark
+inside it, on a transparent background. It writes the 64-pixel picture into an
+.ico file twice (8-bit colour with palette and AND mask, and 32-bit BGRA) and
+into a PNG for the Linux program, and draws the other sizes of a Linux icon
+theme (resources/icons/<size>.png) each from the shapes, so none is a blurred
+copy of another. Pillow encodes them; the output is byte-for-byte stable.
 
 Usage: python3 tools/make_icon.py [output.ico [output.png [icons-dir]]]
        (default resources/quorlen.ico, resources/quorlen.png, resources/icons)
-Pillow encodes the pictures; the output is byte-for-byte stable.
 """
 
 import io
@@ -36,21 +33,14 @@ CHECK_HALF_WIDTH = 3.6
 
 def distance_to_segment(px, py, ax, ay, bx, by):
     dx, dy = bx - ax, by - ay
-    t = ((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy)
-    t = max(0.0, min(1.0, t))
-    cx, cy = ax + t * dx, ay + t * dy
-    return math.hypot(px - cx, py - cy)
+    t = max(0.0, min(1.0, ((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy)))
+    return math.hypot(px - (ax + t * dx), py - (ay + t * dy))
 
 
 def inside(px, py):
     """True when the point (pixel coordinates, y downwards) lies on the picture."""
-    r = math.hypot(px - CENTRE, py - CENTRE)
-    if RING_INNER <= r <= RING_OUTER:
-        return True
-    for (ax, ay), (bx, by) in zip(CHECK_POINTS, CHECK_POINTS[1:]):
-        if distance_to_segment(px, py, ax, ay, bx, by) <= CHECK_HALF_WIDTH:
-            return True
-    return False
+    return RING_INNER <= math.hypot(px - CENTRE, py - CENTRE) <= RING_OUTER or any(
+        distance_to_segment(px, py, *a, *b) <= CHECK_HALF_WIDTH for a, b in zip(CHECK_POINTS, CHECK_POINTS[1:]))
 
 
 def coverage(size=SIZE):
@@ -97,11 +87,9 @@ def icon_file(images):
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    resources = os.path.join(here, "..", "resources")
-    ico = sys.argv[1] if len(sys.argv) > 1 else os.path.join(resources, "quorlen.ico")
-    png = sys.argv[2] if len(sys.argv) > 2 else os.path.join(resources, "quorlen.png")
-    icons = sys.argv[3] if len(sys.argv) > 3 else os.path.join(resources, "icons")
+    resources = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
+    defaults = [os.path.join(resources, name) for name in ("quorlen.ico", "quorlen.png", "icons")]
+    ico, png, icons = sys.argv[1:4] + defaults[len(sys.argv[1:4]):]
     alpha = coverage()
     picture = rgba(alpha)
     # 8-bit: index 1 (green) where the picture covers half a pixel or more, else index 0.

@@ -1,18 +1,15 @@
 #!/usr/bin/env bash
 # Makes 32-bit Wine usable on a machine that refuses to execute 32-bit x86
-# code (every i386 ELF, Wine's 32-bit loader included, fails with "Exec
-# format error"). It fetches qemu-i386 from Debian's bookworm-backports
-# (qemu 10: bookworm's own 7.2 can't run Wine's loader) into QUORLEN_QEMU_DIR
-# without touching the system's apt sources; tools/wine32-ns then hands i386
-# ELF files to it inside a private namespace.
-# Does nothing when 32-bit code runs natively or qemu is already there.
+# code ("Exec format error" for every i386 ELF, Wine's loader included): fetches
+# qemu-i386 from bookworm-backports (bookworm's qemu 7.2 can't run Wine's loader)
+# into QUORLEN_QEMU_DIR without touching the system's apt sources; tools/wine32-ns
+# then hands i386 ELF files to it inside a private namespace.
 set -euo pipefail
 
 qemu_dir=${QUORLEN_QEMU_DIR:-/opt/quorlen-qemu}
 
-if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  exit 0  # 32-bit code runs natively
-fi
+# Nothing to do where 32-bit code runs natively, or with qemu there already.
+/lib/ld-linux.so.2 --version >/dev/null 2>&1 && exit 0
 [ -x "$qemu_dir/qemu-i386" ] && exit 0
 
 echo "This machine can't execute 32-bit code; fetching qemu-i386 for 32-bit Wine..."

@@ -1,76 +1,70 @@
-// quorlen-probe: looks into a running Quorlen window from another process, the
-// way a UI-automation tool does, for the end-to-end tests and the demo.
-//
-//   quorlen-probe wait [ms]         wait for the main window; exit 1 on time-out
-//   quorlen-probe info              window, screen and every control, as JSON
-//   quorlen-probe click ID          BM_CLICK on a push or option button
-//   quorlen-probe point ID [ROW]    screen point at the centre of a control
-//                                   (or of a list row) for xdotool
-//   quorlen-probe close             the close box: WM_SYSCOMMAND SC_CLOSE
-//   quorlen-probe syscommand N      an item of the system menu: WM_SYSCOMMAND N
-//   quorlen-probe key VK            a key press and release posted to the window
-//                                   (reaches Windows' own modal loops, which an
-//                                   X key event may not without a window manager)
-//   quorlen-probe usage             what the window's process holds, as Windows
-//                                   tells it: handles, GDI and USER objects,
-//                                   private bytes (JSON)
-//   quorlen-probe message [ms]      wait for a message box; print its title and text
-//   quorlen-probe message-ok        press OK in the message box
-//   quorlen-probe gone [ms]         wait until the main window no longer exists
-//   quorlen-probe windows           every visible top-level window: pid, class, title
-//                                   (and a message box's text)
-//   quorlen-probe terminate PID     end that process (for an editor Quorlen started)
-//   quorlen-probe hold FILE MS      open FILE sharing nothing, print "held", keep it
-//                                   open for MS milliseconds (a locked config.txt)
-//   quorlen-probe serve             read such commands from stdin, one a line;
-//                                   after each one's output print "=> CODE"
-//
-// Exit code 0 on success, 1 when the window (or box) isn't there, 2 on misuse.
+// quorlen-probe: reads and drives a running Quorlen window from another process, the
+// way a UI-automation tool does, for the end-to-end tests and the demo. It runs the
+// command its arguments give, or with "serve" one command a line from stdin, each
+// answered by its output and a line "=> CODE":
+//   wait [ms], gone [ms]  wait until the main window is there, or no longer is
+//   info                  window, screen and every control, as JSON
+//   click ID              BM_CLICK on a push or option button
+//   point ID [ROW]        screen point at the centre of a control (or a list row), for xdotool
+//   close, syscommand N   WM_SYSCOMMAND SC_CLOSE (the close box), or N (a system menu item)
+//   key VK                a key press and release posted to the window (reaches Windows'
+//                         own modal loops, which an X key event may not without a window manager)
+//   usage                 handles, GDI and USER objects and private bytes of the window's
+//                         process, as Windows tells them (JSON)
+//   message [ms]          wait for a message box; print its title and text
+//   message-ok            press the message box's OK
+//   windows               every visible top-level window: pid, class, title (and a box's text)
+//   terminate PID         end that process (for an editor Quorlen started)
+//   hold FILE MS          open FILE sharing nothing, print "held", keep it open for MS
+//                         milliseconds (a locked config.txt)
+// Waits last 10 s unless told. Exit code 0 on success, 1 when the window (or box) isn't
+// there, 2 on misuse.
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "ui/controls.h"
+#include "ui/win32_text.h"
 
 namespace {
 
-// The program's own title (ASCII, so widening each character is exact).
-const std::wstring kTitle(kWindowTitle, kWindowTitle + std::char_traits<char>::length(kWindowTitle));
+const std::wstring kTitle = WideFromUtf8(kWindowTitle);
+const int kMessageBoxText = 0xFFFF;  // the static control that holds a message box's text
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
+const char* Bool(bool value) {
+  return value ? "true" : "false";
 }
 
-std::string Json(const std::string& text) {
+// TEXT as a JSON string.
+std::string Json(const std::wstring& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
+  for (unsigned char c : Utf8FromWide(text.c_str())) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\u%04x" : (c == '"' || c == '\\') ? "\\%c" : "%c", c);
+    out += escaped;
   }
   return out + "\"";
 }
 
+// ITEM added to a JSON list's items.
+void Append(std::string& list, const std::string& item) {
+  if (!list.empty()) list += ",";
+  list += item;
+}
+
 std::wstring WindowText(HWND hwnd) {
   wchar_t buffer[1024];
-  // WM_GETTEXT across processes is marshalled by the system.
+  // WM_GETTEXT across processes is marshalled by the system; to no window it answers 0.
   const LRESULT n = SendMessageW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
   return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
 }
@@ -81,53 +75,55 @@ std::wstring ClassOf(HWND hwnd) {
   return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
 }
 
+using Process = std::unique_ptr<void, decltype(&CloseHandle)>;
+
+Process OpenProcessHandle(DWORD access, DWORD pid) {
+  return Process(OpenProcess(access, FALSE, pid), &CloseHandle);
+}
+
+DWORD ProcessOf(HWND hwnd) {
+  DWORD process = 0;
+  if (hwnd != nullptr) GetWindowThreadProcessId(hwnd, &process);
+  return process;
+}
+
+// Calls VISIT for every top-level window (PARENT null) or every window below
+// PARENT, until it returns false. The callback has the system's calling
+// convention, which a lambda's function pointer hasn't on x86.
+using Visitor = std::function<bool(HWND)>;
+
+BOOL CALLBACK Visit(HWND hwnd, LPARAM visitor) {
+  return (*reinterpret_cast<Visitor*>(visitor))(hwnd) ? TRUE : FALSE;
+}
+
+void ForEachWindow(HWND parent, Visitor visit) {
+  parent != nullptr ? EnumChildWindows(parent, Visit, reinterpret_cast<LPARAM>(&visit))
+                    : EnumWindows(Visit, reinterpret_cast<LPARAM>(&visit));
+}
+
 HWND MainWindow() {
   return FindWindowW(nullptr, kTitle.c_str());
 }
 
-HWND WaitFor(HWND (*find)(), int milliseconds) {
-  for (int waited = 0;; waited += 50) {
-    HWND hwnd = find();
-    if (hwnd != nullptr || waited >= milliseconds) return hwnd;
+// A visible message box of the process that owns the main window, or of any
+// process when the main window is already gone.
+HWND MessageBoxWindow() {
+  const DWORD process = ProcessOf(MainWindow());
+  HWND found = nullptr;
+  ForEachWindow(nullptr, [&](HWND hwnd) {
+    if ((process == 0 || ProcessOf(hwnd) == process) && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770")
+      found = hwnd;
+    return found == nullptr;
+  });
+  return found;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
+  for (int waited = 0; !done(); waited += 50) {
+    if (waited >= milliseconds) return false;
     Sleep(50);
   }
-}
-
-struct BoxSearch {
-  DWORD process;
-  HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND hwnd, LPARAM lparam) {
-  auto* search = reinterpret_cast<BoxSearch*>(lparam);
-  DWORD process = 0;
-  GetWindowThreadProcessId(hwnd, &process);
-  if (process == search->process && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770") {
-    search->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// A message box of the process that owns the main window, or of any process
-// when the main window is already gone.
-HWND MessageBoxWindow() {
-  BoxSearch search{0, nullptr};
-  HWND main = MainWindow();
-  if (main != nullptr) GetWindowThreadProcessId(main, &search.process);
-  if (search.process == 0) {
-    HWND box = FindWindowW(L"#32770", nullptr);
-    return box != nullptr && IsWindowVisible(box) ? box : nullptr;
-  }
-  EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-RECT ClientRectOf(HWND child, HWND main) {
-  RECT r{};
-  GetWindowRect(child, &r);
-  MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
-  return r;
+  return true;
 }
 
 std::string RectJson(const RECT& r) {
@@ -140,72 +136,59 @@ std::string RectJson(const RECT& r) {
 // Messages whose lParam points at memory the control writes to are not
 // marshalled between processes: the pointer must be valid in the target, so it
 // is a block allocated there and read back.
-bool RemoteCall(HWND hwnd, UINT message, WPARAM wparam, void* out, SIZE_T size, LRESULT* result) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(hwnd, &process);
-  HANDLE handle = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process);
-  if (handle == nullptr) return false;
-  void* remote = VirtualAllocEx(handle, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  bool ok = false;
-  if (remote != nullptr) {
-    *result = SendMessageW(hwnd, message, wparam, reinterpret_cast<LPARAM>(remote));
-    SIZE_T read = 0;
-    ok = ReadProcessMemory(handle, remote, out, size, &read) && read == size;
-    VirtualFreeEx(handle, remote, 0, MEM_RELEASE);
-  }
-  CloseHandle(handle);
+bool RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size, LRESULT* result) {
+  const Process process = OpenProcessHandle(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, ProcessOf(hwnd));
+  void* remote =
+      process ? VirtualAllocEx(process.get(), nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
+  if (remote == nullptr) return false;
+  *result = SendMessageW(hwnd, message, 0, reinterpret_cast<LPARAM>(remote));
+  SIZE_T read = 0;
+  const bool ok = ReadProcessMemory(process.get(), remote, out, size, &read) && read == size;
+  VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
   return ok;
 }
 
-struct ControlList {
-  HWND main;
-  std::string json;
-};
-
-BOOL CALLBACK DescribeControl(HWND hwnd, LPARAM lparam) {
-  auto* list = reinterpret_cast<ControlList*>(lparam);
-  if (GetParent(hwnd) != list->main) return TRUE;  // only the window's own controls
+// One control as JSON, with what its class holds: a button's check, a list's
+// entries, a spin's position, an address field's address.
+std::string DescribeControl(HWND hwnd, HWND main) {
   const std::wstring cls = ClassOf(hwnd);
   const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
-  std::string item = "{\"id\":" + std::to_string(GetDlgCtrlID(hwnd)) + ",\"class\":" + Json(Utf8(cls)) +
-                     ",\"text\":" + Json(Utf8(WindowText(hwnd))) +
-                     ",\"rect\":" + RectJson(ClientRectOf(hwnd, list->main)) +
-                     ",\"enabled\":" + (IsWindowEnabled(hwnd) ? "true" : "false") +
-                     ",\"visible\":" + (IsWindowVisible(hwnd) ? "true" : "false") +
-                     ",\"tabstop\":" + ((style & WS_TABSTOP) ? "true" : "false") +
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
+  std::string item = "{\"id\":" + std::to_string(GetDlgCtrlID(hwnd)) + ",\"class\":" + Json(cls) +
+                     ",\"text\":" + Json(WindowText(hwnd)) + ",\"rect\":" + RectJson(r) +
+                     ",\"enabled\":" + Bool(IsWindowEnabled(hwnd)) + ",\"visible\":" + Bool(IsWindowVisible(hwnd)) +
+                     ",\"tabstop\":" + Bool(style & WS_TABSTOP) +
                      ",\"style\":" + std::to_string(static_cast<unsigned long>(style));
+  auto send = [hwnd](UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+    return SendMessageW(hwnd, message, wparam, lparam);
+  };
   if (_wcsicmp(cls.c_str(), L"Button") == 0) {
-    item += ",\"checked\":" + std::to_string(SendMessageW(hwnd, BM_GETCHECK, 0, 0));
+    item += ",\"checked\":" + std::to_string(send(BM_GETCHECK));
   } else if (_wcsicmp(cls.c_str(), L"ListBox") == 0) {
-    const LRESULT count = SendMessageW(hwnd, LB_GETCOUNT, 0, 0);
-    item += ",\"selected\":" + std::to_string(SendMessageW(hwnd, LB_GETCURSEL, 0, 0)) +
-            ",\"top\":" + std::to_string(SendMessageW(hwnd, LB_GETTOPINDEX, 0, 0)) + ",\"entries\":[";
-    for (LRESULT i = 0; i < count; ++i) {
+    std::string entries;
+    for (LRESULT i = 0, count = send(LB_GETCOUNT); i < count; ++i) {
       wchar_t entry[256] = {};
-      const LRESULT length = SendMessageW(hwnd, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-      if (length >= 0 && length < 255)
-        SendMessageW(hwnd, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
-      if (i != 0) item += ",";
-      item += Json(Utf8(entry));
+      const LRESULT length = send(LB_GETTEXTLEN, static_cast<WPARAM>(i));
+      if (length >= 0 && length < 255) send(LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
+      Append(entries, Json(entry));
     }
-    item += "]";
+    item += ",\"selected\":" + std::to_string(send(LB_GETCURSEL)) + ",\"top\":" + std::to_string(send(LB_GETTOPINDEX)) +
+            ",\"entries\":[" + entries + "]";
   } else if (cls == L"msctls_updown32") {
-    const LRESULT pos = SendMessageW(hwnd, UDM_GETPOS32, 0, 0);
-    item += ",\"position\":" + std::to_string(pos);
+    item += ",\"position\":" + std::to_string(send(UDM_GETPOS32));
   } else if (cls == L"SysIPAddress32") {
     DWORD address = 0;
     LRESULT filled = 0;
-    if (!RemoteCall(hwnd, IPM_GETADDRESS, 0, &address, sizeof address, &filled)) filled = -1;
+    if (!RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address, &filled)) filled = -1;
     char dotted[32];
-    std::snprintf(dotted, sizeof dotted, "%lu.%lu.%lu.%lu", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
+    std::snprintf(dotted, sizeof dotted, "\"%lu.%lu.%lu.%lu\"", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
                   (address >> 8) & 0xFF, address & 0xFF);
-    item += ",\"address\":" + Json(dotted) + ",\"filled\":" + std::to_string(filled) +
-            ",\"blank\":" + (SendMessageW(hwnd, IPM_ISBLANK, 0, 0) ? "true" : "false");
+    item += ",\"address\":" + std::string(dotted) + ",\"filled\":" + std::to_string(filled) +
+            ",\"blank\":" + Bool(send(IPM_ISBLANK));
   }
-  item += "}";
-  if (!list->json.empty()) list->json += ",";
-  list->json += item;
-  return TRUE;
+  return item + "}";
 }
 
 int Info() {
@@ -216,34 +199,30 @@ int Info() {
   GetWindowRect(main, &outer);
   POINT origin{0, 0};
   ClientToScreen(main, &origin);
-  ControlList list{main, {}};
-  EnumChildWindows(main, DescribeControl, reinterpret_cast<LPARAM>(&list));
-  const HWND focus = GetFocus();  // only our own thread's; use the GUI thread info instead
+  std::string controls;
+  ForEachWindow(main, [&](HWND hwnd) {
+    if (GetParent(hwnd) == main)  // only the window's own controls, not their parts
+      Append(controls, DescribeControl(hwnd, main));
+    return true;
+  });
+  // GetFocus answers for the caller's thread only; the window's thread tells its own.
   GUITHREADINFO gui{};
   gui.cbSize = sizeof gui;
   GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
-  HWND focused = gui.hwndFocus != nullptr ? gui.hwndFocus : focus;
-  int focusId = 0;
-  while (focused != nullptr && GetParent(focused) != main && GetParent(focused) != nullptr)
-    focused = GetParent(focused);
-  if (focused != nullptr && GetParent(focused) == main) focusId = GetDlgCtrlID(focused);
+  HWND focused = gui.hwndFocus;
+  while (focused != nullptr && GetParent(focused) != main) focused = GetParent(focused);
   std::printf(
       "{\"title\":%s,\"client\":{\"w\":%ld,\"h\":%ld},\"window\":{\"left\":%ld,\"top\":%ld,\"right\":%ld,"
       "\"bottom\":%ld},\"origin\":{\"x\":%ld,\"y\":%ld},\"screen\":{\"w\":%d,\"h\":%d},\"enabled\":%s,"
       "\"focus\":%d,\"active\":%s,\"controls\":[%s]}\n",
-      Json(Utf8(WindowText(main))).c_str(), client.right, client.bottom, outer.left, outer.top, outer.right,
-      outer.bottom, origin.x, origin.y, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-      IsWindowEnabled(main) ? "true" : "false", focusId, gui.hwndActive == main ? "true" : "false", list.json.c_str());
+      Json(WindowText(main)).c_str(), client.right, client.bottom, outer.left, outer.top, outer.right, outer.bottom,
+      origin.x, origin.y, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), Bool(IsWindowEnabled(main)),
+      focused != nullptr ? GetDlgCtrlID(focused) : 0, Bool(gui.hwndActive == main), controls.c_str());
   return 0;
 }
 
-HWND Control(const char* id) {
-  HWND main = MainWindow();
-  return main == nullptr ? nullptr : GetDlgItem(main, std::atoi(id));
-}
-
-int Point(const char* id, const char* row) {
-  HWND control = Control(id);
+int Point(int id, const char* row) {
+  HWND control = GetDlgItem(MainWindow(), id);
   if (control == nullptr) return 1;
   RECT r{};
   if (row != nullptr) {
@@ -257,85 +236,63 @@ int Point(const char* id, const char* row) {
   return 0;
 }
 
-int Click(const char* id) {
-  HWND control = Control(id);
-  if (control == nullptr) return 1;
-  PostMessageW(control, BM_CLICK, 0, 0);
-  return 0;
+// False when there is no such window.
+bool Post(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+  return window != nullptr && PostMessageW(window, message, wparam, lparam);
 }
 
 int Usage() {
-  HWND main = MainWindow();
-  DWORD pid = 0;
-  if (main == nullptr || GetWindowThreadProcessId(main, &pid) == 0) return 1;
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-  if (process == nullptr) return 1;
+  const DWORD pid = ProcessOf(MainWindow());
+  const Process process = OpenProcessHandle(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, pid);
+  if (pid == 0 || !process) return 1;
   DWORD handles = 0;
-  GetProcessHandleCount(process, &handles);
+  GetProcessHandleCount(process.get(), &handles);
   PROCESS_MEMORY_COUNTERS_EX memory{};
   memory.cb = sizeof memory;
-  GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+  GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
   std::printf("{\"pid\":%lu,\"handles\":%lu,\"gdi\":%lu,\"user\":%lu,\"private\":%llu}\n", pid, handles,
-              GetGuiResources(process, GR_GDIOBJECTS), GetGuiResources(process, GR_USEROBJECTS),
+              GetGuiResources(process.get(), GR_GDIOBJECTS), GetGuiResources(process.get(), GR_USEROBJECTS),
               static_cast<unsigned long long>(memory.PrivateUsage));
-  CloseHandle(process);
   return 0;
 }
 
 int Message(int milliseconds) {
-  HWND box = WaitFor(MessageBoxWindow, milliseconds);
-  if (box == nullptr) return 1;
-  HWND text = GetDlgItem(box, 0xFFFF);
-  std::printf("{\"title\":%s,\"text\":%s,\"owner\":%s}\n", Json(Utf8(WindowText(box))).c_str(),
-              Json(Utf8(text != nullptr ? WindowText(text) : L"")).c_str(),
-              GetWindow(box, GW_OWNER) != nullptr ? "true" : "false");
+  HWND box = nullptr;
+  if (!WaitUntil([&] { return (box = MessageBoxWindow()) != nullptr; }, milliseconds)) return 1;
+  std::printf("{\"title\":%s,\"text\":%s,\"owner\":%s}\n", Json(WindowText(box)).c_str(),
+              Json(WindowText(GetDlgItem(box, kMessageBoxText))).c_str(), Bool(GetWindow(box, GW_OWNER) != nullptr));
   return 0;
 }
 
-int MessageOk() {
+bool MessageOk() {
   HWND box = MessageBoxWindow();
-  if (box == nullptr) return 1;
+  if (box == nullptr) return false;
   HWND ok = GetDlgItem(box, IDOK);
-  if (ok == nullptr) ok = GetDlgItem(box, IDCANCEL);
-  if (ok == nullptr) return 1;
-  PostMessageW(ok, BM_CLICK, 0, 0);
-  return 0;
-}
-
-BOOL CALLBACK DescribeTopLevel(HWND hwnd, LPARAM lparam) {
-  if (!IsWindowVisible(hwnd)) return TRUE;
-  auto* json = reinterpret_cast<std::string*>(lparam);
-  DWORD process = 0;
-  GetWindowThreadProcessId(hwnd, &process);
-  if (!json->empty()) *json += ",";
-  HWND text = ClassOf(hwnd) == L"#32770" ? GetDlgItem(hwnd, 0xFFFF) : nullptr;  // a message box's text
-  *json += "{\"pid\":" + std::to_string(process) + ",\"class\":" + Json(Utf8(ClassOf(hwnd))) +
-           ",\"title\":" + Json(Utf8(WindowText(hwnd))) +
-           ",\"text\":" + Json(text != nullptr ? Utf8(WindowText(text)) : std::string()) + "}";
-  return TRUE;
+  return Post(ok != nullptr ? ok : GetDlgItem(box, IDCANCEL), BM_CLICK);
 }
 
 int Windows() {
   std::string json;
-  EnumWindows(DescribeTopLevel, reinterpret_cast<LPARAM>(&json));
+  ForEachWindow(nullptr, [&](HWND hwnd) {
+    if (!IsWindowVisible(hwnd)) return true;
+    HWND text = ClassOf(hwnd) == L"#32770" ? GetDlgItem(hwnd, kMessageBoxText) : nullptr;
+    Append(json, "{\"pid\":" + std::to_string(ProcessOf(hwnd)) + ",\"class\":" + Json(ClassOf(hwnd)) +
+                     ",\"title\":" + Json(WindowText(hwnd)) + ",\"text\":" + Json(WindowText(text)) + "}");
+    return true;
+  });
   std::printf("[%s]\n", json.c_str());
   return 0;
 }
 
-int Terminate(const char* pid) {
-  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(std::strtoul(pid, nullptr, 10)));
-  if (process == nullptr) return 1;
-  const BOOL ended = TerminateProcess(process, 0);
-  CloseHandle(process);
-  return ended ? 0 : 1;
+bool Terminate(const char* pid) {
+  const Process process = OpenProcessHandle(PROCESS_TERMINATE, static_cast<DWORD>(std::strtoul(pid, nullptr, 10)));
+  return process && TerminateProcess(process.get(), 0);
 }
 
 // Another program that has the file open and shares nothing with anyone.
 int Hold(const char* name, int milliseconds) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, name, -1, wide.data(), length);
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(WideFromUtf8(name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;
   std::printf("held\n");
   std::fflush(stdout);
@@ -344,65 +301,35 @@ int Hold(const char* name, int milliseconds) {
   return 0;
 }
 
-int Gone(int milliseconds) {
-  for (int waited = 0; MainWindow() != nullptr; waited += 50) {
-    if (waited >= milliseconds) return 1;
-    Sleep(50);
-  }
-  return 0;
-}
-
-int Dispatch(int argc, char** argv) {
-  if (argc < 2) return 2;
-  const std::string command = argv[1];
-  const char* arg = argc > 2 ? argv[2] : nullptr;
-  const int wait = arg != nullptr ? std::atoi(arg) : 10000;
-  if (command == "wait") return WaitFor(MainWindow, wait) != nullptr ? 0 : 1;
+int Dispatch(const std::string& command, const std::vector<std::string>& args) {
+  const char* arg = !args.empty() ? args[0].c_str() : nullptr;
+  const int number = arg != nullptr ? std::atoi(arg) : 10000;  // 10 s when a wait isn't told
+  const auto code = [](bool done) { return done ? 0 : 1; };
+  if (command == "wait") return code(WaitUntil([] { return MainWindow() != nullptr; }, number));
+  if (command == "gone") return code(WaitUntil([] { return MainWindow() == nullptr; }, number));
   if (command == "info") return Info();
-  if (command == "click" && arg != nullptr) return Click(arg);
-  if (command == "point" && arg != nullptr) return Point(arg, argc > 3 ? argv[3] : nullptr);
-  if (command == "close") {
-    HWND main = MainWindow();
-    if (main == nullptr) return 1;
-    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-    return 0;
-  }
-  if (command == "syscommand" && arg != nullptr) {
-    HWND main = MainWindow();
-    if (main == nullptr) return 1;
-    PostMessageW(main, WM_SYSCOMMAND, static_cast<WPARAM>(std::atoi(arg)), 0);
-    return 0;
-  }
-  if (command == "key" && arg != nullptr) {
-    HWND main = MainWindow();
-    if (main == nullptr) return 1;
-    PostMessageW(main, WM_KEYDOWN, static_cast<WPARAM>(std::atoi(arg)), 1);
-    PostMessageW(main, WM_KEYUP, static_cast<WPARAM>(std::atoi(arg)), 0xC0000001);
-    return 0;
-  }
-  if (command == "message") return Message(wait);
-  if (command == "message-ok") return MessageOk();
-  if (command == "gone") return Gone(wait);
-  if (command == "windows") return Windows();
-  if (command == "terminate" && arg != nullptr) return Terminate(arg);
+  if (command == "click" && arg != nullptr) return code(Post(GetDlgItem(MainWindow(), number), BM_CLICK));
+  if (command == "point" && arg != nullptr) return Point(number, args.size() > 1 ? args[1].c_str() : nullptr);
+  if (command == "close") return code(Post(MainWindow(), WM_SYSCOMMAND, SC_CLOSE));
+  if (command == "syscommand" && arg != nullptr) return code(Post(MainWindow(), WM_SYSCOMMAND, number));
+  if (command == "key" && arg != nullptr)
+    return code(Post(MainWindow(), WM_KEYDOWN, number, 1) && Post(MainWindow(), WM_KEYUP, number, 0xC0000001));
   if (command == "usage") return Usage();
-  if (command == "hold" && argc > 3) return Hold(arg, std::atoi(argv[3]));
+  if (command == "message") return Message(number);
+  if (command == "message-ok") return code(MessageOk());
+  if (command == "windows") return Windows();
+  if (command == "terminate" && arg != nullptr) return code(Terminate(arg));
+  if (command == "hold" && args.size() > 1) return Hold(arg, std::atoi(args[1].c_str()));
   return 2;
 }
 
 int Serve() {
-  char line[512];
-  while (std::fgets(line, sizeof line, stdin) != nullptr) {
-    char* words[8] = {const_cast<char*>("quorlen-probe")};
-    int count = 1;
-    for (char* word = std::strtok(line, " \t\r\n"); word != nullptr && count < 8;
-         word = std::strtok(nullptr, " \t\r\n")) {
-      words[count++] = word;
-    }
-    if (count == 1) continue;
-    if (std::strcmp(words[1], "quit") == 0) break;
-    const int code = Dispatch(count, words);
-    std::printf("=> %d\n", code);
+  for (std::string line; std::getline(std::cin, line);) {
+    std::istringstream split(line);
+    const std::vector<std::string> words{std::istream_iterator<std::string>(split), {}};
+    if (words.empty()) continue;
+    if (words[0] == "quit") break;
+    std::printf("=> %d\n", Dispatch(words[0], {words.begin() + 1, words.end()}));
     std::fflush(stdout);
   }
   return 0;
@@ -411,6 +338,6 @@ int Serve() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "serve") == 0) return Serve();
-  return Dispatch(argc, argv);
+  if (argc < 2) return 2;
+  return argc == 2 && std::string(argv[1]) == "serve" ? Serve() : Dispatch(argv[1], {argv + 2, argv + argc});
 }
