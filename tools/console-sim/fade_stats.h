@@ -24,7 +24,7 @@ struct FadeSummary {
   int port = 0;             // source port of the first message
   bool mixedPorts = false;  // some message came from another port
   int64_t startUs = 0;
-  int64_t endUs = 0;
+  int64_t endUs = 0;  // the latest message so far
 };
 
 // Nearest-rank percentile (percent in 0..100) of values; 0 for no values.
@@ -33,9 +33,8 @@ double NearestRankPercentile(std::vector<double> values, double percent);
 class FadeRun {
  public:
   bool Active() const { return active_; }
-  int Fader() const { return summary_.fader; }
-  int Count() const { return summary_.count; }
-  int64_t LastUs() const { return lastUs_; }
+  // The figures so far; those of the intervals come with Finish.
+  const FadeSummary& Summary() const { return summary_; }
 
   // stimulusUs < 0: no report was sent since the previous fade.
   void Begin(int fader, int64_t nowUs, float level, int port, int64_t stimulusUs, const std::string& stimulus);
@@ -45,7 +44,6 @@ class FadeRun {
 
  private:
   bool active_ = false;
-  int64_t lastUs_ = 0;
   std::vector<double> intervalsMs_;
   FadeSummary summary_;
 };
