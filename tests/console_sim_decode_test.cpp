@@ -162,12 +162,8 @@ TEST(ConsoleSimFade, FiguresOfARun) {
   EXPECT_EQ(sim::NearestRankPercentile(hundred, 99), 99.0);
   EXPECT_EQ(sim::NearestRankPercentile({3, 1, 2}, 99), 3.0);
 
-  sim::FadeRun run;
-  run.Begin(5, 1000000, 0.8f, 4000, 996000, "touch 5 0.8");
-  run.Add(1010000, 0.794f, 4000);
-  run.Add(1030000, 0.788f, 4001);
-  sim::FadeSummary s = run.Finish();
-  EXPECT_FALSE(run.Active());
+  sim::FadeSummary s =
+      sim::Summarise({5, 996000, "touch 5 0.8", {{1000000, 0.8f, 4000}, {1010000, 0.794f, 4000}, {1030000, 0.788f, 4001}}});
   EXPECT_EQ(s.count, 3);
   EXPECT_EQ(s.first, 0.8f);
   EXPECT_EQ(s.last, 0.788f);
@@ -180,8 +176,7 @@ TEST(ConsoleSimFade, FiguresOfARun) {
   EXPECT_NE(json.find("\"capture_latency_ms\":4,"), std::string::npos) << json;
 
   // One message: no interval, and no latency when nothing was reported first.
-  run.Begin(0, 0, 0.5f, 1, -1, "");
-  s = run.Finish();
+  s = sim::Summarise({0, -1, "", {{0, 0.5f, 1}}});
   EXPECT_FALSE(s.hasIntervals);
   EXPECT_FALSE(s.hasLatency);
   json = sim::FormatSummaryJson(s);

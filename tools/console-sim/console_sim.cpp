@@ -334,7 +334,7 @@ class ConsoleSim {
         stdinOpen_ = false;  // POLLNVAL or POLLERR: no usable stdin
       }
     }
-    if (run_.Active()) FinishFade();
+    if (!fade_.messages.empty()) FinishFade();
     ClearBar();
     std::fflush(stdout);
     return exitCode_;
@@ -487,13 +487,12 @@ class ConsoleSim {
     // The console's faders stand between 0 and 1: clamp, and ignore NaN.
     if (!std::isnan(value)) levels_[fader] = std::clamp(value, 0.0f, 1.0f);
     int port = ntohs(peer.sin_port);
-    if (run_.Active() && run_.Summary().fader != fader) FinishFade();
-    if (run_.Active()) {
-      run_.Add(nowUs, value, port);
-    } else {
-      run_.Begin(fader, nowUs, value, port, lastStimulusUs_, lastStimulus_);
+    if (!fade_.messages.empty() && fade_.fader != fader) FinishFade();
+    if (fade_.messages.empty()) {
+      fade_ = {fader, lastStimulusUs_, lastStimulus_, {}};
       lastStimulusUs_ = -1;
     }
+    fade_.messages.push_back({nowUs, value, port});
     // The console reports a change to every other client that subscribed.
     SendToSubscribers(sock_, sim::EncodeFloatMessage(sim::FaderAddress(fader), levels_[fader]), "echo", &peer);
     DrawBar();
@@ -542,7 +541,9 @@ class ConsoleSim {
       }
       return -1;
     }
-    if (run_.Active() && due(run_.Summary().endUs + static_cast<int64_t>(options_.fadeGapMs * 1000))) FinishFade();
+    if (!fade_.messages.empty() && due(fade_.messages.back().us + static_cast<int64_t>(options_.fadeGapMs * 1000))) {
+      FinishFade();
+    }
     for (Scheduled& s : options_.scheduled) {
       if (quit_ || firstXremoteUs_ < 0 || s.done || !due(firstXremoteUs_ + s.afterMs * 1000)) continue;
       s.done = true;
@@ -552,7 +553,8 @@ class ConsoleSim {
   }
 
   void FinishFade() {
-    sim::FadeSummary summary = run_.Finish();
+    sim::FadeSummary summary = sim::Summarise(fade_);
+    fade_.messages.clear();
     summary.startUs -= startUs_;
     summary.endUs -= startUs_;
     PrintLine(sim::FormatSummaryText(summary));
@@ -566,13 +568,13 @@ class ConsoleSim {
 
   // On a terminal, the faded fader's level while the fade runs.
   void DrawBar() {
-    if (!tty_ || !run_.Active()) return;
+    if (!tty_ || fade_.messages.empty()) return;
     constexpr int kWidth = 40;
-    float level = levels_[run_.Summary().fader];
+    float level = levels_[fade_.fader];
     auto filled = static_cast<size_t>(level * kWidth + 0.5f);
-    std::printf("\r\x1b[K%s [%s%s] %.4f  %d msgs", sim::FaderName(run_.Summary().fader).c_str(),
+    std::printf("\r\x1b[K%s [%s%s] %.4f  %zu msgs", sim::FaderName(fade_.fader).c_str(),
                 std::string(filled, '#').c_str(), std::string(kWidth - filled, '-').c_str(), static_cast<double>(level),
-                run_.Summary().count);
+                fade_.messages.size());
     std::fflush(stdout);
     barShown_ = true;
   }
@@ -653,7 +655,7 @@ class ConsoleSim {
   std::string lastStimulus_;
   long fadesDone_ = 0;
   std::vector<Subscriber> subscribers_;
-  sim::FadeRun run_;
+  sim::Fade fade_;  // the fade under way, if it has messages
   std::vector<uint8_t> receiveBuffer_ = std::vector<uint8_t>(kMaxDatagram);
 };
 

@@ -16,42 +16,31 @@ double NearestRankPercentile(std::vector<double> values, double percent) {
   return values[std::min(index, values.size() - 1)];
 }
 
-void FadeRun::Begin(int fader, int64_t nowUs, float level, int port, int64_t stimulusUs, const std::string& stimulus) {
-  active_ = true;
-  intervalsMs_.clear();
-  const bool reported = stimulusUs >= 0;
-  summary_ = FadeSummary{.fader = fader,
-                         .count = 1,
-                         .first = level,
-                         .last = level,
-                         .lowest = level,
-                         .hasLatency = reported,
-                         .captureLatencyMs = reported ? static_cast<double>(nowUs - stimulusUs) / 1000.0 : 0.0,
-                         .stimulus = reported ? stimulus : "",
-                         .port = port,
-                         .startUs = nowUs,
-                         .endUs = nowUs};
-}
-
-void FadeRun::Add(int64_t nowUs, float level, int port) {
-  intervalsMs_.push_back(static_cast<double>(nowUs - summary_.endUs) / 1000.0);
-  summary_.endUs = nowUs;
-  summary_.count += 1;
-  summary_.last = level;
-  summary_.lowest = std::min(summary_.lowest, level);
-  summary_.mixedPorts |= port != summary_.port;
-}
-
-FadeSummary FadeRun::Finish() {
-  active_ = false;
-  if (!intervalsMs_.empty()) {
-    summary_.hasIntervals = true;
-    summary_.meanIntervalMs =
-        std::accumulate(intervalsMs_.begin(), intervalsMs_.end(), 0.0) / static_cast<double>(intervalsMs_.size());
-    summary_.p99IntervalMs = NearestRankPercentile(intervalsMs_, 99.0);
-    summary_.maxIntervalMs = *std::max_element(intervalsMs_.begin(), intervalsMs_.end());
+FadeSummary Summarise(const Fade& fade) {
+  const std::vector<FadeMessage>& m = fade.messages;
+  FadeSummary s;
+  s.fader = fade.fader;
+  s.count = static_cast<int>(m.size());
+  s.first = m.front().level;
+  s.last = m.back().level;
+  s.lowest = std::min_element(m.begin(), m.end(), [](auto& a, auto& b) { return a.level < b.level; })->level;
+  s.port = m.front().port;
+  s.mixedPorts = std::any_of(m.begin(), m.end(), [&](const FadeMessage& x) { return x.port != s.port; });
+  s.startUs = m.front().us;
+  s.endUs = m.back().us;
+  std::vector<double> intervalsMs;
+  for (size_t k = 1; k < m.size(); ++k) intervalsMs.push_back(static_cast<double>(m[k].us - m[k - 1].us) / 1000.0);
+  if ((s.hasIntervals = !intervalsMs.empty())) {
+    s.meanIntervalMs =
+        std::accumulate(intervalsMs.begin(), intervalsMs.end(), 0.0) / static_cast<double>(intervalsMs.size());
+    s.p99IntervalMs = NearestRankPercentile(intervalsMs, 99.0);
+    s.maxIntervalMs = *std::max_element(intervalsMs.begin(), intervalsMs.end());
   }
-  return summary_;
+  if ((s.hasLatency = fade.stimulusUs >= 0)) {
+    s.captureLatencyMs = static_cast<double>(s.startUs - fade.stimulusUs) / 1000.0;
+    s.stimulus = fade.stimulus;
+  }
+  return s;
 }
 
 std::string FormatSummaryText(const FadeSummary& s) {
