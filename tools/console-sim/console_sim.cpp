@@ -41,7 +41,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitRuntimeError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitTimedOut = 3;
-constexpr size_t kMaxDatagram = 65536;
 constexpr size_t kMaxSubscribers = 64;
 
 const char kUsage[] =
@@ -66,7 +65,6 @@ const char kUsage[] =
     "  --timeout SECONDS    exit after this long; exit code 3 if --exit-after-fades\n"
     "                       was given and not reached\n"
     "  --no-bar             no live level bar even on a terminal\n"
-    "  --verbose            report subscriptions and datagrams on stderr\n"
     "  --help               this text\n"
     "\n"
     "commands (stdin, one a line, or scheduled with --at). F is main, 0 (main), 1..32,\n"
@@ -107,11 +105,6 @@ std::string AddressText(const in_addr& address) {
   char text[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &address, text, sizeof text);
   return text;
-}
-
-// "127.0.0.1:4242".
-std::string Endpoint(const sockaddr_in& peer) {
-  return AddressText(peer.sin_addr) + ":" + std::to_string(ntohs(peer.sin_port));
 }
 
 bool SamePeer(const sockaddr_in& a, const sockaddr_in& b) {
@@ -183,7 +176,6 @@ struct Options {
   double exitAfterFades = 0;
   double timeoutSeconds = 0.0;
   bool bar = true;
-  bool verbose = false;
 };
 
 // The options that take a number: the range of each, and whether it counts.
@@ -209,13 +201,10 @@ struct Subscriber {
   int64_t expiresUs = 0;
 };
 
-// Opens PATH for writing into *FILE, saying why on stderr when it can't; an
-// empty PATH asks for no file.
-bool OpenForWriting(const std::string& path, FILE** file) {
-  if (path.empty()) return true;
-  *file = std::fopen(path.c_str(), "w");
-  if (*file == nullptr) std::fprintf(stderr, "console-sim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-  return *file != nullptr;
+// Says why on stderr and returns the exit code.
+int Fail(int code, const std::string& why) {
+  std::fprintf(stderr, "console-sim: %s\n", why.c_str());
+  return code;
 }
 
 // A UDP socket bound to address:port, non-blocking; -1 with errno set on failure.
@@ -309,7 +298,6 @@ class ConsoleSim {
     startUs_ = MonotonicUs();
     if (int failed = Open(); failed != kExitOk) return failed;
     PrintLine("console-sim listening on " + AddressText(bindAddress_) + ":" + std::to_string(port_));
-    if (options_.verbose) std::fprintf(stderr, "console-sim: foreign datagrams come from port %d\n", foreignPort_);
     while (!quit_) {
       int64_t next = RunTimers(MonotonicUs());
       if (quit_) break;
@@ -351,25 +339,24 @@ class ConsoleSim {
   int Open() {
     std::string address = options_.address == "localhost" ? "127.0.0.1" : options_.address;
     if (inet_pton(AF_INET, address.c_str(), &bindAddress_) != 1) {
-      std::fprintf(stderr, "console-sim: --address %s is not an IPv4 address\n", options_.address.c_str());
-      return kExitUsage;
+      return Fail(kExitUsage, "--address " + options_.address + " is not an IPv4 address");
     }
     if (!IsLoopback(bindAddress_)) {
-      std::fprintf(stderr, "console-sim: refusing --address %s: only loopback addresses (127.0.0.0/8) are allowed\n",
-                   options_.address.c_str());
-      return kExitUsage;
+      return Fail(kExitUsage,
+                  "refusing --address " + options_.address + ": only loopback addresses (127.0.0.0/8) are allowed");
     }
     if ((sock_ = OpenSocket(bindAddress_, static_cast<int>(options_.port), &port_)) < 0) {
-      std::fprintf(stderr, "console-sim: cannot listen on %s:%d: %s\n", address.c_str(),
-                   static_cast<int>(options_.port), std::strerror(errno));
-      return kExitRuntimeError;
+      return Fail(kExitRuntimeError,
+                  sim::Printf("cannot listen on %s:%.0f: %s", address.c_str(), options_.port, std::strerror(errno)));
     }
     if ((foreignSock_ = OpenSocket(bindAddress_, 0, &foreignPort_)) < 0) {
-      std::fprintf(stderr, "console-sim: cannot open the second socket: %s\n", std::strerror(errno));
-      return kExitRuntimeError;
+      return Fail(kExitRuntimeError, std::string("cannot open the second socket: ") + std::strerror(errno));
     }
-    if (!OpenForWriting(options_.logPath, &log_) || !OpenForWriting(options_.summaryPath, &summaryFile_)) {
-      return kExitRuntimeError;
+    for (auto [path, file] : {std::pair{options_.logPath, &log_}, std::pair{options_.summaryPath, &summaryFile_}}) {
+      if (!path.empty()) *file = std::fopen(path.c_str(), "w");
+      if (!path.empty() && *file == nullptr) {
+        return Fail(kExitRuntimeError, "cannot write " + path + ": " + std::strerror(errno));
+      }
     }
     // SIGINT and SIGTERM are read in the poll loop, so that an interrupted
     // run still prints its last fade and closes its files.
@@ -386,14 +373,14 @@ class ConsoleSim {
 
   void ReadSocket(int fd) {
     for (int k = 0; k < 256; ++k) {
+      static uint8_t buffer[65536];
       sockaddr_in peer{};
       socklen_t peerSize = sizeof peer;
-      ssize_t n =
-          recvfrom(fd, receiveBuffer_.data(), receiveBuffer_.size(), 0, reinterpret_cast<sockaddr*>(&peer), &peerSize);
+      ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &peerSize);
       // EAGAIN: drained. Anything else (an ICMP error from an earlier send)
       // is consumed; the next poll tells whether more is waiting.
       if (n < 0) return;
-      HandleDatagram(receiveBuffer_.data(), static_cast<size_t>(n), peer, fd, MonotonicUs());
+      HandleDatagram(buffer, static_cast<size_t>(n), peer, fd, MonotonicUs());
     }
   }
 
@@ -419,29 +406,25 @@ class ConsoleSim {
     if (words.empty() || words[0][0] == '#') return;  // blank line or comment
     Command command;
     std::string error;
-    if (ParseCommand(line, &command, &error)) {
-      Execute(command);
-    } else {
+    if (!ParseCommand(line, &command, &error)) {
       PrintLine("console-sim: " + error);
-    }
-  }
-
-  void Execute(const Command& command) {
-    if (command.kind == Command::kQuit) quit_ = true;
-    if (command.kind == Command::kStatus) PrintStatus(MonotonicUs());
-    if (command.kind == Command::kHelp) {
+    } else if (command.kind == Command::kQuit) {
+      quit_ = true;
+    } else if (command.kind == Command::kStatus) {
+      PrintStatus(MonotonicUs());
+    } else if (command.kind == Command::kHelp) {
       ClearBar();
       std::fputs(std::strstr(kUsage, "commands (stdin"), stdout);
       std::fflush(stdout);
+    } else {
+      if (command.kind == Command::kTouch) levels_[command.fader] = command.level;
+      if (SendToSubscribers(command.fromForeign ? foreignSock_ : sock_, command.bytes, command.text, nullptr) == 0) {
+        PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
+        return;
+      }
+      lastStimulusUs_ = MonotonicUs();
+      lastStimulus_ = command.text;
     }
-    if (command.kind != Command::kSend && command.kind != Command::kTouch) return;
-    if (command.kind == Command::kTouch) levels_[command.fader] = command.level;
-    if (SendToSubscribers(command.fromForeign ? foreignSock_ : sock_, command.bytes, command.text, nullptr) == 0) {
-      PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
-      return;
-    }
-    lastStimulusUs_ = MonotonicUs();
-    lastStimulus_ = command.text;
   }
 
   void HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& peer, int fd, int64_t nowUs) {
@@ -454,10 +437,6 @@ class ConsoleSim {
                          : fader >= 0 && !m.hasTypeTag     ? "query"
                                                            : "ignored";
     Log(nowUs, "in", fd, peer, data, length, action);
-    if (options_.verbose) {
-      std::fprintf(stderr, "console-sim: in %s %zu bytes %s %s\n", Endpoint(peer).c_str(), length, m.address.c_str(),
-                   action.c_str());
-    }
     if (action == "subscribe") {
       Subscribe(peer, nowUs);
     } else if (action == "fader") {
@@ -480,7 +459,6 @@ class ConsoleSim {
     std::erase_if(subscribers_, [nowUs](const Subscriber& s) { return s.expiresUs <= nowUs; });
     if (subscribers_.size() >= kMaxSubscribers) subscribers_.erase(subscribers_.begin());
     subscribers_.push_back(Subscriber{peer, expires});
-    if (options_.verbose) std::fprintf(stderr, "console-sim: subscriber %s\n", Endpoint(peer).c_str());
   }
 
   void ApplyFaderMessage(int fader, float value, const sockaddr_in& peer, int64_t nowUs) {
@@ -600,8 +578,8 @@ class ConsoleSim {
     const size_t none = text.size();
     for (const Subscriber& s : subscribers_) {
       if (s.expiresUs <= nowUs) continue;
-      text +=
-          sim::Printf(" %s (%.1f s left)", Endpoint(s.peer).c_str(), static_cast<double>(s.expiresUs - nowUs) / 1e6);
+      text += sim::Printf(" %s:%d (%.1f s left)", AddressText(s.peer.sin_addr).c_str(), ntohs(s.peer.sin_port),
+                          static_cast<double>(s.expiresUs - nowUs) / 1e6);
     }
     if (text.size() == none) text += " none";
     PrintLine(text + "\nfades completed: " + std::to_string(fadesDone_));
@@ -656,7 +634,6 @@ class ConsoleSim {
   long fadesDone_ = 0;
   std::vector<Subscriber> subscribers_;
   sim::Fade fade_;  // the fade under way, if it has messages
-  std::vector<uint8_t> receiveBuffer_ = std::vector<uint8_t>(kMaxDatagram);
 };
 
 // "F:L@MS", the --touch form, as "MS:touch F L", the --at form.
@@ -674,8 +651,7 @@ bool ParseAt(const std::string& text, Scheduled* out) {
 }
 
 int Usage(const std::string& error) {
-  std::fprintf(stderr, "console-sim: %s\n(console-sim --help lists the options)\n", error.c_str());
-  return kExitUsage;
+  return Fail(kExitUsage, error + "\n(console-sim --help lists the options)");
 }
 
 }  // namespace
@@ -693,10 +669,6 @@ int main(int argc, char** argv) {
     }
     if (flag == "--no-bar") {
       options.bar = false;
-      continue;
-    }
-    if (flag == "--verbose") {
-      options.verbose = true;
       continue;
     }
     if (k + 1 >= argc) return Usage(flag + " needs a value");
