@@ -130,11 +130,11 @@ std::vector<std::string> SplitWords(const std::string& line) {
 
 // A parsed command: what to send (if anything) and how to describe it.
 struct Command {
-  enum Kind { kSend, kTouch, kStatus, kHelp, kQuit } kind = kSend;
+  std::string verb;
   int fader = 0;
-  float level = 0.0f;  // kTouch
+  float level = 0.0f;  // the fader's new level, for touch
   bool fromForeign = false;
-  Bytes bytes;       // kSend and kTouch: the datagram
+  Bytes bytes;       // the datagram
   std::string text;  // the command line, for logs and summaries
 };
 
@@ -142,20 +142,15 @@ struct Command {
 // names a fader (main when it may be left out).
 struct Verb {
   const char* name;
-  Command::Kind kind;
   size_t least, most;
   bool fader;
 };
 
 constexpr Verb kVerbs[] = {
-    {"touch", Command::kTouch, 2, 2, true},    {"level", Command::kSend, 2, 2, true},
-    {"nan", Command::kSend, 1, 1, true},       {"inf", Command::kSend, 1, 1, true},
-    {"short", Command::kSend, 1, 1, true},     {"typetag", Command::kSend, 1, 2, true},
-    {"eq", Command::kSend, 1, 2, true},        {"other", Command::kSend, 1, 2, true},
-    {"foreign", Command::kSend, 0, 2, true},   {"raw", Command::kSend, 0, SIZE_MAX, false},
-    {"empty", Command::kSend, 0, 0, false},    {"big", Command::kSend, 0, 1, false},
-    {"status", Command::kStatus, 0, 0, false}, {"help", Command::kHelp, 0, 0, false},
-    {"quit", Command::kQuit, 0, 0, false},
+    {"touch", 2, 2, true},   {"level", 2, 2, true},       {"nan", 1, 1, true},    {"inf", 1, 1, true},
+    {"short", 1, 1, true},   {"typetag", 1, 2, true},     {"eq", 1, 2, true},     {"other", 1, 2, true},
+    {"foreign", 0, 2, true}, {"raw", 0, SIZE_MAX, false}, {"empty", 0, 0, false}, {"big", 0, 1, false},
+    {"status", 0, 0, false}, {"help", 0, 0, false},       {"quit", 0, 0, false},
 };
 
 struct Scheduled {
@@ -254,7 +249,7 @@ class ConsoleSim {
     if (w.empty()) return fail("empty command");
     if (rule == std::end(kVerbs)) return fail("unknown command \"" + verb + "\" (try help)");
     if (w.size() - 1 < rule->least || w.size() - 1 > rule->most) return fail("wrong number of arguments (see help)");
-    command->kind = rule->kind;
+    command->verb = verb;
     int& fader = command->fader;
     if (rule->fader && (fader = w.size() > 1 ? sim::ParseFader(w[1]) : 0) < 0) {
       return fail("no fader \"" + w[1] + "\" (main, 0..32, bus16, dca1 ...)");
@@ -408,16 +403,16 @@ class ConsoleSim {
     std::string error;
     if (!ParseCommand(line, &command, &error)) {
       PrintLine("console-sim: " + error);
-    } else if (command.kind == Command::kQuit) {
+    } else if (command.verb == "quit") {
       quit_ = true;
-    } else if (command.kind == Command::kStatus) {
+    } else if (command.verb == "status") {
       PrintStatus(MonotonicUs());
-    } else if (command.kind == Command::kHelp) {
+    } else if (command.verb == "help") {
       ClearBar();
       std::fputs(std::strstr(kUsage, "commands (stdin"), stdout);
       std::fflush(stdout);
     } else {
-      if (command.kind == Command::kTouch) levels_[command.fader] = command.level;
+      if (command.verb == "touch") levels_[command.fader] = command.level;
       if (SendToSubscribers(command.fromForeign ? foreignSock_ : sock_, command.bytes, command.text, nullptr) == 0) {
         PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
         return;
