@@ -226,18 +226,13 @@ bool ParseHex(const std::string& text, Bytes* out) {
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x20 || c >= 0x7f) {
-      // Bytes from the wire are not necessarily UTF-8: escape everything odd.
-      out += Printf("\\u%04x", c);
+    if (c < 0x20 || c >= 0x7f) {
+      out += Printf("\\u%04x", c);  // bytes from the wire are not necessarily UTF-8
     } else {
-      out.push_back(static_cast<char>(c));
+      out += std::string(c == '"' || c == '\\' ? "\\" : "") + static_cast<char>(c);
     }
   }
-  out.push_back('"');
-  return out;
+  return out + "\"";
 }
 
 std::string JsonNumber(double value, int significantDigits) {
