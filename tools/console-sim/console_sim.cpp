@@ -260,18 +260,19 @@ class ConsoleSim {
     const std::string address = sim::FaderAddress(fader);
     Bytes& bytes = command->bytes;
     if (verb == "raw") {
-      if (!sim::ParseHex(line.substr(line.find("raw") + 3), &bytes))
+      if (!sim::ParseHex(line.substr(line.find("raw") + 3), &bytes)) {
         return fail("give hex bytes, e.g. raw 2f 78 00 00");
-      if (bytes.size() > 65507) return fail("at most 65507 bytes");
-    } else if (verb == "typetag" || verb == "big") {
-      long n = verb == "big" ? 2049 : 1;
-      if (verb == "big" && word && !Parse(*word, 28L, 65507L, &n)) return fail("a size from 28 to 65507");
-      if (verb == "typetag" && word && !Parse<long>(*word, INT32_MIN, INT32_MAX, &n)) {
-        return fail("not an integer \"" + *word + "\"");
       }
-      bytes = verb == "big" ? sim::EncodeFloatMessage(sim::FaderAddress(0), levels_[0])
-                            : sim::EncodeIntMessage(address, static_cast<int32_t>(n));
-      if (verb == "big") bytes.resize(static_cast<size_t>(n), 0);
+      if (bytes.size() > 65507) return fail("at most 65507 bytes");
+    } else if (verb == "big") {
+      long size = 2049;
+      if (word && !Parse(*word, 28L, 65507L, &size)) return fail("a size from 28 to 65507");
+      bytes = sim::EncodeFloatMessage(sim::FaderAddress(0), levels_[0]);
+      bytes.resize(static_cast<size_t>(size), 0);
+    } else if (verb == "typetag") {
+      long n = 1;
+      if (word && !Parse<long>(*word, INT32_MIN, INT32_MAX, &n)) return fail("not an integer \"" + *word + "\"");
+      bytes = sim::EncodeIntMessage(address, static_cast<int32_t>(n));
     } else if (rule->fader) {
       float value = verb == "nan"                     ? std::nanf("")
                     : verb == "inf"                   ? HUGE_VALF
