@@ -90,6 +90,32 @@ Bytes Encode(const std::string& address, int (*add)(lo_message, T), T value) {
   return out;
 }
 
+struct Fader {
+  std::string address;
+  std::string name;
+};
+
+// Every fader's address and short name, in index order: Main, the channels,
+// then the others in runs numbered from 1.
+const std::vector<Fader>& Faders() {
+  static const std::vector<Fader> faders = [] {
+    std::vector<Fader> all = {{"/main/st/mix/fader", "main"}};
+    for (int k = 1; k <= 32; ++k) all.push_back({Printf("/ch/%02d/mix/fader", k), Printf("ch%02d", k)});
+    const struct {
+      const char* address;  // printf formats, given the number in the run
+      const char* name;
+      int count;
+    } kRuns[] = {{"/auxin/%02d/mix/fader", "auxin%d", 8}, {"/fxrtn/%02d/mix/fader", "fxrtn%d", 8},
+                 {"/bus/%02d/mix/fader", "bus%d", 16},    {"/mtx/%02d/mix/fader", "mtx%d", 6},
+                 {"/main/m/mix/fader", "mono", 1},        {"/dca/%d/fader", "dca%d", 8}};
+    for (const auto& run : kRuns) {
+      for (int n = 1; n <= run.count; ++n) all.push_back({Printf(run.address, n), Printf(run.name, n)});
+    }
+    return all;
+  }();
+  return faders;
+}
+
 }  // namespace
 
 OscMessage DecodeOsc(const uint8_t* data, size_t length) {
@@ -141,36 +167,6 @@ Bytes EncodeIntMessage(const std::string& address, int32_t value) {
   return Encode(address, lo_message_add_int32, value);
 }
 
-namespace {
-
-struct Fader {
-  std::string address;
-  std::string name;
-};
-
-// Every fader's address and short name, in index order: Main, the channels,
-// then the others in runs numbered from 1.
-const std::vector<Fader>& Faders() {
-  static const std::vector<Fader> faders = [] {
-    std::vector<Fader> all = {{"/main/st/mix/fader", "main"}};
-    for (int k = 1; k <= 32; ++k) all.push_back({Printf("/ch/%02d/mix/fader", k), Printf("ch%02d", k)});
-    const struct {
-      const char* address;  // printf formats, given the number in the run
-      const char* name;
-      int count;
-    } kRuns[] = {{"/auxin/%02d/mix/fader", "auxin%d", 8}, {"/fxrtn/%02d/mix/fader", "fxrtn%d", 8},
-                 {"/bus/%02d/mix/fader", "bus%d", 16},    {"/mtx/%02d/mix/fader", "mtx%d", 6},
-                 {"/main/m/mix/fader", "mono", 1},        {"/dca/%d/fader", "dca%d", 8}};
-    for (const auto& run : kRuns) {
-      for (int n = 1; n <= run.count; ++n) all.push_back({Printf(run.address, n), Printf(run.name, n)});
-    }
-    return all;
-  }();
-  return faders;
-}
-
-}  // namespace
-
 std::string FaderAddress(int fader) {
   return fader >= 0 && fader < kFaderCount ? Faders()[fader].address : "";
 }
@@ -195,12 +191,8 @@ int ParseFader(const std::string& text) {
 }
 
 std::string HexBytes(const uint8_t* data, size_t length) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string text;
-  for (size_t k = 0; k < length; ++k) {
-    text.push_back(kDigits[data[k] >> 4]);
-    text.push_back(kDigits[data[k] & 15]);
-  }
+  for (size_t k = 0; k < length; ++k) text += Printf("%02x", data[k]);
   return text;
 }
 
