@@ -1,5 +1,5 @@
-// The console simulator's OSC writer, what it makes of liblo's decoding, and
-// its fade figures.
+// The console simulator's OSC, written and decoded by liblo and read by the
+// simulator, and its fade figures.
 #include <gtest/gtest.h>
 
 #include <cmath>
