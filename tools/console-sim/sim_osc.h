@@ -1,6 +1,6 @@
 // The console simulator's OSC reading and writing. Apart from the program's
-// link/ code on purpose: liblo decodes what the simulator receives and encodes
-// what it sends, so the program's encoder is checked by a library it shares
+// link/ code on purpose: liblo decodes what the simulator receives and writes
+// its reports, so the program's encoder is checked by a library it shares
 // nothing with.
 #pragma once
 
