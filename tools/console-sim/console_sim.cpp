@@ -1,12 +1,7 @@
-// console-sim: a stand-in for the X32 console on the loopback interface.
-// It takes /xremote subscriptions, keeps the 80 fader levels, reports
-// "touches" of faders to its subscribers, can send malformed or foreign
-// datagrams on request, logs every datagram it receives or sends, and
-// measures the pace of each fade that it receives.
-//
-// One thread: a poll() loop over the console socket, a second "foreign"
-// socket, stdin and a signalfd, with timers for scheduled commands, the
-// end of a fade and the overall timeout.
+// console-sim: a stand-in for the X32 console on the loopback interface (see
+// README.md). One thread: a poll() loop over the console socket, a second
+// "foreign" socket, stdin and a signalfd, with timers for scheduled commands,
+// the end of a fade and the overall timeout.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
