@@ -363,8 +363,8 @@ class ConsoleSim {
   }
 
   void ReadSocket(int fd) {
+    static uint8_t buffer[65536];
     for (int k = 0; k < 256; ++k) {
-      static uint8_t buffer[65536];
       sockaddr_in peer{};
       socklen_t peerSize = sizeof peer;
       ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &peerSize);
