@@ -1,5 +1,5 @@
-// The console simulator's OSC writer, what it makes of liblo's decoding, and
-// its fade figures.
+// The console simulator's OSC, written and decoded by liblo and read by the
+// simulator, and its fade figures.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -20,6 +20,17 @@ sim::OscMessage Decode(const Bytes& bytes) {
 
 Bytes Text(const char* text, size_t length) {
   return Bytes(reinterpret_cast<const uint8_t*>(text), reinterpret_cast<const uint8_t*>(text) + length);
+}
+
+// OSC's padded string and big-endian word, written here rather than by the
+// simulator's writer, so that the inputs don't depend on what is tested.
+void AppendOscString(Bytes& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+  out.insert(out.end(), 4 - text.size() % 4, 0);
+}
+
+void AppendBigEndian32(Bytes& out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 TEST(ConsoleSimOsc, WritesAndReadsTheFaderReportAndSubscription) {
@@ -48,15 +59,15 @@ TEST(ConsoleSimOsc, WritesAndReadsTheFaderReportAndSubscription) {
 
 TEST(ConsoleSimOsc, ReadsOtherArgumentKindsAndBareAddresses) {
   Bytes bytes;
-  sim::AppendOscString(bytes, "/a/b");
-  sim::AppendOscString(bytes, ",isbTShdtcNFI");
-  sim::AppendBigEndian32(bytes, static_cast<uint32_t>(-7));
-  sim::AppendOscString(bytes, "abc");
-  sim::AppendBigEndian32(bytes, 5);
+  AppendOscString(bytes, "/a/b");
+  AppendOscString(bytes, ",isbTShdtcNFI");
+  AppendBigEndian32(bytes, static_cast<uint32_t>(-7));
+  AppendOscString(bytes, "abc");
+  AppendBigEndian32(bytes, 5);
   bytes.insert(bytes.end(), {0x55, 0x55, 0x55, 0x55, 0x55, 0, 0, 0});  // 5 blob bytes + 3 padding
-  sim::AppendOscString(bytes, "sym");
+  AppendOscString(bytes, "sym");
   for (uint32_t word : {0xFFFFFFFFu, 0xFFFFFFFEu, 0x3FF80000u, 0u, 1u, 2u, uint32_t{'q'}}) {
-    sim::AppendBigEndian32(bytes, word);
+    AppendBigEndian32(bytes, word);
   }
   sim::OscMessage m = Decode(bytes);
   ASSERT_TRUE(m.ok) << m.reason;
@@ -66,7 +77,7 @@ TEST(ConsoleSimOsc, ReadsOtherArgumentKindsAndBareAddresses) {
 
   // A query: the address alone, no type tag.
   Bytes query;
-  sim::AppendOscString(query, "/ch/05/mix/fader");
+  AppendOscString(query, "/ch/05/mix/fader");
   m = Decode(query);
   EXPECT_TRUE(m.ok);
   EXPECT_FALSE(m.hasTypeTag);
@@ -80,10 +91,10 @@ TEST(ConsoleSimOsc, FlagsMalformedDatagramsWithoutReadingPastThem) {
   Bytes extra = report;                                // 4 bytes too many
   for (int k = 0; k < 4; ++k) extra.push_back(0);
   Bytes dirtyBlobPad;
-  sim::AppendOscString(dirtyBlobPad, "/b");
-  sim::AppendOscString(dirtyBlobPad, ",b");
-  sim::AppendBigEndian32(dirtyBlobPad, 1);
-  sim::AppendBigEndian32(dirtyBlobPad, 0x55555555);
+  AppendOscString(dirtyBlobPad, "/b");
+  AppendOscString(dirtyBlobPad, ",b");
+  AppendBigEndian32(dirtyBlobPad, 1);
+  AppendBigEndian32(dirtyBlobPad, 0x55555555);
   Bytes dirtyPad = report;
   dirtyPad[17] = 'x';
   Bytes unknownType = report;
@@ -92,9 +103,9 @@ TEST(ConsoleSimOsc, FlagsMalformedDatagramsWithoutReadingPastThem) {
   Bytes noComma = report;
   noComma[20] = 'f';
   Bytes bigBlob;
-  sim::AppendOscString(bigBlob, "/b");
-  sim::AppendOscString(bigBlob, ",b");
-  sim::AppendBigEndian32(bigBlob, 0xFFFFFFF0u);
+  AppendOscString(bigBlob, "/b");
+  AppendOscString(bigBlob, ",b");
+  AppendBigEndian32(bigBlob, 0xFFFFFFF0u);
   const Bytes cases[] = {Bytes{},     Bytes{1, 2, 3}, Text("#bundle\0", 8), Text("x\0\0\0,\0\0\0", 8),
                          cut,         tagOnly,        extra,                dirtyPad,
                          unknownType, noTerminator,   noComma,              bigBlob,
@@ -151,12 +162,8 @@ TEST(ConsoleSimFade, FiguresOfARun) {
   EXPECT_EQ(sim::NearestRankPercentile(hundred, 99), 99.0);
   EXPECT_EQ(sim::NearestRankPercentile({3, 1, 2}, 99), 3.0);
 
-  sim::FadeRun run;
-  run.Begin(5, 1000000, 0.8f, 4000, 996000, "touch 5 0.8");
-  run.Add(1010000, 0.794f, 4000);
-  run.Add(1030000, 0.788f, 4001);
-  sim::FadeSummary s = run.Finish();
-  EXPECT_FALSE(run.Active());
+  sim::FadeSummary s =
+      sim::Summarise({5, 996000, "touch 5 0.8", {{1000000, 0.8f, 4000}, {1010000, 0.794f, 4000}, {1030000, 0.788f, 4001}}});
   EXPECT_EQ(s.count, 3);
   EXPECT_EQ(s.first, 0.8f);
   EXPECT_EQ(s.last, 0.788f);
@@ -169,8 +176,7 @@ TEST(ConsoleSimFade, FiguresOfARun) {
   EXPECT_NE(json.find("\"capture_latency_ms\":4,"), std::string::npos) << json;
 
   // One message: no interval, and no latency when nothing was reported first.
-  run.Begin(0, 0, 0.5f, 1, -1, "");
-  s = run.Finish();
+  s = sim::Summarise({0, -1, "", {{0, 0.5f, 1}}});
   EXPECT_FALSE(s.hasIntervals);
   EXPECT_FALSE(s.hasLatency);
   json = sim::FormatSummaryJson(s);

@@ -236,6 +236,8 @@ class ConsoleSimProcess : public ::testing::Test {
 // 0123456789012345 6789 0123 4567
 const Bytes kCh5At08 = {0x2F, 0x63, 0x68, 0x2F, 0x30, 0x35, 0x2F, 0x6D, 0x69, 0x78, 0x2F, 0x66, 0x61, 0x64,
                         0x65, 0x72, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x66, 0x00, 0x00, 0x3F, 0x4C, 0xCC, 0xCD};
+// Its address alone: how a client asks for the fader's level.
+const Bytes kQueryCh5(kCh5At08.begin(), kCh5At08.begin() + 20);
 
 TEST_F(ConsoleSimProcess, TouchReportsToSubscriberAndAFadeIsSummarised) {
   SimProcess sim;
@@ -245,9 +247,7 @@ TEST_F(ConsoleSimProcess, TouchReportsToSubscriberAndAFadeIsSummarised) {
   client.Subscribe();
   // Datagrams are handled in order: the answer to a query shows that the
   // subscription has been taken before the touch is typed.
-  Bytes query;
-  sim::AppendOscString(query, "/ch/05/mix/fader");
-  client.Send(query);
+  client.Send(kQueryCh5);
   Bytes reply;
   ASSERT_TRUE(client.Receive(&reply));
   EXPECT_EQ(reply, sim::EncodeFloatMessage("/ch/05/mix/fader", 0.75f));
@@ -309,9 +309,7 @@ TEST_F(ConsoleSimProcess, EchoesFaderChangesToOtherSubscribersOnly) {
   b.Subscribe();
   Bytes bytes;
   // b's query is answered after both subscriptions were taken.
-  Bytes query;
-  sim::AppendOscString(query, "/main/st/mix/fader");
-  b.Send(query);
+  b.Send(kQueryCh5);
   ASSERT_TRUE(b.Receive(&bytes));
 
   a.Send(sim::EncodeFloatMessage("/ch/03/mix/fader", 0.5f));
@@ -398,9 +396,8 @@ TEST_F(ConsoleSimProcess, SurvivesMalformedDatagramsAndLogsThem) {
   client.Send(cut);
   // Still alive and answering.
   client.Subscribe();
-  Bytes query, bytes;
-  sim::AppendOscString(query, "/ch/05/mix/fader");
-  client.Send(query);
+  Bytes bytes;
+  client.Send(kQueryCh5);
   ASSERT_TRUE(client.Receive(&bytes));
   EXPECT_EQ(bytes.size(), 28u);
   sim.Write("quit\n");
@@ -458,15 +455,14 @@ TEST_F(ConsoleSimProcess, SubscriptionLapsesWithoutRenewal) {
   ASSERT_NE(port, 0);
   Client client(port);
   client.Subscribe();
-  Bytes query, bytes;
-  sim::AppendOscString(query, "/ch/05/mix/fader");
-  client.Send(query);
+  Bytes bytes;
+  client.Send(kQueryCh5);
   ASSERT_TRUE(client.Receive(&bytes));
   usleep(400000);  // the lapse itself is what is tested
   sim.Write("touch 5 0.8\n");
   EXPECT_TRUE(Has(sim.ReadLine(), "no live subscriber"));
   client.Subscribe();
-  client.Send(query);
+  client.Send(kQueryCh5);
   ASSERT_TRUE(client.Receive(&bytes));
   sim.Write("touch 5 0.8\n");
   ASSERT_TRUE(client.Receive(&bytes));

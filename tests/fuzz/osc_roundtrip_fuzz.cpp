@@ -1,4 +1,4 @@
-// BuildOscMessage checked against the console simulator's own OSC code, which
+// BuildOscMessage checked against liblo, through the console simulator, which
 // shares nothing with link/. Properties, for any printable ASCII address and
 // any float bits (NaNs included):
 //  - the bytes equal the simulator's encoding of the same message;
@@ -9,6 +9,7 @@
 //
 // Input: [0..3] float bits, [4..5] capacity, the rest the address (each byte
 // mapped onto ' '..'~').
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -20,7 +21,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 6) return 0;
   const std::uint32_t bits = std::uint32_t{data[0]} << 24 | data[1] << 16 | data[2] << 8 | data[3];
-  const float value = sim::FloatFromBits(bits);
+  const float value = std::bit_cast<float>(bits);
   std::string address;
   for (std::size_t i = 6; i < size; ++i) address += static_cast<char>(' ' + data[i] % 95);
 
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const sim::OscMessage decoded = sim::DecodeOsc(buffer.get(), static_cast<std::size_t>(written));
     FUZZ_CHECK(decoded.ok && decoded.address == address && decoded.typeTag == ",f");
     FUZZ_CHECK(decoded.args.size() == 1 && decoded.args[0].type == 'f');
-    FUZZ_CHECK(sim::FloatBits(decoded.args[0].f) == bits);
+    FUZZ_CHECK(std::bit_cast<std::uint32_t>(decoded.args[0].f) == bits);
   }
   return 0;
 }

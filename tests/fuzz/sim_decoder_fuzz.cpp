@@ -4,7 +4,7 @@
 // of what it accepts: a length that is a multiple of 4, an address starting
 // with '/', one argument per type-tag letter, an argument list the log can
 // write (no raw control character); and a message of one float re-encodes,
-// by the simulator's own writer, to the very same bytes.
+// by the simulator's writer (liblo's), to the very same bytes.
 #include <algorithm>
 
 #include "fuzz_check.h"

@@ -1,27 +1,27 @@
-// console-sim: a stand-in for the X32 console on the loopback interface.
-// It takes /xremote subscriptions, keeps the 80 fader levels, reports
-// "touches" of faders to its subscribers, can send malformed or foreign
-// datagrams on request, logs every datagram it receives or sends, and
-// measures the pace of each fade that it receives.
-//
-// One thread: a poll() loop over the console socket, a second "foreign"
-// socket, stdin and a signal pipe, with timers for scheduled commands, the
-// end of a fade and the overall timeout.
+// console-sim: a stand-in for the X32 console on the loopback interface (see
+// README.md). One thread: a poll() loop over the console socket, a second
+// "foreign" socket, stdin and a signalfd, with timers for scheduled commands,
+// the end of a fade and the overall timeout.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,7 +36,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitRuntimeError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitTimedOut = 3;
-constexpr size_t kMaxDatagram = 65536;
 constexpr size_t kMaxSubscribers = 64;
 
 const char kUsage[] =
@@ -61,7 +60,6 @@ const char kUsage[] =
     "  --timeout SECONDS    exit after this long; exit code 3 if --exit-after-fades\n"
     "                       was given and not reached\n"
     "  --no-bar             no live level bar even on a terminal\n"
-    "  --verbose            report subscriptions and datagrams on stderr\n"
     "  --help               this text\n"
     "\n"
     "commands (stdin, one a line, or scheduled with --at). F is main, 0 (main), 1..32,\n"
@@ -89,20 +87,9 @@ const char kUsage[] =
     "NaN ignored) and are echoed to the other live subscribers. A bare fader address\n"
     "is a query: the sender gets the report. End of stdin does not stop the simulator.\n";
 
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  int saved = errno;
-  char byte = 1;
-  ssize_t ignored = write(g_signalPipe[1], &byte, 1);
-  (void)ignored;
-  errno = saved;
-}
-
 int64_t MonotonicUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+  auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::microseconds>(now).count();
 }
 
 bool IsLoopback(const in_addr& address) {
@@ -115,59 +102,50 @@ std::string AddressText(const in_addr& address) {
   return text;
 }
 
-std::string PeerText(const sockaddr_in& peer) {
-  return AddressText(peer.sin_addr);
+bool SamePeer(const sockaddr_in& a, const sockaddr_in& b) {
+  return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
 }
 
-bool ParseLong(const std::string& text, long lo, long hi, long* out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(text.c_str(), &end, 10);
-  if (errno != 0 || *end != 0 || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
-
-// Any float strtof reads, including nan and inf.
-bool ParseFloat(const std::string& text, float* out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  float v = std::strtof(text.c_str(), &end);
-  if (*end != 0) return false;
-  *out = v;
-  return true;
-}
-
-bool ParseSeconds(const std::string& text, double* out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  double v = std::strtod(text.c_str(), &end);
-  if (*end != 0 || !(v >= 0.0) || v > 1e6) return false;
-  *out = v;
+// The whole of `text` as a number from lo to hi, or NaN where `nan` allows it.
+template <typename T>
+bool Parse(const std::string& text, T lo, T hi, T* out, bool nan = false) {
+  T value{};
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || stop != end || error != std::errc{}) return false;
+  if (!(value >= lo && value <= hi) && !(nan && std::isnan(static_cast<double>(value)))) return false;
+  *out = value;
   return true;
 }
 
 std::vector<std::string> SplitWords(const std::string& line) {
-  std::vector<std::string> words;
-  size_t k = 0;
-  while (k < line.size()) {
-    while (k < line.size() && (line[k] == ' ' || line[k] == '\t' || line[k] == '\r')) ++k;
-    size_t start = k;
-    while (k < line.size() && line[k] != ' ' && line[k] != '\t' && line[k] != '\r') ++k;
-    if (k > start) words.push_back(line.substr(start, k - start));
-  }
-  return words;
+  std::istringstream words(line);
+  return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
 }
 
 // A parsed command: what to send (if anything) and how to describe it.
 struct Command {
-  enum Kind { kSend, kTouch, kStatus, kHelp, kQuit } kind = kSend;
+  std::string verb;
   int fader = 0;
-  float level = 0.0f;  // kTouch
+  float level = 0.0f;  // the fader's new level, for touch
   bool fromForeign = false;
-  Bytes bytes;       // kSend and kTouch: the datagram
+  Bytes bytes;       // the datagram
   std::string text;  // the command line, for logs and summaries
+};
+
+// Each command: how many words may follow it, and whether the first of them
+// names a fader (main when it may be left out).
+struct Verb {
+  const char* name;
+  size_t least, most;
+  bool fader;
+};
+
+constexpr Verb kVerbs[] = {
+    {"touch", 2, 2, true},   {"level", 2, 2, true},       {"nan", 1, 1, true},    {"inf", 1, 1, true},
+    {"short", 1, 1, true},   {"typetag", 1, 2, true},     {"eq", 1, 2, true},     {"other", 1, 2, true},
+    {"foreign", 0, 2, true}, {"raw", 0, SIZE_MAX, false}, {"empty", 0, 0, false}, {"big", 0, 1, false},
+    {"status", 0, 0, false}, {"help", 0, 0, false},       {"quit", 0, 0, false},
 };
 
 struct Scheduled {
@@ -178,17 +156,34 @@ struct Scheduled {
 
 struct Options {
   std::string address = "127.0.0.1";
-  long port = 10023;
+  double port = 10023;
   double xremoteSeconds = 10.0;
-  float initial = 0.75f;
+  double initial = 0.75;
   std::string logPath;
   std::string summaryPath;
   std::vector<Scheduled> scheduled;
-  long fadeGapMs = 300;
-  long exitAfterFades = 0;
+  double fadeGapMs = 300;
+  double exitAfterFades = 0;
   double timeoutSeconds = 0.0;
   bool bar = true;
-  bool verbose = false;
+};
+
+// The options that take a number: the range of each, and whether it counts.
+struct NumberOption {
+  const char* flag;
+  double Options::*field;
+  double lo, hi;
+  bool whole;
+  const char* hint;  // added to "bad --flag VALUE"
+};
+
+constexpr NumberOption kNumberOptions[] = {
+    {"--port", &Options::port, 0, 65535, true, ""},
+    {"--xremote-seconds", &Options::xremoteSeconds, 0, 1e6, false, ""},
+    {"--initial", &Options::initial, 0, 1, false, " (0..1)"},
+    {"--fade-gap", &Options::fadeGapMs, 1, 3600000, true, ""},
+    {"--exit-after-fades", &Options::exitAfterFades, 0, 1000000, true, ""},
+    {"--timeout", &Options::timeoutSeconds, 0, 1e6, false, ""},
 };
 
 struct Subscriber {
@@ -196,57 +191,422 @@ struct Subscriber {
   int64_t expiresUs = 0;
 };
 
-// Opens PATH for writing into *FILE, saying why on stderr when it can't; an
-// empty PATH asks for no file.
-bool OpenForWriting(const std::string& path, FILE** file) {
-  if (path.empty()) return true;
-  *file = std::fopen(path.c_str(), "w");
-  if (*file == nullptr) std::fprintf(stderr, "console-sim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-  return *file != nullptr;
+// Says why on stderr and returns the exit code.
+int Fail(int code, const std::string& why) {
+  std::fprintf(stderr, "console-sim: %s\n", why.c_str());
+  return code;
+}
+
+// A UDP socket bound to address:port, non-blocking; -1 with errno set on failure.
+int OpenSocket(const in_addr& address, int port, int* boundPort) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  sockaddr_in local{
+      .sin_family = AF_INET, .sin_port = htons(static_cast<uint16_t>(port)), .sin_addr = address, .sin_zero = {}};
+  socklen_t size = sizeof local;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  *boundPort = ntohs(local.sin_port);
+  return fd;
 }
 
 class ConsoleSim {
  public:
   explicit ConsoleSim(const Options& options) : options_(options) {
-    for (float& level : levels_) level = options.initial;
+    std::fill(std::begin(levels_), std::end(levels_), static_cast<float>(options.initial));
   }
-  ~ConsoleSim();
+
+  ~ConsoleSim() {
+    for (int fd : {sock_, foreignSock_, signals_}) {
+      if (fd >= 0) close(fd);
+    }
+    if (log_) std::fclose(log_);
+    if (summaryFile_) std::fclose(summaryFile_);
+  }
 
   // Parses one command line. On failure returns false and sets *error.
-  bool ParseCommand(const std::string& line, Command* command, std::string* error) const;
-  int Run();
+  bool ParseCommand(const std::string& line, Command* command, std::string* error) const {
+    const std::vector<std::string> w = SplitWords(line);
+    *command = Command{};
+    command->text = line;
+    const std::string verb = w.empty() ? "" : w[0];
+    const Verb* rule =
+        std::find_if(std::begin(kVerbs), std::end(kVerbs), [&](const Verb& v) { return verb == v.name; });
+    auto fail = [&](const std::string& why) {
+      *error = rule == std::end(kVerbs) ? why : verb + ": " + why;
+      return false;
+    };
+    if (w.empty()) return fail("empty command");
+    if (rule == std::end(kVerbs)) return fail("unknown command \"" + verb + "\" (try help)");
+    if (w.size() - 1 < rule->least || w.size() - 1 > rule->most) return fail("wrong number of arguments (see help)");
+    command->verb = verb;
+    int& fader = command->fader;
+    if (rule->fader && (fader = w.size() > 1 ? sim::ParseFader(w[1]) : 0) < 0) {
+      return fail("no fader \"" + w[1] + "\" (main, 0..32, bus16, dca1 ...)");
+    }
+    // The word after the fader, or after the command where there is none.
+    const size_t valueAt = rule->fader ? 2 : 1;
+    const std::string* word = w.size() > valueAt ? &w[valueAt] : nullptr;
+    const std::string address = sim::FaderAddress(fader);
+    Bytes& bytes = command->bytes;
+    if (verb == "raw") {
+      if (!sim::ParseHex(line.substr(line.find("raw") + 3), &bytes)) {
+        return fail("give hex bytes, e.g. raw 2f 78 00 00");
+      }
+      if (bytes.size() > 65507) return fail("at most 65507 bytes");
+    } else if (verb == "big") {
+      long size = 2049;
+      if (word && !Parse(*word, 28L, 65507L, &size)) return fail("a size from 28 to 65507");
+      bytes = sim::EncodeFloatMessage(sim::FaderAddress(0), levels_[0]);
+      bytes.resize(static_cast<size_t>(size), 0);
+    } else if (verb == "typetag") {
+      long n = 1;
+      if (word && !Parse<long>(*word, INT32_MIN, INT32_MAX, &n)) return fail("not an integer \"" + *word + "\"");
+      bytes = sim::EncodeIntMessage(address, static_cast<int32_t>(n));
+    } else if (rule->fader) {
+      float value = verb == "nan"                     ? std::nanf("")
+                    : verb == "inf"                   ? HUGE_VALF
+                    : verb == "eq" || verb == "other" ? 0.5f
+                                                      : levels_[fader];
+      if (word && !Parse(*word, -HUGE_VALF, HUGE_VALF, &value, true)) return fail("not a number \"" + *word + "\"");
+      if (verb == "touch" && !(value >= 0.0f && value <= 1.0f)) {
+        return fail("a fader stands between 0 and 1 (use level for other values)");
+      }
+      command->level = value;
+      command->fromForeign = verb == "foreign";
+      bytes = sim::EncodeFloatMessage(verb == "eq" || verb == "other" ? OtherAddress(verb, fader) : address, value);
+      if (verb == "short") bytes.pop_back();
+    }
+    return true;
+  }
+
+  int Run() {
+    startUs_ = MonotonicUs();
+    if (int failed = Open(); failed != kExitOk) return failed;
+    PrintLine("console-sim listening on " + AddressText(bindAddress_) + ":" + std::to_string(port_));
+    while (!quit_) {
+      int64_t next = RunTimers(MonotonicUs());
+      if (quit_) break;
+      int timeoutMs = next < 0 ? -1 : static_cast<int>((std::max<int64_t>(next - MonotonicUs(), 0) + 999) / 1000);
+      pollfd fds[4] = {{sock_, POLLIN, 0},
+                       {foreignSock_, POLLIN, 0},
+                       {signals_, POLLIN, 0},
+                       {stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0}};
+      int ready = poll(fds, 4, timeoutMs);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) {
+        std::fprintf(stderr, "console-sim: poll: %s\n", std::strerror(errno));
+        exitCode_ = kExitRuntimeError;
+        break;
+      }
+      if (fds[2].revents) quit_ = true;  // SIGINT or SIGTERM
+      if (fds[0].revents) ReadSocket(sock_);
+      if (fds[1].revents) ReadSocket(foreignSock_);
+      if (fds[3].revents & (POLLIN | POLLHUP)) {
+        ReadStdin();
+      } else if (fds[3].revents) {
+        stdinOpen_ = false;  // POLLNVAL or POLLERR: no usable stdin
+      }
+    }
+    if (!fade_.messages.empty()) FinishFade();
+    ClearBar();
+    std::fflush(stdout);
+    return exitCode_;
+  }
 
  private:
-  bool Open();
-  int OpenSocket(const in_addr& address, int port, int* boundPort);
-  void HandleSignalPipe();
-  void ReadSocket(int fd);
-  void ReadStdin();
-  void HandleLine(const std::string& line);
-  void Execute(const Command& command);
-  void HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& peer, int fd, int64_t nowUs);
-  void Subscribe(const sockaddr_in& peer, int64_t nowUs);
-  void ApplyFaderMessage(int fader, float value, const sockaddr_in& peer, int64_t nowUs);
+  // "eq" and "other": a parameter of F's strip other than its fader.
+  static std::string OtherAddress(const std::string& verb, int fader) {
+    if (fader == 0) return verb == "eq" ? "/main/st/eq/1/g" : "/main/st/mix/pan";
+    return sim::Printf(verb == "eq" ? "/ch/%02d/eq/1/g" : "/ch/%02d/mix/01/level", fader);
+  }
+
+  // kExitOk, or the exit code that says why the simulator can't run.
+  int Open() {
+    std::string address = options_.address == "localhost" ? "127.0.0.1" : options_.address;
+    if (inet_pton(AF_INET, address.c_str(), &bindAddress_) != 1) {
+      return Fail(kExitUsage, "--address " + options_.address + " is not an IPv4 address");
+    }
+    if (!IsLoopback(bindAddress_)) {
+      return Fail(kExitUsage,
+                  "refusing --address " + options_.address + ": only loopback addresses (127.0.0.0/8) are allowed");
+    }
+    if ((sock_ = OpenSocket(bindAddress_, static_cast<int>(options_.port), &port_)) < 0) {
+      return Fail(kExitRuntimeError,
+                  sim::Printf("cannot listen on %s:%.0f: %s", address.c_str(), options_.port, std::strerror(errno)));
+    }
+    if ((foreignSock_ = OpenSocket(bindAddress_, 0, &foreignPort_)) < 0) {
+      return Fail(kExitRuntimeError, std::string("cannot open the second socket: ") + std::strerror(errno));
+    }
+    for (auto [path, file] : {std::pair{options_.logPath, &log_}, std::pair{options_.summaryPath, &summaryFile_}}) {
+      if (!path.empty()) *file = std::fopen(path.c_str(), "w");
+      if (!path.empty() && *file == nullptr) {
+        return Fail(kExitRuntimeError, "cannot write " + path + ": " + std::strerror(errno));
+      }
+    }
+    // SIGINT and SIGTERM are read in the poll loop, so that an interrupted
+    // run still prints its last fade and closes its files.
+    sigset_t quitSignals;
+    sigemptyset(&quitSignals);
+    sigaddset(&quitSignals, SIGINT);
+    sigaddset(&quitSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &quitSignals, nullptr);
+    if ((signals_ = signalfd(-1, &quitSignals, SFD_NONBLOCK)) < 0) return kExitRuntimeError;
+    signal(SIGPIPE, SIG_IGN);
+    tty_ = options_.bar && isatty(STDOUT_FILENO);
+    return kExitOk;
+  }
+
+  void ReadSocket(int fd) {
+    static uint8_t buffer[65536];
+    for (int k = 0; k < 256; ++k) {
+      sockaddr_in peer{};
+      socklen_t peerSize = sizeof peer;
+      ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &peerSize);
+      // EAGAIN: drained. Anything else (an ICMP error from an earlier send)
+      // is consumed; the next poll tells whether more is waiting.
+      if (n < 0) return;
+      HandleDatagram(buffer, static_cast<size_t>(n), peer, fd, MonotonicUs());
+    }
+  }
+
+  void ReadStdin() {
+    char chunk[4096];
+    ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n <= 0) {
+      stdinOpen_ = false;  // end of input: keep running, stop reading
+      return;
+    }
+    stdinBuffer_.append(chunk, static_cast<size_t>(n));
+    for (size_t newline; !quit_ && (newline = stdinBuffer_.find('\n')) != std::string::npos;) {
+      std::string line = stdinBuffer_.substr(0, newline);
+      stdinBuffer_.erase(0, newline + 1);
+      HandleLine(line);
+    }
+    if (stdinBuffer_.size() > 200000) stdinBuffer_.clear();  // no newline in sight: drop it
+  }
+
+  void HandleLine(const std::string& line) {
+    std::vector<std::string> words = SplitWords(line);
+    if (words.empty() || words[0][0] == '#') return;  // blank line or comment
+    Command command;
+    std::string error;
+    if (!ParseCommand(line, &command, &error)) {
+      PrintLine("console-sim: " + error);
+    } else if (command.verb == "quit") {
+      quit_ = true;
+    } else if (command.verb == "status") {
+      PrintStatus(MonotonicUs());
+    } else if (command.verb == "help") {
+      ClearBar();
+      std::fputs(std::strstr(kUsage, "commands (stdin"), stdout);
+      std::fflush(stdout);
+    } else {
+      if (command.verb == "touch") levels_[command.fader] = command.level;
+      if (SendToSubscribers(command.fromForeign ? foreignSock_ : sock_, command.bytes, command.text, nullptr) == 0) {
+        PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
+        return;
+      }
+      lastStimulusUs_ = MonotonicUs();
+      lastStimulus_ = command.text;
+    }
+  }
+
+  void HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& peer, int fd, int64_t nowUs) {
+    sim::OscMessage m = sim::DecodeOsc(data, length);
+    int fader = m.ok ? sim::FaderIndexOf(m.address) : -1;
+    std::string action = !m.ok                             ? "malformed"
+                         : fd != sock_                     ? "ignored (foreign socket)"
+                         : m.address == "/xremote"         ? "subscribe"
+                         : fader >= 0 && m.typeTag == ",f" ? "fader"
+                         : fader >= 0 && !m.hasTypeTag     ? "query"
+                                                           : "ignored";
+    Log(nowUs, "in", fd, peer, data, length, action);
+    if (action == "subscribe") {
+      Subscribe(peer, nowUs);
+    } else if (action == "fader") {
+      ApplyFaderMessage(fader, m.args[0].f, peer, nowUs);
+    } else if (action == "query") {
+      SendTo(sock_, peer, sim::EncodeFloatMessage(m.address, levels_[fader]), "query reply");
+    }
+  }
+
+  void Subscribe(const sockaddr_in& peer, int64_t nowUs) {
+    if (firstXremoteUs_ < 0) firstXremoteUs_ = nowUs;
+    int64_t expires = nowUs + static_cast<int64_t>(options_.xremoteSeconds * 1e6);
+    auto known =
+        std::find_if(subscribers_.begin(), subscribers_.end(), [&](auto& s) { return SamePeer(s.peer, peer); });
+    if (known != subscribers_.end()) {
+      known->expiresUs = expires;
+      return;
+    }
+    // Forget expired subscribers before adding one.
+    std::erase_if(subscribers_, [nowUs](const Subscriber& s) { return s.expiresUs <= nowUs; });
+    if (subscribers_.size() >= kMaxSubscribers) subscribers_.erase(subscribers_.begin());
+    subscribers_.push_back(Subscriber{peer, expires});
+  }
+
+  void ApplyFaderMessage(int fader, float value, const sockaddr_in& peer, int64_t nowUs) {
+    // The console's faders stand between 0 and 1: clamp, and ignore NaN.
+    if (!std::isnan(value)) levels_[fader] = std::clamp(value, 0.0f, 1.0f);
+    int port = ntohs(peer.sin_port);
+    if (!fade_.messages.empty() && fade_.fader != fader) FinishFade();
+    if (fade_.messages.empty()) {
+      fade_ = {fader, lastStimulusUs_, lastStimulus_, {}};
+      lastStimulusUs_ = -1;
+    }
+    fade_.messages.push_back({nowUs, value, port});
+    // The console reports a change to every other client that subscribed.
+    SendToSubscribers(sock_, sim::EncodeFloatMessage(sim::FaderAddress(fader), levels_[fader]), "echo", &peer);
+    DrawBar();
+  }
+
   // Sends data to every live subscriber except `except`; returns how many got it.
-  int SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except);
-  bool SendTo(int fd, const sockaddr_in& to, const Bytes& data, const std::string& note);
-  void RunTimers(int64_t nowUs);
-  int64_t NextTimerUs() const;
-  void FinishFade();
-  void DrawBar();
-  void ClearBar();
-  void PrintLine(const std::string& line);
-  void PrintStatus(int64_t nowUs);
+  int SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except) {
+    int64_t nowUs = MonotonicUs();
+    int sent = 0;
+    for (const Subscriber& s : subscribers_) {
+      if (s.expiresUs > nowUs && !(except && SamePeer(s.peer, *except)) && SendTo(fd, s.peer, data, note)) ++sent;
+    }
+    return sent;
+  }
+
+  bool SendTo(int fd, const sockaddr_in& to, const Bytes& data, const std::string& note) {
+    int64_t nowUs = MonotonicUs();
+    // The simulator talks to this machine only.
+    if (to.sin_family != AF_INET || !IsLoopback(to.sin_addr)) {
+      Log(nowUs, "refused", fd, to, data.data(), data.size(), note + ": not loopback");
+      std::fprintf(stderr, "console-sim: refusing to send to %s: not a loopback address\n",
+                   AddressText(to.sin_addr).c_str());
+      return false;
+    }
+    if (sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
+      Log(nowUs, "failed", fd, to, data.data(), data.size(), note + ": " + std::strerror(errno));
+      return false;
+    }
+    Log(nowUs, "out", fd, to, data.data(), data.size(), note);
+    return true;
+  }
+
+  // Runs what is due by nowUs; returns when the next timer is due, or -1.
+  int64_t RunTimers(int64_t nowUs) {
+    int64_t next = -1;
+    auto due = [&](int64_t atUs) {
+      if (atUs <= nowUs) return true;
+      if (next < 0 || atUs < next) next = atUs;
+      return false;
+    };
+    if (options_.timeoutSeconds > 0.0 && due(startUs_ + static_cast<int64_t>(options_.timeoutSeconds * 1e6))) {
+      quit_ = true;
+      if (options_.exitAfterFades > 0 && fadesDone_ < options_.exitAfterFades) {
+        std::fprintf(stderr, "console-sim: timed out after %ld of %.0f fades\n", fadesDone_, options_.exitAfterFades);
+        exitCode_ = kExitTimedOut;
+      }
+      return -1;
+    }
+    if (!fade_.messages.empty() && due(fade_.messages.back().us + static_cast<int64_t>(options_.fadeGapMs * 1000))) {
+      FinishFade();
+    }
+    for (Scheduled& s : options_.scheduled) {
+      if (quit_ || firstXremoteUs_ < 0 || s.done || !due(firstXremoteUs_ + s.afterMs * 1000)) continue;
+      s.done = true;
+      HandleLine(s.command);
+    }
+    return next;
+  }
+
+  void FinishFade() {
+    sim::FadeSummary summary = sim::Summarise(fade_);
+    fade_.messages.clear();
+    summary.startUs -= startUs_;
+    summary.endUs -= startUs_;
+    PrintLine(sim::FormatSummaryText(summary));
+    if (summaryFile_) {
+      std::fputs((sim::FormatSummaryJson(summary) + "\n").c_str(), summaryFile_);
+      std::fflush(summaryFile_);
+    }
+    ++fadesDone_;
+    if (options_.exitAfterFades > 0 && fadesDone_ >= options_.exitAfterFades) quit_ = true;
+  }
+
+  // On a terminal, the faded fader's level while the fade runs.
+  void DrawBar() {
+    if (!tty_ || fade_.messages.empty()) return;
+    constexpr int kWidth = 40;
+    float level = levels_[fade_.fader];
+    auto filled = static_cast<size_t>(level * kWidth + 0.5f);
+    std::printf("\r\x1b[K%s [%s%s] %.4f  %zu msgs", sim::FaderName(fade_.fader).c_str(),
+                std::string(filled, '#').c_str(), std::string(kWidth - filled, '-').c_str(), static_cast<double>(level),
+                fade_.messages.size());
+    std::fflush(stdout);
+    barShown_ = true;
+  }
+
+  void ClearBar() {
+    if (barShown_) std::fputs("\r\x1b[K", stdout);
+    barShown_ = false;
+  }
+
+  void PrintLine(const std::string& line) {
+    ClearBar();
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+  }
+
+  void PrintStatus(int64_t nowUs) {
+    std::string text = "levels:";
+    for (int k = 0; k < sim::kFaderCount; ++k) {
+      text += sim::Printf("%s %s=%.4f", k % 8 == 1 ? "\n " : "", sim::FaderName(k).c_str(),
+                          static_cast<double>(levels_[k]));
+    }
+    text += "\nsubscribers:";
+    const size_t none = text.size();
+    for (const Subscriber& s : subscribers_) {
+      if (s.expiresUs <= nowUs) continue;
+      text += sim::Printf(" %s:%d (%.1f s left)", AddressText(s.peer.sin_addr).c_str(), ntohs(s.peer.sin_port),
+                          static_cast<double>(s.expiresUs - nowUs) / 1e6);
+    }
+    if (text.size() == none) text += " none";
+    PrintLine(text + "\nfades completed: " + std::to_string(fadesDone_));
+  }
+
   void Log(int64_t nowUs, const char* direction, int fd, const sockaddr_in& peer, const uint8_t* data, size_t length,
-           const std::string& action);
-  const char* SocketName(int fd) const { return fd == foreignSock_ ? "foreign" : "main"; }
-  int LocalPort(int fd) const { return fd == foreignSock_ ? foreignPort_ : port_; }
-  int64_t Elapsed(int64_t nowUs) const { return nowUs - startUs_; }
+           const std::string& action) {
+    if (!log_) return;
+    sim::OscMessage m = sim::DecodeOsc(data, length);
+    std::string line = sim::Printf("{\"t_us\":%lld,\"dir\":\"%s\",\"socket\":\"%s\",\"local_port\":%d,\"peer\":",
+                                   static_cast<long long>(nowUs - startUs_), direction,
+                                   fd == foreignSock_ ? "foreign" : "main", fd == foreignSock_ ? foreignPort_ : port_) +
+                       sim::JsonString(AddressText(peer.sin_addr)) +
+                       sim::Printf(",\"port\":%d,\"len\":%zu,\"action\":", ntohs(peer.sin_port), length) +
+                       sim::JsonString(action);
+    if (!m.address.empty() || m.ok) line += ",\"address\":" + sim::JsonString(m.address);
+    int fader = sim::FaderIndexOf(m.address);
+    if (fader >= 0) line += ",\"fader\":" + std::to_string(fader);
+    if (m.hasTypeTag) line += ",\"typetag\":" + sim::JsonString(m.typeTag);
+    line += m.ok ? ",\"args\":" + sim::ArgsJson(m) : ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
+    // The level a fader-sized datagram carries at bytes 24..27, whatever it is:
+    // what a reader that trusts the offset would take.
+    if (length >= 28) {
+      uint32_t bits = uint32_t{data[24]} << 24 | uint32_t{data[25]} << 16 | uint32_t{data[26]} << 8 | data[27];
+      line += ",\"bytes24_27\":" + sim::JsonNumber(std::bit_cast<float>(bits));
+    }
+    line += ",\"hex\":\"" + sim::HexBytes(data, length) + "\"}\n";
+    std::fputs(line.c_str(), log_);
+    std::fflush(log_);
+  }
 
   Options options_;
   float levels_[sim::kFaderCount];
   int sock_ = -1;
   int foreignSock_ = -1;
+  int signals_ = -1;
   int port_ = 0;
   int foreignPort_ = 0;
   in_addr bindAddress_{};
@@ -264,593 +624,25 @@ class ConsoleSim {
   std::string lastStimulus_;
   long fadesDone_ = 0;
   std::vector<Subscriber> subscribers_;
-  sim::FadeRun run_;
-  std::vector<uint8_t> receiveBuffer_ = std::vector<uint8_t>(kMaxDatagram);
+  sim::Fade fade_;  // the fade under way, if it has messages
 };
 
-ConsoleSim::~ConsoleSim() {
-  if (sock_ >= 0) close(sock_);
-  if (foreignSock_ >= 0) close(foreignSock_);
-  if (log_) std::fclose(log_);
-  if (summaryFile_) std::fclose(summaryFile_);
-}
-
-bool ConsoleSim::ParseCommand(const std::string& line, Command* command, std::string* error) const {
-  std::vector<std::string> w = SplitWords(line);
-  *command = Command{};
-  command->text = line;
-  if (w.empty()) {
-    *error = "empty command";
-    return false;
-  }
-  const std::string& verb = w[0];
-  auto fader = [&](size_t index, int fallback, int* out) {
-    if (index >= w.size()) {
-      if (fallback < 0) {
-        *error = verb + ": which fader? (main, 0..32, bus16, dca1 ...)";
-        return false;
-      }
-      *out = fallback;
-      return true;
-    }
-    *out = sim::ParseFader(w[index]);
-    if (*out < 0) {
-      *error = verb + ": no fader \"" + w[index] + "\" (main, 0..32, bus16, dca1 ...)";
-      return false;
-    }
-    return true;
-  };
-  auto value = [&](size_t index, float fallback, float* out) {
-    if (index >= w.size()) {
-      *out = fallback;
-      return true;
-    }
-    if (!ParseFloat(w[index], out)) {
-      *error = verb + ": not a number \"" + w[index] + "\"";
-      return false;
-    }
-    return true;
-  };
-  auto arity = [&](size_t least, size_t most) {
-    if (w.size() - 1 < least || w.size() - 1 > most) {
-      *error = verb + ": wrong number of arguments (see help)";
-      return false;
-    }
-    return true;
-  };
-
-  if (verb == "touch") {
-    if (!arity(2, 2) || !fader(1, -1, &command->fader) || !value(2, 0.0f, &command->level)) {
-      return false;
-    }
-    if (!(command->level >= 0.0f && command->level <= 1.0f)) {
-      *error = "touch: a fader stands between 0 and 1 (use level for other values)";
-      return false;
-    }
-    command->kind = Command::kTouch;
-    command->bytes = sim::EncodeFloatMessage(sim::FaderAddress(command->fader), command->level);
-    return true;
-  }
-  if (verb == "level" || verb == "nan" || verb == "inf") {
-    float v = verb == "nan" ? std::nanf("") : HUGE_VALF;
-    if (verb == "level" ? !arity(2, 2) : !arity(1, 1)) return false;
-    if (!fader(1, -1, &command->fader)) return false;
-    if (verb == "level" && !value(2, 0.0f, &v)) return false;
-    command->bytes = sim::EncodeFloatMessage(sim::FaderAddress(command->fader), v);
-    return true;
-  }
-  if (verb == "short") {
-    if (!arity(1, 1) || !fader(1, -1, &command->fader)) return false;
-    command->bytes = sim::EncodeFloatMessage(sim::FaderAddress(command->fader), levels_[command->fader]);
-    command->bytes.pop_back();
-    return true;
-  }
-  if (verb == "typetag") {
-    long n = 1;
-    if (!arity(1, 2) || !fader(1, -1, &command->fader)) return false;
-    if (w.size() > 2 && !ParseLong(w[2], INT32_MIN, INT32_MAX, &n)) {
-      *error = "typetag: not an integer \"" + w[2] + "\"";
-      return false;
-    }
-    command->bytes = sim::EncodeIntMessage(sim::FaderAddress(command->fader), static_cast<int32_t>(n));
-    return true;
-  }
-  if (verb == "eq" || verb == "other") {
-    float v = 0.5f;
-    if (!arity(1, 2) || !fader(1, -1, &command->fader) || !value(2, 0.5f, &v)) return false;
-    std::string address;
-    if (command->fader == 0) {
-      address = verb == "eq" ? "/main/st/eq/1/g" : "/main/st/mix/pan";
-    } else {
-      char text[32];
-      std::snprintf(text, sizeof text, verb == "eq" ? "/ch/%02d/eq/1/g" : "/ch/%02d/mix/01/level", command->fader);
-      address = text;
-    }
-    command->bytes = sim::EncodeFloatMessage(address, v);
-    return true;
-  }
-  if (verb == "foreign") {
-    if (!arity(0, 2) || !fader(1, 0, &command->fader)) return false;
-    float v = levels_[command->fader];
-    if (!value(2, v, &v)) return false;
-    command->fromForeign = true;
-    command->bytes = sim::EncodeFloatMessage(sim::FaderAddress(command->fader), v);
-    return true;
-  }
-  if (verb == "raw") {
-    std::string hex = line.substr(line.find("raw") + 3);
-    if (!sim::ParseHex(hex, &command->bytes)) {
-      *error = "raw: give hex bytes, e.g. raw 2f 78 00 00";
-      return false;
-    }
-    if (command->bytes.size() > 65507) {
-      *error = "raw: at most 65507 bytes";
-      return false;
-    }
-    return true;
-  }
-  if (verb == "empty") {
-    return arity(0, 0);
-  }
-  if (verb == "big") {
-    long n = 2049;
-    if (!arity(0, 1)) return false;
-    if (w.size() > 1 && !ParseLong(w[1], 28, 65507, &n)) {
-      *error = "big: a size from 28 to 65507";
-      return false;
-    }
-    command->bytes = sim::EncodeFloatMessage(sim::FaderAddress(0), levels_[0]);
-    command->bytes.resize(static_cast<size_t>(n), 0);
-    return true;
-  }
-  if (verb == "status" || verb == "help" || verb == "quit") {
-    if (!arity(0, 0)) return false;
-    command->kind = verb == "status" ? Command::kStatus : verb == "help" ? Command::kHelp : Command::kQuit;
-    return true;
-  }
-  *error = "unknown command \"" + verb + "\" (try help)";
-  return false;
-}
-
-int ConsoleSim::OpenSocket(const in_addr& address, int port, int* boundPort) {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return -1;
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr = address;
-  local.sin_port = htons(static_cast<uint16_t>(port));
-  socklen_t size = sizeof local;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return -1;
-  }
-  *boundPort = ntohs(local.sin_port);
-  return fd;
-}
-
-bool ConsoleSim::Open() {
-  std::string address = options_.address == "localhost" ? "127.0.0.1" : options_.address;
-  if (inet_pton(AF_INET, address.c_str(), &bindAddress_) != 1) {
-    std::fprintf(stderr, "console-sim: --address %s is not an IPv4 address\n", options_.address.c_str());
-    exitCode_ = kExitUsage;
-    return false;
-  }
-  if (!IsLoopback(bindAddress_)) {
-    std::fprintf(stderr,
-                 "console-sim: refusing --address %s: only loopback addresses "
-                 "(127.0.0.0/8) are allowed\n",
-                 options_.address.c_str());
-    exitCode_ = kExitUsage;
-    return false;
-  }
-  sock_ = OpenSocket(bindAddress_, static_cast<int>(options_.port), &port_);
-  if (sock_ < 0) {
-    std::fprintf(stderr, "console-sim: cannot listen on %s:%ld: %s\n", address.c_str(), options_.port,
-                 std::strerror(errno));
-    exitCode_ = kExitRuntimeError;
-    return false;
-  }
-  foreignSock_ = OpenSocket(bindAddress_, 0, &foreignPort_);
-  if (foreignSock_ < 0) {
-    std::fprintf(stderr, "console-sim: cannot open the second socket: %s\n", std::strerror(errno));
-    exitCode_ = kExitRuntimeError;
-    return false;
-  }
-  if (!OpenForWriting(options_.logPath, &log_) || !OpenForWriting(options_.summaryPath, &summaryFile_)) {
-    exitCode_ = kExitRuntimeError;
-    return false;
-  }
-  if (pipe(g_signalPipe) != 0) {
-    exitCode_ = kExitRuntimeError;
-    return false;
-  }
-  fcntl(g_signalPipe[0], F_SETFL, O_NONBLOCK);
-  fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-  tty_ = options_.bar && isatty(STDOUT_FILENO);
-  return true;
-}
-
-int ConsoleSim::Run() {
-  startUs_ = MonotonicUs();
-  if (!Open()) return exitCode_;
-  PrintLine("console-sim listening on " + AddressText(bindAddress_) + ":" + std::to_string(port_));
-  if (options_.verbose) {
-    std::fprintf(stderr, "console-sim: foreign datagrams come from port %d\n", foreignPort_);
-  }
-
-  while (!quit_) {
-    RunTimers(MonotonicUs());
-    if (quit_) break;
-    int timeoutMs = -1;
-    int64_t next = NextTimerUs();
-    if (next >= 0) {
-      int64_t waitUs = next - MonotonicUs();
-      timeoutMs = waitUs <= 0 ? 0 : static_cast<int>((waitUs + 999) / 1000);
-    }
-    pollfd fds[4] = {{sock_, POLLIN, 0},
-                     {foreignSock_, POLLIN, 0},
-                     {g_signalPipe[0], POLLIN, 0},
-                     {stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0}};
-    int ready = poll(fds, 4, timeoutMs);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      std::fprintf(stderr, "console-sim: poll: %s\n", std::strerror(errno));
-      exitCode_ = kExitRuntimeError;
-      break;
-    }
-    if (fds[2].revents) HandleSignalPipe();
-    if (fds[0].revents) ReadSocket(sock_);
-    if (fds[1].revents) ReadSocket(foreignSock_);
-    if (fds[3].revents & (POLLIN | POLLHUP)) {
-      ReadStdin();
-    } else if (fds[3].revents) {
-      stdinOpen_ = false;  // POLLNVAL or POLLERR: no usable stdin
-    }
-  }
-  if (run_.Active()) FinishFade();
-  ClearBar();
-  std::fflush(stdout);
-  return exitCode_;
-}
-
-void ConsoleSim::HandleSignalPipe() {
-  char bytes[16];
-  while (read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
-  }
-  quit_ = true;
-}
-
-void ConsoleSim::ReadSocket(int fd) {
-  for (int k = 0; k < 256; ++k) {
-    sockaddr_in peer{};
-    socklen_t peerSize = sizeof peer;
-    ssize_t n =
-        recvfrom(fd, receiveBuffer_.data(), receiveBuffer_.size(), 0, reinterpret_cast<sockaddr*>(&peer), &peerSize);
-    if (n < 0) {
-      // EAGAIN: drained. Anything else (an ICMP error from an earlier send)
-      // is consumed; the next poll tells whether more is waiting.
-      return;
-    }
-    HandleDatagram(receiveBuffer_.data(), static_cast<size_t>(n), peer, fd, MonotonicUs());
-  }
-}
-
-void ConsoleSim::ReadStdin() {
-  char chunk[4096];
-  ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
-  if (n <= 0) {
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-    stdinOpen_ = false;  // end of input: keep running, stop reading
-    return;
-  }
-  stdinBuffer_.append(chunk, static_cast<size_t>(n));
-  size_t newline;
-  while ((newline = stdinBuffer_.find('\n')) != std::string::npos) {
-    std::string line = stdinBuffer_.substr(0, newline);
-    stdinBuffer_.erase(0, newline + 1);
-    HandleLine(line);
-    if (quit_) return;
-  }
-  if (stdinBuffer_.size() > 200000) stdinBuffer_.clear();  // no newline in sight: drop it
-}
-
-void ConsoleSim::HandleLine(const std::string& line) {
-  std::vector<std::string> words = SplitWords(line);
-  if (words.empty() || words[0][0] == '#') return;  // blank line or comment
-  Command command;
-  std::string error;
-  if (!ParseCommand(line, &command, &error)) {
-    PrintLine("console-sim: " + error);
-    return;
-  }
-  Execute(command);
-}
-
-void ConsoleSim::Execute(const Command& command) {
-  int64_t nowUs = MonotonicUs();
-  switch (command.kind) {
-    case Command::kQuit:
-      quit_ = true;
-      return;
-    case Command::kHelp:
-      ClearBar();
-      std::fputs(std::strstr(kUsage, "commands (stdin"), stdout);
-      std::fflush(stdout);
-      return;
-    case Command::kStatus:
-      PrintStatus(nowUs);
-      return;
-    case Command::kTouch:
-      levels_[command.fader] = command.level;
-      break;
-    case Command::kSend:
-      break;
-  }
-  int fd = command.fromForeign ? foreignSock_ : sock_;
-  int sent = SendToSubscribers(fd, command.bytes, command.text, nullptr);
-  if (sent == 0) {
-    PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
-    return;
-  }
-  lastStimulusUs_ = MonotonicUs();
-  lastStimulus_ = command.text;
-}
-
-void ConsoleSim::HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& peer, int fd, int64_t nowUs) {
-  sim::OscMessage m = sim::DecodeOsc(data, length);
-  std::string action = "ignored";
-  int fader = m.ok ? sim::FaderIndexOf(m.address) : -1;
-  if (!m.ok) {
-    action = "malformed";
-  } else if (fd != sock_) {
-    action = "ignored (foreign socket)";
-  } else if (m.address == "/xremote") {
-    action = "subscribe";
-  } else if (fader >= 0 && m.typeTag == ",f") {
-    action = "fader";
-  } else if (fader >= 0 && !m.hasTypeTag) {
-    action = "query";
-  }
-  Log(nowUs, "in", fd, peer, data, length, action);
-  if (options_.verbose) {
-    std::fprintf(stderr, "console-sim: in %s:%d %zu bytes %s %s\n", PeerText(peer).c_str(), ntohs(peer.sin_port),
-                 length, m.address.c_str(), action.c_str());
-  }
-  if (action == "subscribe") {
-    Subscribe(peer, nowUs);
-  } else if (action == "fader") {
-    ApplyFaderMessage(fader, m.args[0].f, peer, nowUs);
-  } else if (action == "query") {
-    SendTo(sock_, peer, sim::EncodeFloatMessage(m.address, levels_[fader]), "query reply");
-  }
-}
-
-void ConsoleSim::Subscribe(const sockaddr_in& peer, int64_t nowUs) {
-  if (firstXremoteUs_ < 0) firstXremoteUs_ = nowUs;
-  int64_t expires = nowUs + static_cast<int64_t>(options_.xremoteSeconds * 1e6);
-  for (Subscriber& s : subscribers_) {
-    if (s.peer.sin_addr.s_addr == peer.sin_addr.s_addr && s.peer.sin_port == peer.sin_port) {
-      s.expiresUs = expires;
-      return;
-    }
-  }
-  // Forget expired subscribers before adding one.
-  std::erase_if(subscribers_, [nowUs](const Subscriber& s) { return s.expiresUs <= nowUs; });
-  if (subscribers_.size() >= kMaxSubscribers) subscribers_.erase(subscribers_.begin());
-  subscribers_.push_back(Subscriber{peer, expires});
-  if (options_.verbose) {
-    std::fprintf(stderr, "console-sim: subscriber %s:%d\n", PeerText(peer).c_str(), ntohs(peer.sin_port));
-  }
-}
-
-void ConsoleSim::ApplyFaderMessage(int fader, float value, const sockaddr_in& peer, int64_t nowUs) {
-  // The console's faders stand between 0 and 1: clamp, and ignore NaN.
-  if (!std::isnan(value)) levels_[fader] = value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
-  int port = ntohs(peer.sin_port);
-  if (run_.Active() && run_.Fader() != fader) FinishFade();
-  if (run_.Active()) {
-    run_.Add(nowUs, value, port);
-  } else {
-    run_.Begin(fader, nowUs, value, port, lastStimulusUs_, lastStimulus_);
-    lastStimulusUs_ = -1;
-  }
-  // The console reports a change to every other client that subscribed.
-  SendToSubscribers(sock_, sim::EncodeFloatMessage(sim::FaderAddress(fader), levels_[fader]), "echo", &peer);
-  DrawBar();
-}
-
-int ConsoleSim::SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except) {
-  int64_t nowUs = MonotonicUs();
-  int sent = 0;
-  for (const Subscriber& s : subscribers_) {
-    if (s.expiresUs <= nowUs) continue;
-    if (except && s.peer.sin_addr.s_addr == except->sin_addr.s_addr && s.peer.sin_port == except->sin_port) {
-      continue;
-    }
-    if (SendTo(fd, s.peer, data, note)) ++sent;
-  }
-  return sent;
-}
-
-bool ConsoleSim::SendTo(int fd, const sockaddr_in& to, const Bytes& data, const std::string& note) {
-  int64_t nowUs = MonotonicUs();
-  // The simulator talks to this machine only.
-  if (to.sin_family != AF_INET || !IsLoopback(to.sin_addr)) {
-    Log(nowUs, "refused", fd, to, data.data(), data.size(), note + ": not loopback");
-    std::fprintf(stderr, "console-sim: refusing to send to %s: not a loopback address\n", PeerText(to).c_str());
-    return false;
-  }
-  ssize_t n = sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  if (n < 0) {
-    Log(nowUs, "failed", fd, to, data.data(), data.size(), note + ": " + std::strerror(errno));
-    return false;
-  }
-  Log(nowUs, "out", fd, to, data.data(), data.size(), note);
-  return true;
-}
-
-void ConsoleSim::RunTimers(int64_t nowUs) {
-  if (options_.timeoutSeconds > 0.0 && Elapsed(nowUs) >= static_cast<int64_t>(options_.timeoutSeconds * 1e6)) {
-    quit_ = true;
-    if (options_.exitAfterFades > 0 && fadesDone_ < options_.exitAfterFades) {
-      std::fprintf(stderr, "console-sim: timed out after %ld of %ld fades\n", fadesDone_, options_.exitAfterFades);
-      exitCode_ = kExitTimedOut;
-    }
-    return;
-  }
-  if (run_.Active() && nowUs - run_.LastUs() >= options_.fadeGapMs * 1000) FinishFade();
-  if (quit_) return;
-  if (firstXremoteUs_ >= 0) {
-    for (Scheduled& s : options_.scheduled) {
-      if (s.done || nowUs < firstXremoteUs_ + s.afterMs * 1000) continue;
-      s.done = true;
-      HandleLine(s.command);
-      if (quit_) return;
-    }
-  }
-}
-
-int64_t ConsoleSim::NextTimerUs() const {
-  int64_t next = -1;
-  auto consider = [&next](int64_t t) {
-    if (next < 0 || t < next) next = t;
-  };
-  if (options_.timeoutSeconds > 0.0) {
-    consider(startUs_ + static_cast<int64_t>(options_.timeoutSeconds * 1e6));
-  }
-  if (run_.Active()) consider(run_.LastUs() + options_.fadeGapMs * 1000);
-  if (firstXremoteUs_ >= 0) {
-    for (const Scheduled& s : options_.scheduled) {
-      if (!s.done) consider(firstXremoteUs_ + s.afterMs * 1000);
-    }
-  }
-  return next;
-}
-
-void ConsoleSim::FinishFade() {
-  sim::FadeSummary summary = run_.Finish();
-  summary.startUs -= startUs_;
-  summary.endUs -= startUs_;
-  PrintLine(sim::FormatSummaryText(summary));
-  if (summaryFile_) {
-    std::fputs((sim::FormatSummaryJson(summary) + "\n").c_str(), summaryFile_);
-    std::fflush(summaryFile_);
-  }
-  ++fadesDone_;
-  if (options_.exitAfterFades > 0 && fadesDone_ >= options_.exitAfterFades) quit_ = true;
-}
-
-void ConsoleSim::DrawBar() {
-  if (!tty_ || !run_.Active()) return;
-  constexpr int kWidth = 40;
-  float level = levels_[run_.Fader()];
-  int filled = static_cast<int>(level * kWidth + 0.5f);
-  std::string bar(static_cast<size_t>(filled), '#');
-  bar.append(static_cast<size_t>(kWidth - filled), '-');
-  std::printf("\r\x1b[K%s [%s] %.4f  %d msgs", sim::FaderName(run_.Fader()).c_str(), bar.c_str(),
-              static_cast<double>(level), run_.Count());
-  std::fflush(stdout);
-  barShown_ = true;
-}
-
-void ConsoleSim::ClearBar() {
-  if (!barShown_) return;
-  std::fputs("\r\x1b[K", stdout);
-  barShown_ = false;
-}
-
-void ConsoleSim::PrintLine(const std::string& line) {
-  ClearBar();
-  std::fputs((line + "\n").c_str(), stdout);
-  std::fflush(stdout);
-}
-
-void ConsoleSim::PrintStatus(int64_t nowUs) {
-  std::string text = "levels:";
-  for (int k = 0; k < sim::kFaderCount; ++k) {
-    char item[32];
-    std::snprintf(item, sizeof item, "%s %s=%.4f", k % 8 == 1 ? "\n " : "", sim::FaderName(k).c_str(),
-                  static_cast<double>(levels_[k]));
-    text += item;
-  }
-  text += "\nsubscribers:";
-  int live = 0;
-  for (const Subscriber& s : subscribers_) {
-    if (s.expiresUs <= nowUs) continue;
-    char item[96];
-    std::snprintf(item, sizeof item, " %s:%d (%.1f s left)", PeerText(s.peer).c_str(), ntohs(s.peer.sin_port),
-                  static_cast<double>(s.expiresUs - nowUs) / 1e6);
-    text += item;
-    ++live;
-  }
-  if (live == 0) text += " none";
-  char tail[64];
-  std::snprintf(tail, sizeof tail, "\nfades completed: %ld", fadesDone_);
-  PrintLine(text + tail);
-}
-
-void ConsoleSim::Log(int64_t nowUs, const char* direction, int fd, const sockaddr_in& peer, const uint8_t* data,
-                     size_t length, const std::string& action) {
-  if (!log_) return;
-  sim::OscMessage m = sim::DecodeOsc(data, length);
-  std::string line = "{\"t_us\":" + std::to_string(Elapsed(nowUs)) + ",\"dir\":\"" + direction + "\",\"socket\":\"" +
-                     SocketName(fd) + "\",\"local_port\":" + std::to_string(LocalPort(fd)) +
-                     ",\"peer\":" + sim::JsonString(PeerText(peer)) +
-                     ",\"port\":" + std::to_string(ntohs(peer.sin_port)) + ",\"len\":" + std::to_string(length) +
-                     ",\"action\":" + sim::JsonString(action);
-  if (!m.address.empty() || m.ok) line += ",\"address\":" + sim::JsonString(m.address);
-  int fader = sim::FaderIndexOf(m.address);
-  if (fader >= 0) line += ",\"fader\":" + std::to_string(fader);
-  if (m.hasTypeTag) line += ",\"typetag\":" + sim::JsonString(m.typeTag);
-  if (m.ok) {
-    line += ",\"args\":" + sim::ArgsJson(m);
-  } else {
-    line += ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
-  }
-  // The level a fader-sized datagram carries at bytes 24..27, whatever it is:
-  // what a reader that trusts the offset would take.
-  if (length >= 28) {
-    uint32_t bits =
-        (uint32_t{data[24]} << 24) | (uint32_t{data[25]} << 16) | (uint32_t{data[26]} << 8) | uint32_t{data[27]};
-    line += ",\"bytes24_27\":" + sim::JsonNumber(sim::FloatFromBits(bits));
-  }
-  line += ",\"hex\":\"" + sim::HexBytes(data, length) + "\"}\n";
-  std::fputs(line.c_str(), log_);
-  std::fflush(log_);
-}
-
-// "F:L@MS" -> after MS ms: "touch F L".
-bool ParseTouchFlag(const std::string& text, Scheduled* out) {
-  size_t colon = text.find(':');
-  size_t at = text.find('@');
-  if (colon == std::string::npos || at == std::string::npos || at < colon) return false;
-  if (!ParseLong(text.substr(at + 1), 0, 86400000, &out->afterMs)) return false;
-  out->command = "touch " + text.substr(0, colon) + " " + text.substr(colon + 1, at - colon - 1);
-  return true;
+// "F:L@MS", the --touch form, as "MS:touch F L", the --at form.
+std::string TouchAsAt(const std::string& text) {
+  size_t colon = text.find(':'), at = text.find('@');
+  if (colon == std::string::npos || at == std::string::npos || at < colon) return "";
+  return text.substr(at + 1) + ":touch " + text.substr(0, colon) + " " + text.substr(colon + 1, at - colon - 1);
 }
 
 // "MS:COMMAND".
-bool ParseAtFlag(const std::string& text, Scheduled* out) {
+bool ParseAt(const std::string& text, Scheduled* out) {
   size_t colon = text.find(':');
-  if (colon == std::string::npos) return false;
-  if (!ParseLong(text.substr(0, colon), 0, 86400000, &out->afterMs)) return false;
-  out->command = text.substr(colon + 1);
-  return true;
+  out->command = colon == std::string::npos ? "" : text.substr(colon + 1);
+  return colon != std::string::npos && Parse(text.substr(0, colon), 0L, 86400000L, &out->afterMs);
 }
 
 int Usage(const std::string& error) {
-  std::fprintf(stderr, "console-sim: %s\n(console-sim --help lists the options)\n", error.c_str());
-  return kExitUsage;
+  return Fail(kExitUsage, error + "\n(console-sim --help lists the options)");
 }
 
 }  // namespace
@@ -861,7 +653,7 @@ int main(int argc, char** argv) {
   if (fcntl(STDIN_FILENO, F_GETFD) < 0) open("/dev/null", O_RDONLY);
   Options options;
   for (int k = 1; k < argc; ++k) {
-    std::string flag = argv[k];
+    const std::string flag = argv[k];
     if (flag == "--help" || flag == "-h") {
       std::fputs(kUsage, stdout);
       return kExitOk;
@@ -870,43 +662,27 @@ int main(int argc, char** argv) {
       options.bar = false;
       continue;
     }
-    if (flag == "--verbose") {
-      options.verbose = true;
-      continue;
-    }
     if (k + 1 >= argc) return Usage(flag + " needs a value");
-    std::string value = argv[++k];
+    const std::string value = argv[++k];
+    auto number = std::find_if(std::begin(kNumberOptions), std::end(kNumberOptions),
+                               [&](const NumberOption& o) { return flag == o.flag; });
     Scheduled scheduled;
-    if (flag == "--address") {
+    if (number != std::end(kNumberOptions)) {
+      double& field = options.*(number->field);
+      if (!Parse(value, number->lo, number->hi, &field) || (number->whole && field != std::floor(field))) {
+        return Usage("bad " + flag + " " + value + number->hint);
+      }
+    } else if (flag == "--address") {
       options.address = value;
-    } else if (flag == "--port") {
-      if (!ParseLong(value, 0, 65535, &options.port)) return Usage("bad --port " + value);
-    } else if (flag == "--xremote-seconds") {
-      if (!ParseSeconds(value, &options.xremoteSeconds)) {
-        return Usage("bad --xremote-seconds " + value);
-      }
-    } else if (flag == "--initial") {
-      if (!ParseFloat(value, &options.initial) || !(options.initial >= 0.0f && options.initial <= 1.0f)) {
-        return Usage("bad --initial " + value + " (0..1)");
-      }
     } else if (flag == "--log") {
       options.logPath = value;
     } else if (flag == "--summary-json") {
       options.summaryPath = value;
-    } else if (flag == "--touch") {
-      if (!ParseTouchFlag(value, &scheduled)) return Usage("bad --touch " + value + " (F:L@MS)");
-      options.scheduled.push_back(scheduled);
-    } else if (flag == "--at") {
-      if (!ParseAtFlag(value, &scheduled)) return Usage("bad --at " + value + " (MS:COMMAND)");
-      options.scheduled.push_back(scheduled);
-    } else if (flag == "--fade-gap") {
-      if (!ParseLong(value, 1, 3600000, &options.fadeGapMs)) return Usage("bad --fade-gap " + value);
-    } else if (flag == "--exit-after-fades") {
-      if (!ParseLong(value, 0, 1000000, &options.exitAfterFades)) {
-        return Usage("bad --exit-after-fades " + value);
+    } else if (flag == "--touch" || flag == "--at") {
+      if (!ParseAt(flag == "--at" ? value : TouchAsAt(value), &scheduled)) {
+        return Usage("bad " + flag + " " + value + (flag == "--at" ? " (MS:COMMAND)" : " (F:L@MS)"));
       }
-    } else if (flag == "--timeout") {
-      if (!ParseSeconds(value, &options.timeoutSeconds)) return Usage("bad --timeout " + value);
+      options.scheduled.push_back(scheduled);
     } else {
       return Usage("unknown option " + flag);
     }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <numeric>
 
 #include "sim_osc.h"
 
@@ -16,94 +16,55 @@ double NearestRankPercentile(std::vector<double> values, double percent) {
   return values[std::min(index, values.size() - 1)];
 }
 
-void FadeRun::Begin(int fader, int64_t nowUs, float level, int port, int64_t stimulusUs, const std::string& stimulus) {
-  active_ = true;
-  lastUs_ = nowUs;
-  intervalsMs_.clear();
-  summary_ = FadeSummary{};
-  summary_.fader = fader;
-  summary_.count = 1;
-  summary_.first = summary_.last = summary_.lowest = level;
-  summary_.port = port;
-  summary_.startUs = summary_.endUs = nowUs;
-  if (stimulusUs >= 0) {
-    summary_.hasLatency = true;
-    summary_.captureLatencyMs = static_cast<double>(nowUs - stimulusUs) / 1000.0;
-    summary_.stimulus = stimulus;
+FadeSummary Summarise(const Fade& fade) {
+  const std::vector<FadeMessage>& m = fade.messages;
+  FadeSummary s;
+  s.fader = fade.fader;
+  s.count = static_cast<int>(m.size());
+  s.first = m.front().level;
+  s.last = m.back().level;
+  s.lowest = std::min_element(m.begin(), m.end(), [](auto& a, auto& b) { return a.level < b.level; })->level;
+  s.port = m.front().port;
+  s.mixedPorts = std::any_of(m.begin(), m.end(), [&](const FadeMessage& x) { return x.port != s.port; });
+  s.startUs = m.front().us;
+  s.endUs = m.back().us;
+  std::vector<double> intervalsMs;
+  for (size_t k = 1; k < m.size(); ++k) intervalsMs.push_back(static_cast<double>(m[k].us - m[k - 1].us) / 1000.0);
+  if ((s.hasIntervals = !intervalsMs.empty())) {
+    s.meanIntervalMs =
+        std::accumulate(intervalsMs.begin(), intervalsMs.end(), 0.0) / static_cast<double>(intervalsMs.size());
+    s.p99IntervalMs = NearestRankPercentile(intervalsMs, 99.0);
+    s.maxIntervalMs = *std::max_element(intervalsMs.begin(), intervalsMs.end());
   }
-}
-
-void FadeRun::Add(int64_t nowUs, float level, int port) {
-  intervalsMs_.push_back(static_cast<double>(nowUs - lastUs_) / 1000.0);
-  lastUs_ = nowUs;
-  summary_.count += 1;
-  summary_.last = level;
-  if (level < summary_.lowest) summary_.lowest = level;
-  if (port != summary_.port) summary_.mixedPorts = true;
-  summary_.endUs = nowUs;
-}
-
-FadeSummary FadeRun::Finish() {
-  active_ = false;
-  if (!intervalsMs_.empty()) {
-    double sum = 0.0;
-    for (double v : intervalsMs_) sum += v;
-    summary_.hasIntervals = true;
-    summary_.meanIntervalMs = sum / static_cast<double>(intervalsMs_.size());
-    summary_.p99IntervalMs = NearestRankPercentile(intervalsMs_, 99.0);
-    summary_.maxIntervalMs = *std::max_element(intervalsMs_.begin(), intervalsMs_.end());
+  if ((s.hasLatency = fade.stimulusUs >= 0)) {
+    s.captureLatencyMs = static_cast<double>(s.startUs - fade.stimulusUs) / 1000.0;
+    s.stimulus = fade.stimulus;
   }
-  return summary_;
+  return s;
 }
-
-namespace {
-
-std::string Level(float value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.6g", static_cast<double>(value));
-  return text;
-}
-
-std::string Ms(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  return text;
-}
-
-}  // namespace
 
 std::string FormatSummaryText(const FadeSummary& s) {
-  std::string text = "fade " + FaderName(s.fader) + ": " + std::to_string(s.count) +
-                     (s.count == 1 ? " message, " : " messages, ") + Level(s.first) + " -> " + Level(s.last);
-  if (s.hasIntervals) {
-    text += ", interval mean " + Ms(s.meanIntervalMs) + " ms p99 " + Ms(s.p99IntervalMs) + " ms max " +
-            Ms(s.maxIntervalMs) + " ms";
-  } else {
-    text += ", no interval";
-  }
-  if (s.hasLatency) {
-    text += ", capture latency " + Ms(s.captureLatencyMs) + " ms";
-  } else {
-    text += ", no capture latency";
-  }
-  text += ", from port " + std::to_string(s.port);
-  if (s.mixedPorts) text += " and others";
-  return text;
+  std::string text = Printf("fade %s: %d message%s, %.6g -> %.6g", FaderName(s.fader).c_str(), s.count,
+                            s.count == 1 ? "" : "s", static_cast<double>(s.first), static_cast<double>(s.last));
+  text += s.hasIntervals ? Printf(", interval mean %.3f ms p99 %.3f ms max %.3f ms", s.meanIntervalMs, s.p99IntervalMs,
+                                  s.maxIntervalMs)
+                         : ", no interval";
+  text += s.hasLatency ? Printf(", capture latency %.3f ms", s.captureLatencyMs) : ", no capture latency";
+  return text + Printf(", from port %d%s", s.port, s.mixedPorts ? " and others" : "");
 }
 
 std::string FormatSummaryJson(const FadeSummary& s) {
   auto msOrNull = [](bool has, double v) { return has ? JsonNumber(v, 6) : std::string("null"); };
-  std::string json = "{\"fader\":" + std::to_string(s.fader) + ",\"address\":" + JsonString(FaderAddress(s.fader)) +
-                     ",\"count\":" + std::to_string(s.count) + ",\"first\":" + JsonNumber(s.first) +
-                     ",\"last\":" + JsonNumber(s.last) + ",\"lowest\":" + JsonNumber(s.lowest) +
-                     ",\"mean_interval_ms\":" + msOrNull(s.hasIntervals, s.meanIntervalMs) +
-                     ",\"p99_interval_ms\":" + msOrNull(s.hasIntervals, s.p99IntervalMs) +
-                     ",\"max_interval_ms\":" + msOrNull(s.hasIntervals, s.maxIntervalMs) +
-                     ",\"capture_latency_ms\":" + msOrNull(s.hasLatency, s.captureLatencyMs) +
-                     ",\"stimulus\":" + (s.hasLatency ? JsonString(s.stimulus) : std::string("null")) +
-                     ",\"port\":" + std::to_string(s.port) + ",\"mixed_ports\":" + (s.mixedPorts ? "true" : "false") +
-                     ",\"start_us\":" + std::to_string(s.startUs) + ",\"end_us\":" + std::to_string(s.endUs) + "}";
-  return json;
+  return "{\"fader\":" + std::to_string(s.fader) + ",\"address\":" + JsonString(FaderAddress(s.fader)) +
+         ",\"count\":" + std::to_string(s.count) + ",\"first\":" + JsonNumber(s.first) +
+         ",\"last\":" + JsonNumber(s.last) + ",\"lowest\":" + JsonNumber(s.lowest) +
+         ",\"mean_interval_ms\":" + msOrNull(s.hasIntervals, s.meanIntervalMs) +
+         ",\"p99_interval_ms\":" + msOrNull(s.hasIntervals, s.p99IntervalMs) +
+         ",\"max_interval_ms\":" + msOrNull(s.hasIntervals, s.maxIntervalMs) +
+         ",\"capture_latency_ms\":" + msOrNull(s.hasLatency, s.captureLatencyMs) +
+         ",\"stimulus\":" + (s.hasLatency ? JsonString(s.stimulus) : std::string("null")) +
+         ",\"port\":" + std::to_string(s.port) + ",\"mixed_ports\":" + (s.mixedPorts ? "true" : "false") +
+         ",\"start_us\":" + std::to_string(s.startUs) + ",\"end_us\":" + std::to_string(s.endUs) + "}";
 }
 
 }  // namespace sim

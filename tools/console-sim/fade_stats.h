@@ -1,5 +1,5 @@
 // A fade as the console sees it: a run of fader-level messages for one fader,
-// ended by a quiet gap. Collects the pace figures printed when the fade ends.
+// ended by a quiet gap, and the pace figures printed when it ends.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,19 @@
 #include <vector>
 
 namespace sim {
+
+struct FadeMessage {
+  int64_t us = 0;
+  float level = 0.0f;
+  int port = 0;  // its source port
+};
+
+struct Fade {
+  int fader = -1;
+  int64_t stimulusUs = -1;  // the report sent before the first message; -1: none since the last fade
+  std::string stimulus;     // the command that sent it
+  std::vector<FadeMessage> messages;
+};
 
 struct FadeSummary {
   int fader = -1;
@@ -18,9 +31,9 @@ struct FadeSummary {
   double meanIntervalMs = 0.0;
   double p99IntervalMs = 0.0;
   double maxIntervalMs = 0.0;
-  bool hasLatency = false;  // a report went out before the first message
+  bool hasLatency = false;
   double captureLatencyMs = 0.0;
-  std::string stimulus;     // the command whose report preceded the fade
+  std::string stimulus;
   int port = 0;             // source port of the first message
   bool mixedPorts = false;  // some message came from another port
   int64_t startUs = 0;
@@ -29,27 +42,8 @@ struct FadeSummary {
 
 // Nearest-rank percentile (percent in 0..100) of values; 0 for no values.
 double NearestRankPercentile(std::vector<double> values, double percent);
-
-class FadeRun {
- public:
-  bool Active() const { return active_; }
-  int Fader() const { return summary_.fader; }
-  int Count() const { return summary_.count; }
-  int64_t LastUs() const { return lastUs_; }
-
-  // stimulusUs < 0: no report was sent since the previous fade.
-  void Begin(int fader, int64_t nowUs, float level, int port, int64_t stimulusUs, const std::string& stimulus);
-  void Add(int64_t nowUs, float level, int port);
-  // Ends the run and returns its figures.
-  FadeSummary Finish();
-
- private:
-  bool active_ = false;
-  int64_t lastUs_ = 0;
-  std::vector<double> intervalsMs_;
-  FadeSummary summary_;
-};
-
+// The figures of a fade of one message or more.
+FadeSummary Summarise(const Fade& fade);
 // "fade ch05: 34 messages, 0.8 -> 0.602, interval mean 10.05 ms p99 10.9 ms ..."
 std::string FormatSummaryText(const FadeSummary& s);
 // One JSON object, no newline.

@@ -1,8 +1,14 @@
 #include "sim_osc.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdarg>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
+#include <utility>
 
 #include <lo/lo_lowlevel.h>
 
@@ -11,22 +17,13 @@ namespace sim {
 namespace {
 
 // Why liblo refused a datagram, in the log's words.
-const char* RefusalReason(int error) {
-  switch (error) {
-    case LO_ESIZE:
-      return "length does not match the contents";
-    case LO_EINVALIDPATH:
-      return "address: not a terminated, 0-padded string";
-    case LO_EBADTYPE:
-      return "type tag does not start with ','";
-    case LO_EINVALIDTYPE:
-      return "type tag: not a terminated, 0-padded string";
-    case LO_EINVALIDARG:
-      return "an argument runs past the end or is not of a known type";
-    default:
-      return "refused by the OSC decoder";
-  }
-}
+constexpr std::pair<int, const char*> kRefusals[] = {
+    {LO_ESIZE, "length does not match the contents"},
+    {LO_EINVALIDPATH, "address: not a terminated, 0-padded string"},
+    {LO_EBADTYPE, "type tag does not start with ','"},
+    {LO_EINVALIDTYPE, "type tag: not a terminated, 0-padded string"},
+    {LO_EINVALIDARG, "an argument runs past the end or is not of a known type"},
+};
 
 // What a reader can make of a datagram that didn't decode, for the log: the
 // address up to its terminator and, after its padding, a type tag.
@@ -50,48 +47,73 @@ T Load(const lo_arg* value) {
   return out;
 }
 
-// One argument, with its value as the log writes it.
-OscArg ArgOf(char type, const lo_arg* value) {
-  OscArg arg;
-  arg.type = type;
+// One argument's value as the log writes it.
+std::string ArgJson(char type, const lo_arg* value) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(value);
   switch (type) {
     case LO_FLOAT:
-      arg.f = Load<float>(value);
-      arg.json = JsonNumber(arg.f);
-      break;
+      return JsonNumber(Load<float>(value));
     case LO_DOUBLE:
-      arg.json = JsonNumber(Load<double>(value), 17);
-      break;
+      return JsonNumber(Load<double>(value), 17);
     case LO_INT32:
-      arg.json = std::to_string(Load<int32_t>(value));
-      break;
+      return std::to_string(Load<int32_t>(value));
     case LO_INT64:
-      arg.json = std::to_string(Load<int64_t>(value));
-      break;
+      return std::to_string(Load<int64_t>(value));
     case LO_TIMETAG: {
       auto t = Load<lo_timetag>(value);
-      arg.json = std::to_string(static_cast<int64_t>(uint64_t{t.sec} << 32 | t.frac));
-      break;
+      return std::to_string(static_cast<int64_t>(uint64_t{t.sec} << 32 | t.frac));
     }
     case LO_CHAR:
-      arg.json = std::to_string(bytes[0]);
-      break;
+      return std::to_string(bytes[0]);
     case LO_MIDI:
-      arg.json = std::to_string(uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]);
-      break;
+      return std::to_string(uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]);
     case LO_STRING:
     case LO_SYMBOL:
-      arg.json = JsonString(reinterpret_cast<const char*>(bytes));
-      break;
+      return JsonString(reinterpret_cast<const char*>(bytes));
     case LO_BLOB:  // its length comes first; liblo checked it against the datagram
-      arg.json = "{\"blob\":" + std::to_string(Load<uint32_t>(value)) + "}";
-      break;
+      return "{\"blob\":" + std::to_string(Load<uint32_t>(value)) + "}";
     default:  // the letters without bytes: 'T', 'F', 'N' and 'I'
-      arg.json = type == LO_TRUE ? "true" : type == LO_FALSE ? "false" : type == LO_NIL ? "null" : "\"impulse\"";
-      break;
+      return type == LO_TRUE ? "true" : type == LO_FALSE ? "false" : type == LO_NIL ? "null" : "\"impulse\"";
   }
-  return arg;
+}
+
+// A message of one argument, added by `add`, as liblo writes it.
+template <typename T>
+Bytes Encode(const std::string& address, int (*add)(lo_message, T), T value) {
+  lo_message message = lo_message_new();
+  add(message, value);
+  size_t size = 0;
+  auto* data = static_cast<uint8_t*>(lo_message_serialise(message, address.c_str(), nullptr, &size));
+  Bytes out(data, data + size);
+  std::free(data);
+  lo_message_free(message);
+  return out;
+}
+
+struct Fader {
+  std::string address;
+  std::string name;
+};
+
+// Every fader's address and short name, in index order: Main, the channels,
+// then the others in runs numbered from 1.
+const std::vector<Fader>& Faders() {
+  static const std::vector<Fader> faders = [] {
+    std::vector<Fader> all = {{"/main/st/mix/fader", "main"}};
+    for (int k = 1; k <= 32; ++k) all.push_back({Printf("/ch/%02d/mix/fader", k), Printf("ch%02d", k)});
+    const struct {
+      const char* address;  // printf formats, given the number in the run
+      const char* name;
+      int count;
+    } kRuns[] = {{"/auxin/%02d/mix/fader", "auxin%d", 8}, {"/fxrtn/%02d/mix/fader", "fxrtn%d", 8},
+                 {"/bus/%02d/mix/fader", "bus%d", 16},    {"/mtx/%02d/mix/fader", "mtx%d", 6},
+                 {"/main/m/mix/fader", "mono", 1},        {"/dca/%d/fader", "dca%d", 8}};
+    for (const auto& run : kRuns) {
+      for (int n = 1; n <= run.count; ++n) all.push_back({Printf(run.address, n), Printf(run.name, n)});
+    }
+    return all;
+  }();
+  return faders;
 }
 
 }  // namespace
@@ -114,14 +136,18 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
     // liblo wants a type tag and says so when a proper address ends the
     // datagram: an address alone is how a client asks for a value.
     m.ok = error == LO_ENOTYPE;
-    if (!m.ok) m.reason = RefusalReason(error);
+    auto known =
+        std::find_if(std::begin(kRefusals), std::end(kRefusals), [error](auto& r) { return r.first == error; });
+    if (!m.ok) m.reason = known == std::end(kRefusals) ? "refused by the OSC decoder" : known->second;
     return m;
   }
   const char* types = lo_message_get_types(message);
   lo_arg** argv = lo_message_get_argv(message);
   m.hasTypeTag = true;
   m.typeTag = std::string(",") + types;
-  for (size_t k = 0; types[k] != 0; ++k) m.args.push_back(ArgOf(types[k], argv[k]));
+  for (size_t k = 0; types[k] != 0; ++k) {
+    m.args.push_back({types[k], types[k] == LO_FLOAT ? Load<float>(argv[k]) : 0.0f, ArgJson(types[k], argv[k])});
+  }
   lo_message_free(message);
   m.ok = true;
   return m;
@@ -133,185 +159,88 @@ std::string ArgsJson(const OscMessage& m) {
   return "[" + json + "]";
 }
 
-void AppendOscString(Bytes& out, const std::string& text) {
-  out.insert(out.end(), text.begin(), text.end());
-  size_t zeros = 4 - (text.size() % 4);  // 1..4, at least one terminator
-  out.insert(out.end(), zeros, 0);
-}
-
-void AppendBigEndian32(Bytes& out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value >> 24));
-  out.push_back(static_cast<uint8_t>(value >> 16));
-  out.push_back(static_cast<uint8_t>(value >> 8));
-  out.push_back(static_cast<uint8_t>(value));
-}
-
-uint32_t FloatBits(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-float FloatFromBits(uint32_t bits) {
-  float value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-
 Bytes EncodeFloatMessage(const std::string& address, float value) {
-  Bytes out;
-  AppendOscString(out, address);
-  AppendOscString(out, ",f");
-  AppendBigEndian32(out, FloatBits(value));
-  return out;
+  return Encode(address, lo_message_add_float, value);
 }
 
 Bytes EncodeIntMessage(const std::string& address, int32_t value) {
-  Bytes out;
-  AppendOscString(out, address);
-  AppendOscString(out, ",i");
-  AppendBigEndian32(out, static_cast<uint32_t>(value));
-  return out;
+  return Encode(address, lo_message_add_int32, value);
 }
-
-namespace {
-
-// The faders after the channels, in index order: a run numbered from 1.
-struct FaderRun {
-  const char* address;  // printf format of the address, given the number
-  const char* name;     // printf format of the short name
-  int count;
-};
-
-constexpr FaderRun kOtherFaders[] = {
-    {"/auxin/%02d/mix/fader", "auxin%d", 8}, {"/fxrtn/%02d/mix/fader", "fxrtn%d", 8},
-    {"/bus/%02d/mix/fader", "bus%d", 16},    {"/mtx/%02d/mix/fader", "mtx%d", 6},
-    {"/main/m/mix/fader", "mono", 1},        {"/dca/%d/fader", "dca%d", 8},
-};
-
-// The run of a fader after the channels, and its number in the run.
-const FaderRun* OtherFader(int fader, int* number) {
-  int k = fader - kFirstOtherFader;
-  if (k < 0) return nullptr;
-  for (const FaderRun& run : kOtherFaders) {
-    if (k < run.count) {
-      *number = k + 1;
-      return &run;
-    }
-    k -= run.count;
-  }
-  return nullptr;
-}
-
-// A fader's address or short name: Main's and the channels' own, the others'
-// from the format of their run.
-std::string FaderText(int fader, const char* main, const char* FaderRun::*format, const char* channel) {
-  if (fader == 0) return main;
-  char text[32];
-  int number = 0;
-  const FaderRun* run = OtherFader(fader, &number);
-  std::snprintf(text, sizeof text, run ? run->*format : channel, run ? number : fader);
-  return text;
-}
-
-}  // namespace
 
 std::string FaderAddress(int fader) {
-  if (fader < 0 || fader >= kFaderCount) return "";
-  return FaderText(fader, "/main/st/mix/fader", &FaderRun::address, "/ch/%02d/mix/fader");
+  return fader >= 0 && fader < kFaderCount ? Faders()[fader].address : "";
 }
 
 int FaderIndexOf(const std::string& address) {
-  for (int k = 0; k < kFaderCount; ++k) {
-    if (address == FaderAddress(k)) return k;
-  }
-  return -1;
+  auto found = std::find_if(Faders().begin(), Faders().end(), [&](const Fader& f) { return f.address == address; });
+  return found == Faders().end() ? -1 : static_cast<int>(found - Faders().begin());
 }
 
-std::string FaderName(int fader) { return FaderText(fader, "main", &FaderRun::name, "ch%02d"); }
+std::string FaderName(int fader) {
+  return fader >= 0 && fader < kFaderCount ? Faders()[fader].name : "";
+}
 
 int ParseFader(const std::string& text) {
   if (text == "main" || text == "st") return 0;
   for (int k = kFirstOtherFader; k < kFaderCount; ++k) {
-    if (text == FaderName(k)) return k;
+    if (text == Faders()[k].name) return k;
   }
-  if (text.empty() || text.size() > 2) return -1;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
+  if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+  int value = std::atoi(text.c_str());
   return value < kFirstOtherFader ? value : -1;
 }
 
 std::string HexBytes(const uint8_t* data, size_t length) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string text;
-  text.reserve(length * 2);
-  for (size_t k = 0; k < length; ++k) {
-    text.push_back(kDigits[data[k] >> 4]);
-    text.push_back(kDigits[data[k] & 15]);
-  }
+  for (size_t k = 0; k < length; ++k) text += Printf("%02x", data[k]);
   return text;
 }
 
 bool ParseHex(const std::string& text, Bytes* out) {
   out->clear();
-  int high = -1;
-  for (size_t k = 0; k < text.size(); ++k) {
-    char c = text[k];
-    if (c == ' ' || c == '\t' || c == ':' || c == ',') {
-      if (high >= 0) return false;  // a byte must be two digits
-      continue;
-    }
-    if (c == '0' && k + 1 < text.size() && (text[k + 1] == 'x' || text[k + 1] == 'X') && high < 0) {
-      ++k;
-      continue;
-    }
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    if (high < 0) {
-      high = digit;
-    } else {
-      out->push_back(static_cast<uint8_t>(high * 16 + digit));
-      high = -1;
+  std::string spaced = text;
+  std::replace_if(
+      spaced.begin(), spaced.end(), [](char c) { return c == ':' || c == ','; }, ' ');
+  std::istringstream words(spaced);
+  for (std::string word; words >> word;) {
+    if (word.rfind("0x", 0) == 0 || word.rfind("0X", 0) == 0) word.erase(0, 2);
+    if (word.size() % 2 != 0) return false;
+    for (size_t k = 0; k < word.size(); k += 2) {
+      uint8_t byte = 0;
+      const char* end = word.data() + k + 2;
+      if (std::from_chars(word.data() + k, end, byte, 16).ptr != end) return false;
+      out->push_back(byte);
     }
   }
-  return high < 0;
+  return true;
 }
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x20 || c >= 0x7f) {
-      // Bytes from the wire are not necessarily UTF-8: escape everything odd.
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
+    if (c < 0x20 || c >= 0x7f) {
+      out += Printf("\\u%04x", c);  // bytes from the wire are not necessarily UTF-8
     } else {
-      out.push_back(static_cast<char>(c));
+      out += std::string(c == '"' || c == '\\' ? "\\" : "") + static_cast<char>(c);
     }
   }
-  out.push_back('"');
-  return out;
+  return out + "\"";
 }
 
 std::string JsonNumber(double value, int significantDigits) {
   if (std::isnan(value)) return "\"nan\"";
   if (std::isinf(value)) return value > 0 ? "\"inf\"" : "\"-inf\"";
-  char text[48];
-  std::snprintf(text, sizeof text, "%.*g", significantDigits, value);
+  return Printf("%.*g", significantDigits, value);
+}
+
+std::string Printf(const char* format, ...) {
+  va_list args, again;
+  va_start(args, format);
+  va_copy(again, args);
+  std::string text(static_cast<size_t>(std::vsnprintf(nullptr, 0, format, args)), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  va_end(args);
   return text;
 }
 

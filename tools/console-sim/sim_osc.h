@@ -1,6 +1,7 @@
-// The console simulator's OSC reader and writer. Apart from the program's
-// link/ code on purpose: liblo decodes what the simulator receives, so the
-// program's encoder is checked by a decoder it shares nothing with.
+// The console simulator's OSC reading and writing. Apart from the program's
+// link/ code on purpose: liblo decodes what the simulator receives and writes
+// its reports, so the program's encoder is checked by a library it shares
+// nothing with.
 #pragma once
 
 #include <cstddef>
@@ -33,16 +34,10 @@ struct OscMessage {
   std::vector<OscArg> args;
 };
 
-// Decodes one datagram with liblo. Never reads outside [data, data + length).
+// Decodes one datagram. Never reads outside [data, data + length).
 OscMessage DecodeOsc(const uint8_t* data, size_t length);
 // The arguments as a JSON array, as the log writes them.
 std::string ArgsJson(const OscMessage& m);
-
-// Address, 0-padded to a multiple of 4 with at least one zero byte.
-void AppendOscString(Bytes& out, const std::string& text);
-void AppendBigEndian32(Bytes& out, uint32_t value);
-uint32_t FloatBits(float value);
-float FloatFromBits(uint32_t bits);
 
 // "/addr" ",f" <float>: the layout of every fader report.
 Bytes EncodeFloatMessage(const std::string& address, float value);
@@ -64,13 +59,15 @@ int ParseFader(const std::string& text);
 
 // Lower-case hex, no separators.
 std::string HexBytes(const uint8_t* data, size_t length);
-// Hex digits with optional spaces, ':' or "0x" prefixes; returns false on an odd
-// digit count or a non-hex character.
+// Words of hex digit pairs, each word with an optional "0x", separated by
+// spaces, ':' or ','; returns false on an odd digit count or a non-hex character.
 bool ParseHex(const std::string& text, Bytes* out);
 
 // JSON text helpers: a quoted, escaped string; a float as a number, or the
 // strings "nan", "inf", "-inf" (JSON has no such numbers).
 std::string JsonString(const std::string& text);
 std::string JsonNumber(double value, int significantDigits = 9);
+// printf into a string.
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace sim
