@@ -77,10 +77,9 @@ def watched_pids(program, session, root):
 
 
 class CpuSampler(threading.Thread):
-    """Reads the CPU time of the watched processes every 50 ms for the whole
-    run, so that any stretch of it can be costed afterwards; an ended
-    process's last reading stands. A daemon: when a run fails, the bench ends
-    with it. It starts at once."""
+    """Reads the CPU time of the watched processes every 50 ms from its start
+    to stop(), so that any stretch can be costed afterwards; an ended process's
+    last reading stands. A daemon: a run that fails ends the bench with it."""
 
     def __init__(self, pids):
         super().__init__(daemon=True)
@@ -114,8 +113,7 @@ class CpuSampler(threading.Thread):
 
 
 def cpu_percent(stretches):
-    """% of one core over a list of (wall, {name: CPU}) stretches, per
-    process and in all."""
+    """% of one core over (wall, {name: CPU}) stretches, per process and in all."""
     wall = sum(w for w, _ in stretches)
     shares = {n: 100.0 * sum(c[n] for _, c in stretches) / wall if wall else None for n in stretches[0][1]}
     shares["total"] = sum(shares.values()) if wall else None
@@ -124,9 +122,8 @@ def cpu_percent(stretches):
 
 def fade(app, sampler, row, how, minimum, wait_s=0.0):
     """A capture, WAIT_S with no touch, the simulator's touch of ROW and the
-    fade to its end, as HOW (a row of FADES) and MINIMUM were picked; returns
-    the fade's figures, with the CPU of the wait and of the fade (first to
-    last message) as SAMPLER's stretches."""
+    fade to its end, as HOW (a row of FADES) and MINIMUM were picked: the
+    fade's figures, and the wait's and the fade's CPU as SAMPLER's stretches."""
     speed, name, touch, _ = how
     summaries = len(app.sim.summaries())
     since, _ = app.capture()
@@ -154,8 +151,7 @@ def fade(app, sampler, row, how, minimum, wait_s=0.0):
 
 def measure(program, options, out_dir):
     e2e.Settings.exe, e2e.Settings.out = program.path, out_dir
-    reason = e2e.find_skip_reason() if program.wine else None
-    if reason:
+    if program.wine and (reason := e2e.find_skip_reason()):
         print("bench: %s skipped: %s" % (program.label, reason), file=sys.stderr)
         return None
     with contextlib.closing(e2e.Session(address=options.address, wine=program.wine)) as session:
@@ -209,15 +205,13 @@ def measure(program, options, out_dir):
         "starts_ms": starts, "fades_not_as_chosen": sum(not f["as_chosen"] for f in fades),
         "fades": [{k: v for k, v in f.items() if k not in ("intervals_ms", "levels", "span", "cpu", "waiting")}
                   for f in fades],
-        "plot": {"intervals_ms": [x for f in fades for x in f["intervals_ms"]],
-                 "levels": [(f["speed"], f["levels"]) for f in fades]},
+        "plot": fades,
     }
 
 
 def measure_floor(program, options):
-    """fade-floor's CPU per step on PROGRAM's platform, run and read as the
-    program is, without and with the look at the socket; Nones where there
-    is no fade-floor."""
+    """fade-floor's CPU per step on PROGRAM's platform, without and with the look
+    at the socket, run and read as the program is; Nones without fade-floor."""
     path = os.path.join(REPO, "build", PRESETS[program.label], "tools", "fade-floor",
                         "fade-floor" + (".exe" if program.wine else ""))
     if options.floor_steps <= 0 or not os.path.exists(path):
@@ -263,8 +257,7 @@ TABLE = [
 
 
 def table(result, revision, ref):
-    """The title, the heading and one row per figure, with REF's value and the
-    ratio when there is one."""
+    """RESULT's title, heading and a row per figure, with REF's and the ratios."""
     title = "%s at %s: %d fades, %s driver" % (result["label"], revision, len(result["fades"]), result["driver"])
     if result["fades_not_as_chosen"]:
         title += " (%d fades not as chosen: the driver's clicks missed)" % result["fades_not_as_chosen"]
@@ -287,19 +280,14 @@ def text_table(heading, rows):
                                      enumerate(zip(r, widths))).rstrip() for r in [heading] + rows)
 
 
-def markdown_table(heading, rows):
-    return "\n".join("| " + " | ".join(r) + " |" for r in [heading, ["---"] * len(heading)] + rows)
-
-
 def draw(results, png):
-    """One row per program: its interval histogram and every fade's level
-    against time."""
+    """A row per program: its interval histogram and every fade's level."""
     figure, axes = fade_plot.plt.subplots(len(results), 2, figsize=(12.8, 3.2 * len(results)), dpi=100,
                                           squeeze=False, layout="constrained")
     colours = {name: colour for _, name, _, colour in FADES}
     for (hist, level), (revision, result) in zip(axes, results):
-        plot = result.pop("plot")  # drawn here; the figures stay
-        intervals = plot["intervals_ms"]
+        fades = result.pop("plot")  # drawn here; the figures stay
+        intervals = [x for f in fades for x in f["intervals_ms"]]
         # 0.25 ms bins up to 20 ms; longer ones count in the last.
         hist.hist([min(x, 19.99) for x in intervals], bins=80, range=(0, 20), color="#9a9a9a",
                   label="%.2f ms apart at most" % max(intervals))
@@ -309,9 +297,9 @@ def draw(results, png):
         hist.legend()
         fade_plot.level_axes(level, "%s at %s: level of every fade" % (result["label"], revision),
                              "time since the fade's first message (ms)")
-        for name, points in plot["levels"]:
-            level.plot([t for t, _ in points], [v for _, v in points], color=colours[name], linewidth=1.5,
-                       label=name if name not in level.get_legend_handles_labels()[1] else None)
+        for f in fades:
+            level.plot(*zip(*f["levels"]), color=colours[f["speed"]], linewidth=1.5,
+                       label=f["speed"] if f["speed"] not in level.get_legend_handles_labels()[1] else None)
         level.legend()
     figure.savefig(png, metadata={"Software": None})
     Image.open(png).convert("RGB").quantize(64).save(png, optimize=True)  # small enough for docs/
@@ -322,9 +310,8 @@ def git(*args):
 
 
 def programs_of(tree, options, log, instruments):
-    """Builds TREE's programs (and, for this tree, the simulator, the probe
-    and fade-floor) into TREE/build, logging to LOG; returns the ones there
-    are."""
+    """Builds TREE's programs (and, for this tree, the simulator, the probe and
+    fade-floor) into TREE/build, logging to LOG; returns the ones there are."""
     with open(os.path.join(tree, "CMakePresets.json")) as f:  # an older tree may have no Qt build
         presets = {p["name"] for p in json.load(f)["configurePresets"]}
     targets = {preset: ["quorlen"] + (["fade-floor"] if instruments else [])
@@ -358,7 +345,9 @@ def publish(report, texts, png):
                   "program's process and, under Wine, the wineserver, to the nanosecond."
                   % (" ".join(report["arguments"]), report["date"], report["revision"], against,
                      report["run_seconds"], report["load_before"][0], report["load_after"][0])]
-    paragraphs += ["## %s\n\n%s" % text for text in texts]
+    for heading, columns, rows in texts:
+        markdown = "\n".join("| %s |" % " | ".join(row) for row in [columns, ["---"] * len(columns)] + rows)
+        paragraphs.append("## %s\n\n%s" % (heading, markdown))
     with open(os.path.join(docs, "bench.md"), "w") as f:
         f.write("\n\n".join(paragraphs + ["![Interval histograms and the level of every fade](bench.png)\n"]))
 
@@ -441,7 +430,7 @@ def main():
           % (report["run_seconds"], report["load_before"][0], report["load_after"][0],
              os.path.join(options.out, "bench.json"), png))
     if options.publish:
-        publish(report, [(h, markdown_table(c, r)) for h, c, r in texts], png)
+        publish(report, texts, png)
         print("bench: wrote docs/bench.md and docs/bench.png")
 
 

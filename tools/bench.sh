@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 # Quorlen's bench (HACKING.md says what it measures): installs what is
 # missing, builds what it measures and measures it.
-#
 #   tools/bench.sh [--ref REV] [--publish]    --help lists every option
-#
 # QUORLEN_BENCH_WINEPREFIX: the bench's own Wine prefix (default
 # /tmp/quorlen-bench-wineprefix); its wineserver is stopped after each program.
 set -uo pipefail

@@ -126,8 +126,7 @@ def main():
             win64 = build("win64", "win64", "win64-release", "quorlen", "quorlen-probe")
             e2e.Settings.exe = os.path.join(win64, "quorlen.exe")
             e2e.Settings.probe = os.path.join(win64, "tools", "quorlen-probe", "quorlen-probe.exe")
-            # A Wine prefix of the demo's own, so that stopping its wineserver
-            # at the end touches nothing else.
+            # A Wine prefix of the demo's own: stopping its wineserver at the end touches nothing else.
             prefix = os.environ.get("QUORLEN_DEMO_WINEPREFIX", "/tmp/quorlen-demo-wineprefix")
             os.environ["QUORLEN_E2E_WINEPREFIX"] = prefix
             print("Preparing Wine (%s; the first time takes a minute)..." % prefix, flush=True)

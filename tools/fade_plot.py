@@ -1,7 +1,6 @@
 """The level charts, on matplotlib, with the console's dB scale beside the 0..1
-level: the demo draws one fader's level against time as the console simulator
-logged the messages it received (plot()); the bench (tools/bench.py) draws its
-charts with chart() and level_axes()."""
+level: the demo's plot() of a fader's level as the console simulator logged
+it, and the chart() and level_axes() of the bench's charts (tools/bench.py)."""
 
 import json
 import struct
