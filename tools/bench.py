@@ -1,31 +1,28 @@
 #!/usr/bin/env python3
-"""Quorlen's bench: how evenly a fade is paced, how long a capture takes to
-answer the touch, and what the program costs in CPU, memory, start-up time and
-size, beside what a fade step costs at the least (tools/fade-floor). Run it
-through tools/bench.sh; HACKING.md says how each figure is taken. Targets are
+"""Quorlen's bench, run through tools/bench.sh (HACKING.md says how each figure
+is taken): how evenly a fade is paced, how long a capture takes to answer the
+touch, and what the program costs in CPU, memory, start-up time and size,
+beside what a fade step costs at the least (tools/fade-floor). Targets are
 shown, never asserted. The programs are driven like a user through the window
 driver (tests/e2e/quorlen_window.py) against the console simulator on another
-loopback address, so the port lock on 127.0.0.1:10023 is never needed.
-"""
+loopback address, so the port lock on 127.0.0.1:10023 is never needed."""
 
 import argparse
 import collections
 import contextlib
-import ctypes
-import datetime
 import json
 import os
 import shutil
 import statistics
 import subprocess
 import sys
+import tarfile
 import tempfile
 import threading
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports below
-TOOLS = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(TOOLS)
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
 
 import debian_python  # noqa: E402,F401  (first: it may start this script again)
@@ -35,7 +32,6 @@ from PIL import Image  # noqa: E402
 import fade_plot  # noqa: E402  (beside this file)
 import fade_stats  # noqa: E402  (beside this file)
 import quorlen_e2e as e2e  # noqa: E402
-from fade_plot import plt  # noqa: E402
 
 PERIOD_MS = 10.0
 MINIMUM = 2  # percent; with the touched levels below every fade has 154 to 161 messages
@@ -50,75 +46,53 @@ LONG_FADE_LEVEL = 0.5  # from here at "Too Slow" (0.0005 a step) down to 0: 1000
 EDGE_S = 1.0  # left out at either end of the long fade and of fade-floor's run: starting and ending are not steps
 FLOOR_START_S = 3.0  # fade-floor under Wine: the prefix's and the window's start come first
 PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
+PRESETS = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release", "native": "linux-qt"}
 Program = collections.namedtuple("Program", "label path wine driver")
-
-# ---------------------------------------------------------------------------
-# Processes: CPU time, and finding them by name.
-
-LIBC = ctypes.CDLL(None)
 
 
 def cpu_seconds(pid):
     """The CPU time of every thread of PID so far, ended ones too; None once it
     has ended. The process's CPU clock counts in nanoseconds, where psutil's
     cpu_times reads 10 ms ticks, too coarse for steps of a few hundred us."""
-    clock = ctypes.c_int()
-    if LIBC.clock_getcpuclockid(pid, ctypes.byref(clock)) != 0:
-        return None
     try:
-        return time.clock_gettime(clock.value)
+        return time.clock_gettime((~pid << 3) | 2)  # the clock's id as clock_getcpuclockid(3) makes it
     except OSError:
         return None
 
 
-def find_process(name, root):
-    """The process named NAME (as Wine names a program's process) that is ROOT
-    or started from it: the 32-bit wrapper runs it a few execs and forks down."""
-    try:
-        family = [psutil.Process(root)] + psutil.Process(root).children(recursive=True)
-        return next((p.pid for p in family if p.name() == name), None)
-    except psutil.Error:
-        return None
-
-
-def find_wineserver(prefix):
-    for p in psutil.process_iter(["name", "environ"]):
-        if p.info["name"].startswith("wineserver") and (p.info["environ"] or {}).get("WINEPREFIX") == prefix:
-            return p.pid
-    return None
-
-
 def watched_pids(program, session, root):
-    """The program's process and, under Wine, the prefix's wineserver."""
+    """The program's process and, under Wine, the prefix's wineserver, found by
+    the names Wine gives them; the 32-bit wrapper takes a moment to get there."""
     if not program.wine:
         return {"program": root}
-    name, deadline = os.path.basename(program.path), time.monotonic() + 30
-    while (pid := find_process(name, root)) is None and time.monotonic() < deadline:
-        time.sleep(0.05)  # the 32-bit wrapper takes a moment to come down to the program
-    pids = {"program": pid, "wineserver": find_wineserver(session.env["WINEPREFIX"])}
-    if None in pids.values():
-        raise RuntimeError("%s: no %s under Wine" % (program.label, [k for k, v in pids.items() if v is None]))
-    return pids
+    names = {"program": os.path.basename(program.path), "wineserver": "wineserver"}
+    for _ in range(600):  # 30 s
+        pids = {key: p.pid for p in psutil.process_iter(["name", "environ"]) for key, name in names.items()
+                if (p.info["name"] or "").startswith(name)
+                and (p.info["environ"] or {}).get("WINEPREFIX") == session.env["WINEPREFIX"]}
+        if len(pids) == len(names):
+            return dict(sorted(pids.items()))  # the program first, as in the figures
+        time.sleep(0.05)
+    raise RuntimeError("%s: no %s under Wine" % (program.label, sorted(set(names) - set(pids))))
 
 
 class CpuSampler(threading.Thread):
-    """Reads the CPU time of the watched processes every 50 ms for the whole
-    run, so that any stretch of it can be costed afterwards. A daemon: when a
-    run fails, the bench ends with it."""
+    """Reads the CPU time of the watched processes every 50 ms from its start
+    to stop(), so that any stretch can be costed afterwards; an ended process's
+    last reading stands. A daemon: a run that fails ends the bench with it."""
 
     def __init__(self, pids):
         super().__init__(daemon=True)
         self.pids = pids
         self.samples = []
         self.done = threading.Event()
+        self.start()
 
     def run(self):
+        last = dict.fromkeys(self.pids, 0.0)
         while not self.done.is_set():
-            last = self.samples[-1][1] if self.samples else {}
-            values = {name: cpu_seconds(pid) for name, pid in self.pids.items()}
-            # An ended process's last reading stands.
-            self.samples.append((time.monotonic(), {name: last.get(name, 0.0) if value is None else value
-                                                    for name, value in values.items()}))
+            last = {name: cpu_seconds(pid) or last[name] for name, pid in self.pids.items()}
+            self.samples.append((time.monotonic(), last))
             self.done.wait(0.05)
 
     def stop(self):
@@ -128,9 +102,7 @@ class CpuSampler(threading.Thread):
     def between(self, start, end):
         """(wall seconds, {name: CPU seconds}) between the first sample at or
         after START and the last one at or before END."""
-        inside = [s for s in self.samples if start <= s[0] <= end]
-        if len(inside) < 2:
-            return 0.0, {name: 0.0 for name in self.pids}
+        inside = [s for s in self.samples if start <= s[0] <= end] or [(0.0, dict.fromkeys(self.pids, 0.0))]
         (t0, a), (t1, b) = inside[0], inside[-1]
         return t1 - t0, {name: b[name] - a[name] for name in self.pids}
 
@@ -141,39 +113,18 @@ class CpuSampler(threading.Thread):
 
 
 def cpu_percent(stretches):
-    """% of one core over a list of (wall, {name: CPU}) stretches, per
-    process and in all."""
+    """% of one core over (wall, {name: CPU}) stretches, per process and in all."""
     wall = sum(w for w, _ in stretches)
-    names = stretches[0][1].keys() if stretches else []
-    shares = {n: 100.0 * sum(c[n] for _, c in stretches) / wall if wall else None for n in names}
+    shares = {n: 100.0 * sum(c[n] for _, c in stretches) / wall if wall else None for n in stretches[0][1]}
     shares["total"] = sum(shares.values()) if wall else None
     return shares
 
 
-# ---------------------------------------------------------------------------
-# One program, measured.
-
-def fade_figures(sim, since, summary, speed_name, row, touch, step):
-    messages = [e for e in sim.read()[since:] if e["dir"] == "in" and e.get("action") == "fader"
-                and summary["start_us"] <= e["t_us"] <= summary["end_us"]]
-    intervals = fade_stats.intervals_ms(messages)
-    pace = fade_stats.pace(intervals)
-    expected = e2e.expected_fade(touch, step, MINIMUM)
-    duration = (messages[-1]["t_us"] - messages[0]["t_us"]) / 1000.0
-    return {
-        "speed": speed_name, "row": row, "touch": touch, "count": len(messages), "expected_count": len(expected),
-        "as_chosen": summary["fader"] == row and [e2e.level_of(m) for m in messages] == expected,
-        "mean_interval_ms": pace["mean"], "p50_interval_ms": pace["p50"], "p99_interval_ms": pace["p99"],
-        "max_interval_ms": pace["max"], "duration_ms": duration, "capture_latency_ms": summary["capture_latency_ms"],
-        "duration_ratio": duration / ((len(messages) - 1) * PERIOD_MS), "intervals_ms": intervals,
-        "levels": [((m["t_us"] - messages[0]["t_us"]) / 1000.0, e2e.level_of(m)) for m in messages],
-    }
-
-
-def fade(app, row, touch, wait_s=0.0):
-    """A capture, WAIT_S with no touch, the simulator's touch of ROW at TOUCH
-    and the fade to its end; returns the simulator's log mark from before, the
-    fade's summary and when the wait began."""
+def fade(app, sampler, row, how, minimum, wait_s=0.0):
+    """A capture, WAIT_S with no touch, the simulator's touch of ROW and the
+    fade to its end, as HOW (a row of FADES) and MINIMUM were picked: the
+    fade's figures, and the wait's and the fade's CPU as SAMPLER's stretches."""
+    speed, name, touch, _ = how
     summaries = len(app.sim.summaries())
     since, _ = app.capture()
     waited_from = time.monotonic()
@@ -181,13 +132,26 @@ def fade(app, row, touch, wait_s=0.0):
     app.sim.command("touch %s %r" % (row or "main", touch))
     summary = app.sim.wait_summary(summaries + 1, timeout=60)
     app.wait_idle(since)
-    return since, summary, waited_from
+    messages = [e for e in app.sim.fader_messages(since) if summary["start_us"] <= e["t_us"] <= summary["end_us"]]
+    intervals = fade_stats.intervals_ms(messages)
+    pace = fade_stats.pace(intervals)
+    levels = [((m["t_us"] - messages[0]["t_us"]) / 1000.0, e2e.level_of(m)) for m in messages]
+    expected = e2e.expected_fade(touch, e2e.SPEEDS[speed], minimum)
+    span = tuple(summary[k] / 1e6 + app.sim.clock_offset for k in ("start_us", "end_us"))
+    return {
+        "speed": name, "row": row, "touch": touch, "count": len(messages), "expected_count": len(expected),
+        "as_chosen": summary["fader"] == row and [level for _, level in levels] == expected,
+        **{"%s_interval_ms" % k: pace[k] for k in ("mean", "p50", "p99", "max")},
+        "duration_ms": levels[-1][0], "capture_latency_ms": summary["capture_latency_ms"],
+        "duration_ratio": levels[-1][0] / ((len(messages) - 1) * PERIOD_MS), "intervals_ms": intervals,
+        "levels": levels, "span": span, "cpu": sampler.between(*span),
+        "waiting": sampler.between(waited_from, waited_from + wait_s),
+    }
 
 
 def measure(program, options, out_dir):
     e2e.Settings.exe, e2e.Settings.out = program.path, out_dir
-    reason = e2e.find_skip_reason() if program.wine else None
-    if reason:
+    if program.wine and (reason := e2e.find_skip_reason()):
         print("bench: %s skipped: %s" % (program.label, reason), file=sys.stderr)
         return None
     with contextlib.closing(e2e.Session(address=options.address, wine=program.wine)) as session:
@@ -201,78 +165,55 @@ def measure(program, options, out_dir):
             if i < options.starts - 1:
                 app.close()
         sampler = CpuSampler(watched_pids(program, session, app.proc.pid))
-        sampler.start()
         begun = time.monotonic() + 1.0  # once the start's last probe queries and paints have settled
         time.sleep(1.0 + options.idle_seconds)
         idle = sampler.between(begun, time.monotonic())
-
-        sim = session.sim
         fades = []
-        waiting = None
         for i in range(options.rounds * len(FADES)):
-            row = ROWS[i % len(ROWS)]
-            speed, speed_name, touch, _ = FADES[i % len(FADES)]
+            row, how = ROWS[i % len(ROWS)], FADES[i % len(FADES)]
             try:
-                app.pick(row, speed, MINIMUM)
+                app.pick(row, how[0], MINIMUM)
                 # The first capture also waits for a while with no touch.
-                wait_s = options.wait_seconds if waiting is None else 0.0
-                since, summary, waited_from = fade(app, row, touch, wait_s)
-                if waiting is None:
-                    waiting = sampler.between(waited_from, waited_from + wait_s)
+                fades.append(fade(app, sampler, row, how, MINIMUM, 0.0 if fades else options.wait_seconds))
             except AssertionError as error:
-                raise RuntimeError("%s, fade %d (row %d, %s): %s" % (program.label, i + 1, row, speed_name, error))
-            figures = fade_figures(sim, since, summary, speed_name, row, touch, e2e.SPEEDS[speed])
-            figures["cpu"] = sampler.between(summary["start_us"] / 1e6 + sim.clock_offset,
-                                             summary["end_us"] / 1e6 + sim.clock_offset)
-            fades.append(figures)
+                raise RuntimeError("%s, fade %d (row %d, %s): %s" % (program.label, i + 1, row, how[1], error))
         rss = e2e.peak_memory_kib(app)
         step_us = None
         if options.floor_steps > 0:
             # Main, "Too Slow", minimum 0: what every reset leaves.
             print("bench: %s, one long fade..." % program.label, file=sys.stderr)
-            _, summary, _ = fade(app, 0, LONG_FADE_LEVEL)
-            start, end = (summary[k] / 1e6 + sim.clock_offset for k in ("start_us", "end_us"))
+            start, end = fade(app, sampler, 0, (e2e.TOO_SLOW, "Too Slow", LONG_FADE_LEVEL, None), 0)["span"]
             step_us = sampler.per_step_us(start + EDGE_S, end - EDGE_S)
         sampler.stop()
         app.close()
-    return summarise(program, starts, idle, waiting, fades, rss, step_us)
-
-
-def summarise(program, starts, idle, waiting, fades, rss, step_us):
     latencies = [f["capture_latency_ms"] for f in fades if f["capture_latency_ms"] is not None]
-    cpu = {"idle": cpu_percent([idle]), "waiting": cpu_percent([waiting]),
+    cpu = {"idle": cpu_percent([idle]), "waiting": cpu_percent([fades[0]["waiting"]]),
            "fading": cpu_percent([f["cpu"] for f in fades])}
-    figures = {
-        "mean_interval_ratio": statistics.median(f["mean_interval_ms"] for f in fades) / PERIOD_MS,
-        "p50_interval_ms": statistics.median(f["p50_interval_ms"] for f in fades),
-        "p99_interval_ms": statistics.median(f["p99_interval_ms"] for f in fades),
-        "max_interval_ms": statistics.median(f["max_interval_ms"] for f in fades),
-        "worst_interval_ms": max(f["max_interval_ms"] for f in fades),
-        "duration_ratio": statistics.median(f["duration_ratio"] for f in fades),
-        "capture_latency_p50_ms": fade_stats.nearest_rank(latencies, 50) if latencies else None,
-        "capture_latency_p95_ms": fade_stats.nearest_rank(latencies, 95) if latencies else None,
+    medians = ("mean_interval_ms", "p50_interval_ms", "p99_interval_ms", "max_interval_ms", "duration_ratio")
+    figures = {key: statistics.median(f[key] for f in fades) for key in medians}
+    figures.update(
+        mean_interval_ratio=figures.pop("mean_interval_ms") / PERIOD_MS,
+        worst_interval_ms=max(f["max_interval_ms"] for f in fades),
+        **{"capture_latency_p%d_ms" % p: fade_stats.nearest_rank(latencies, p) if latencies else None
+           for p in (50, 95)},
         **{"cpu_%s_percent" % stretch: shares["total"] for stretch, shares in cpu.items()},
-        "cpu_step_us": step_us,
-        "peak_rss_mib": rss / 1024.0,
-        "start_ms": statistics.median(starts),
-        "exe_kib": os.path.getsize(program.path) / 1024.0,
-    }
+        cpu_step_us=step_us, peak_rss_mib=rss / 1024.0, start_ms=statistics.median(starts),
+        exe_kib=os.path.getsize(program.path) / 1024.0)
     return {
         "label": program.label, "path": program.path, "driver": program.driver, "figures": figures,
         "cpu_split_percent": cpu,
         "starts_ms": starts, "fades_not_as_chosen": sum(not f["as_chosen"] for f in fades),
-        "fades": [{k: v for k, v in f.items() if k not in ("intervals_ms", "levels", "cpu")} for f in fades],
-        "plot": {"intervals_ms": [x for f in fades for x in f["intervals_ms"]],
-                 "levels": [(f["speed"], f["levels"]) for f in fades]},
+        "fades": [{k: v for k, v in f.items() if k not in ("intervals_ms", "levels", "span", "cpu", "waiting")}
+                  for f in fades],
+        "plot": fades,
     }
 
 
 def measure_floor(program, options):
-    """fade-floor's CPU per step on PROGRAM's platform, run and read as the
-    program is, without and with the look at the socket; Nones where there
-    is no fade-floor."""
-    preset = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release"}.get(program.label, "linux-qt")
-    path = os.path.join(REPO, "build", preset, "tools", "fade-floor", "fade-floor" + (".exe" if program.wine else ""))
+    """fade-floor's CPU per step on PROGRAM's platform, without and with the look
+    at the socket, run and read as the program is; Nones without fade-floor."""
+    path = os.path.join(REPO, "build", PRESETS[program.label], "tools", "fade-floor",
+                        "fade-floor" + (".exe" if program.wine else ""))
     if options.floor_steps <= 0 or not os.path.exists(path):
         return None, None
     print("bench: fade-floor for %s..." % program.label, file=sys.stderr)
@@ -286,23 +227,11 @@ def measure_floor(program, options):
                                                                              options.address, "10023", look]
             proc = subprocess.Popen(command, env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             sampler = CpuSampler(watched_pids(program._replace(path=path), session, proc.pid))
-            sampler.start()
             proc.wait(timeout=seconds + 120)
             sampler.stop()
             figures.append(sampler.per_step_us(begun + FLOOR_START_S, begun + seconds - EDGE_S))
     return figures
 
-
-def add_floor(figures, plain, look):
-    """The floor's CPU per step beside the program's. The fades run with "Stop
-    When Fader Is Moved" off, so the ratio is to the floor without the look."""
-    step = figures["cpu_step_us"]
-    figures.update(floor_step_us=plain, floor_look_step_us=look,
-                   cpu_step_floor_ratio=step / plain if step is not None and plain else None)
-
-
-# ---------------------------------------------------------------------------
-# The table, the chart and the files.
 
 # key, what, format, target (text), target met
 TABLE = [
@@ -327,9 +256,11 @@ TABLE = [
 ]
 
 
-def table_rows(result, ref):
-    """[heading, rows]: one row per figure, with REF's value and the ratio
-    when there is one."""
+def table(result, revision, ref):
+    """RESULT's title, heading and a row per figure, with REF's and the ratios."""
+    title = "%s at %s: %d fades, %s driver" % (result["label"], revision, len(result["fades"]), result["driver"])
+    if result["fades_not_as_chosen"]:
+        title += " (%d fades not as chosen: the driver's clicks missed)" % result["fades_not_as_chosen"]
     heading = ["figure", "value", "target", "met"] + (["ref", "ratio"] if ref else [])
     rows = []
     for key, what, fmt, target, met in TABLE:
@@ -340,14 +271,7 @@ def table_rows(result, ref):
             old = ref["figures"][key]
             row += ["-" if old is None else fmt % old, "%.3f" % (value / old) if value is not None and old else "-"]
         rows.append(row)
-    return heading, rows
-
-
-def title(result, revision):
-    text = "%s at %s: %d fades, %s driver" % (result["label"], revision, len(result["fades"]), result["driver"])
-    if result["fades_not_as_chosen"]:
-        text += " (%d fades not as chosen: the driver's clicks missed)" % result["fades_not_as_chosen"]
-    return text
+    return title, heading, rows
 
 
 def text_table(heading, rows):
@@ -356,18 +280,14 @@ def text_table(heading, rows):
                                      enumerate(zip(r, widths))).rstrip() for r in [heading] + rows)
 
 
-def markdown_table(heading, rows):
-    return "\n".join("| " + " | ".join(r) + " |" for r in [heading, ["---"] * len(heading)] + rows)
-
-
 def draw(results, png):
-    """One row per program: its interval histogram and every fade's level
-    against time."""
-    figure, axes = plt.subplots(len(results), 2, figsize=(12.8, 3.2 * len(results)), dpi=100, squeeze=False,
-                                layout="constrained")
+    """A row per program: its interval histogram and every fade's level."""
+    figure, axes = fade_plot.plt.subplots(len(results), 2, figsize=(12.8, 3.2 * len(results)), dpi=100,
+                                          squeeze=False, layout="constrained")
     colours = {name: colour for _, name, _, colour in FADES}
     for (hist, level), (revision, result) in zip(axes, results):
-        intervals = result["plot"]["intervals_ms"]
+        fades = result.pop("plot")  # drawn here; the figures stay
+        intervals = [x for f in fades for x in f["intervals_ms"]]
         # 0.25 ms bins up to 20 ms; longer ones count in the last.
         hist.hist([min(x, 19.99) for x in intervals], bins=80, range=(0, 20), color="#9a9a9a",
                   label="%.2f ms apart at most" % max(intervals))
@@ -377,56 +297,38 @@ def draw(results, png):
         hist.legend()
         fade_plot.level_axes(level, "%s at %s: level of every fade" % (result["label"], revision),
                              "time since the fade's first message (ms)")
-        for name, points in result["plot"]["levels"]:
-            level.plot([t for t, _ in points], [v for _, v in points], color=colours[name], linewidth=1.5,
-                       label=name if name not in level.get_legend_handles_labels()[1] else None)
+        for f in fades:
+            level.plot(*zip(*f["levels"]), color=colours[f["speed"]], linewidth=1.5,
+                       label=f["speed"] if f["speed"] not in level.get_legend_handles_labels()[1] else None)
         level.legend()
     figure.savefig(png, metadata={"Software": None})
     Image.open(png).convert("RGB").quantize(64).save(png, optimize=True)  # small enough for docs/
 
 
-# ---------------------------------------------------------------------------
-# Building this tree and the reference.
-
-def git(*args, cwd=REPO):
-    return subprocess.run(["git"] + list(args), cwd=cwd, check=True, capture_output=True, text=True).stdout.strip()
+def git(*args):
+    return subprocess.run(["git"] + list(args), cwd=REPO, check=True, capture_output=True, text=True).stdout.strip()
 
 
 def programs_of(tree, options, log, instruments):
-    """Builds TREE's programs (and, for this tree, the simulator, the probe
-    and fade-floor) into TREE/build; returns the ones there are."""
+    """Builds TREE's programs (and, for this tree, the simulator, the probe and
+    fade-floor) into TREE/build, logging to LOG; returns the ones there are."""
     with open(os.path.join(tree, "CMakePresets.json")) as f:  # an older tree may have no Qt build
-        has_qt = "linux-qt" in (p["name"] for p in json.load(f)["configurePresets"])
-    presets = ["win64-release", "win32-release"] + (["linux-qt"] if has_qt else [])
-    targets = {preset: ["quorlen"] + (["fade-floor"] if instruments else []) for preset in presets}
+        presets = {p["name"] for p in json.load(f)["configurePresets"]}
+    targets = {preset: ["quorlen"] + (["fade-floor"] if instruments else [])
+               for preset in PRESETS.values() if preset in presets}
     if instruments:
         targets["win64-release"].append("quorlen-probe")
         targets["linux-debug"] = ["console-sim"]
-    with open(log, "a") as out:
-        for preset, names in [] if options.no_build else targets.items():
-            for step in (["cmake", "--preset", preset],
-                         ["cmake", "--build", "build/" + preset, "-j2", "--target"] + names):
-                if subprocess.run(step, cwd=tree, stdout=out, stderr=subprocess.STDOUT).returncode != 0:
-                    raise SystemExit("bench: the build of %s failed; see %s" % (tree, log))
+    for preset, names in [] if options.no_build else targets.items():
+        for step in (["cmake", "--preset", preset], ["cmake", "--build", "build/" + preset, "-j2", "--target"] + names):
+            if subprocess.run(step, cwd=tree, stdout=log, stderr=subprocess.STDOUT).returncode != 0:
+                raise SystemExit("bench: the build of %s failed; see %s" % (tree, log.name))
+    found = [Program(label, os.path.join(tree, "build", preset, label), True, options.driver)
+             for label, preset in PRESETS.items() if label != "native"]
     native = os.path.join(tree, "build", "linux-qt", "quorlen")
-    if instruments and options.native:
-        native = os.path.abspath(options.native)
-    found = [Program("quorlen.exe", os.path.join(tree, "build", "win64-release", "quorlen.exe"), True, options.driver),
-             Program("quorlen32.exe", os.path.join(tree, "build", "win32-release", "quorlen32.exe"), True,
-                     options.driver),
-             Program("native", native, False, "coords")]
+    found.append(Program("native", os.path.abspath(options.native) if instruments and options.native else native,
+                         False, "coords"))
     return [p for p in found if p.label in options.programs and os.path.exists(p.path)]
-
-
-def describe(tree):
-    """The commit's short name, and "+changes" when tracked files differ from it."""
-    return git("describe", "--always", "--dirty=+changes", "--exclude", "*", cwd=tree)
-
-
-def noise_note(report):
-    if report["ref"]["same_product"]:
-        return "; both build the programs from the same code, so the ratios show only the run's noise"
-    return ""
 
 
 def publish(report, texts, png):
@@ -435,20 +337,19 @@ def publish(report, texts, png):
     against = ""
     if report["ref"]:
         against = (" against %s (ratio: this revision's figure over that one's, so below 1 is less%s)"
-                   % (report["ref"]["revision"], noise_note(report)))
-    lines = ["# Bench", "",
-             "The latest run of `tools/bench.sh %s`: %s, revision %s%s. It took %.0f s on a shared 2-core machine "
-             "whose load average was %.1f before and %.1f after, so only figures of one run compare. Each fade has "
-             "154 to 161 messages, and a figure taken per fade is the median over the fades. CPU counts the "
-             "program's process and, under Wine, the wineserver, to the nanosecond."
-             % (" ".join(report["arguments"]), report["date"], report["revision"], against, report["run_seconds"],
-                report["load_before"][0], report["load_after"][0]),
-             ""]
-    for heading, table in texts:
-        lines += ["## " + heading, "", table, ""]
-    lines += ["![Interval histograms and the level of every fade](bench.png)", ""]
+                   % (report["ref"]["revision"], report["ref"]["noise_note"]))
+    paragraphs = ["# Bench",
+                  "The latest run of `tools/bench.sh %s`: %s, revision %s%s. It took %.0f s on a shared 2-core machine "
+                  "whose load average was %.1f before and %.1f after, so only figures of one run compare. Each fade "
+                  "has 154 to 161 messages, and a figure taken per fade is the median over the fades. CPU counts the "
+                  "program's process and, under Wine, the wineserver, to the nanosecond."
+                  % (" ".join(report["arguments"]), report["date"], report["revision"], against,
+                     report["run_seconds"], report["load_before"][0], report["load_after"][0])]
+    for heading, columns, rows in texts:
+        markdown = "\n".join("| %s |" % " | ".join(row) for row in [columns, ["---"] * len(columns)] + rows)
+        paragraphs.append("## %s\n\n%s" % (heading, markdown))
     with open(os.path.join(docs, "bench.md"), "w") as f:
-        f.write("\n".join(lines))
+        f.write("\n\n".join(paragraphs + ["![Interval histograms and the level of every fade](bench.png)\n"]))
 
 
 def main():
@@ -456,7 +357,7 @@ def main():
     parser.add_argument("--ref", help="also measure this revision and show ratios to it")
     parser.add_argument("--native", help="the native program (default: build/linux-qt/quorlen when it exists)")
     parser.add_argument("--driver", choices=["coords", "probe"], default="probe", help="how Windows programs are driven")
-    parser.add_argument("--programs", default="quorlen.exe,quorlen32.exe,native")
+    parser.add_argument("--programs", type=lambda text: text.split(","), default="quorlen.exe,quorlen32.exe,native")
     parser.add_argument("--rounds", type=int, default=3, help="fades at each of the four speeds")
     parser.add_argument("--starts", type=int, default=3, help="starts timed per program")
     parser.add_argument("--idle-seconds", type=float, default=10.0)
@@ -468,76 +369,68 @@ def main():
                         help="steps of each fade-floor run (0: neither the floor nor the long fade)")
     parser.add_argument("--publish", action="store_true", help="write docs/bench.md and docs/bench.png")
     options = parser.parse_args()
-    options.programs = options.programs.split(",")
     if not options.address.startswith("127."):
         parser.error("the simulator listens on loopback only")
     begun = time.monotonic()
     os.makedirs(options.out, exist_ok=True)
-    log = os.path.join(options.out, "build.log")
-    open(log, "w").close()
 
     e2e.Settings.sim = os.path.join(REPO, "build", "linux-debug", "tools", "console-sim", "console-sim")
     e2e.Settings.probe = os.path.join(REPO, "build", "win64-release", "tools", "quorlen-probe", "quorlen-probe.exe")
-    report = {"revision": describe(REPO), "date": datetime.datetime.now().isoformat(timespec="seconds"),
-              "arguments": sys.argv[1:], "load_before": os.getloadavg(), "programs": {}, "ref": None,
-              "settings": vars(options)}
-    ref_tree = None
-    try:
-        print("bench: building (log in %s)..." % log, file=sys.stderr)
+    # The revision's short name, and "+changes" when tracked files differ from it.
+    report = {"revision": git("describe", "--always", "--dirty=+changes", "--exclude", "*"),
+              "date": time.strftime("%Y-%m-%dT%H:%M:%S"), "arguments": sys.argv[1:],
+              "load_before": os.getloadavg(), "programs": {}, "ref": None, "settings": vars(options)}
+    results, texts = [], []  # results: (revision, result) in the order measured
+    with tempfile.TemporaryDirectory(prefix="bench-ref-", dir=options.out) as ref_tree, \
+            open(os.path.join(options.out, "build.log"), "w") as log:
+        print("bench: building (log in %s)..." % log.name, file=sys.stderr)
         current = programs_of(REPO, options, log, instruments=True)
         ref = []
         if options.ref:
-            commit = git("rev-parse", "--verify", options.ref + "^{commit}")
-            ref_tree = tempfile.mkdtemp(prefix="bench-ref-", dir=os.path.join(REPO, "build"))
-            git("worktree", "add", "--detach", ref_tree, commit)
-            report["ref"] = {"revision": describe(ref_tree), "programs": {},
-                             "same_product": subprocess.run(["git", "diff", "--quiet", commit, "--"] + PRODUCT,
-                                                            cwd=REPO).returncode == 0}
+            commit = git("rev-parse", "--short", "--verify", options.ref + "^{commit}")
+            with subprocess.Popen(["git", "archive", commit], cwd=REPO, stdout=subprocess.PIPE) as archive:
+                tarfile.open(fileobj=archive.stdout, mode="r|").extractall(ref_tree)
+            same = subprocess.run(["git", "diff", "--quiet", commit, "--"] + PRODUCT, cwd=REPO).returncode == 0
+            report["ref"] = {"revision": commit, "programs": {}, "same_product": same, "noise_note":
+                             "; both build the programs from the same code, so the ratios show only the run's noise"
+                             if same else ""}
             ref = programs_of(ref_tree, options, log, instruments=False)
-        results, texts = [], []  # results: (revision, result) in the order measured
         for i, program in enumerate(current):
-            old = next((p for p in ref if p.label == program.label), None)
-            runs = [(program, report, "")]
-            if old:  # one before the other, in turns, so that a load that drifts favours neither
-                runs.insert(i % 2, (old, report["ref"], "ref-"))
+            runs = [(program, report, "")] + [(p, report["ref"], "ref-") for p in ref if p.label == program.label]
             measured = {}
-            for run, where, prefix in runs:
+            # One before the other, in turns, so that a load that drifts favours neither.
+            for run, where, prefix in runs[::1 if i % 2 else -1]:
                 print("bench: %s at %s..." % (run.label, where["revision"]), file=sys.stderr)
-                measured[prefix] = measure(run, options, os.path.join(options.out, prefix + run.label))
-                if measured[prefix]:
-                    results.append((where["revision"], measured[prefix]))
-                    where["programs"][run.label] = measured[prefix]
-            floor = measure_floor(program, options)
-            for result in filter(None, measured.values()):
-                add_floor(result["figures"], *floor)
-            if measured[""]:
-                heading, rows = table_rows(measured[""], measured.get("ref-"))
-                texts.append((title(measured[""], report["revision"]), heading, rows))
-    finally:
-        if ref_tree:
-            subprocess.run(["git", "worktree", "remove", "--force", ref_tree], cwd=REPO)
+                result = measure(run, options, os.path.join(options.out, prefix + run.label))
+                if result:
+                    results.append((where["revision"], result))
+                    where["programs"][run.label] = measured[prefix] = result
+            plain, look = measure_floor(program, options)
+            for figures in (result["figures"] for result in measured.values()):
+                # The fades run with "Stop When Fader Is Moved" off: the ratio is to the floor without the look.
+                step = figures["cpu_step_us"]
+                figures.update(floor_step_us=plain, floor_look_step_us=look,
+                               cpu_step_floor_ratio=step / plain if step is not None and plain else None)
+            if "" in measured:
+                texts.append(table(measured[""], report["revision"], measured.get("ref-")))
     if not results:
         raise SystemExit("bench: no program could be measured")
 
     png = os.path.join(options.out, "bench.png")
     draw(results, png)
-    report["run_seconds"] = time.monotonic() - begun
-    report["load_after"] = os.getloadavg()
-    for _, result in results:
-        result.pop("plot")  # drawn; the figures stay
+    report.update(run_seconds=time.monotonic() - begun, load_after=os.getloadavg())
     with open(os.path.join(options.out, "bench.json"), "w") as f:
         json.dump(report, f, indent=1)
     if report["ref"]:
         print("\nratio: the figure at %s over the one at %s%s" % (report["revision"], report["ref"]["revision"],
-                                                                  noise_note(report)))
+                                                                  report["ref"]["noise_note"]))
     for heading, columns, rows in texts:
-        print("\n" + heading)
-        print(text_table(columns, rows))
+        print("\n%s\n%s" % (heading, text_table(columns, rows)))
     print("\nbench: %.0f s in all, load average %.1f before and %.1f after; figures in %s, charts in %s"
           % (report["run_seconds"], report["load_before"][0], report["load_after"][0],
              os.path.join(options.out, "bench.json"), png))
     if options.publish:
-        publish(report, [(h, markdown_table(c, r)) for h, c, r in texts], png)
+        publish(report, texts, png)
         print("bench: wrote docs/bench.md and docs/bench.png")
 
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """The demo, as tools/demo.sh starts it (its head says what it shows): builds
 what it runs, then plays Quorlen against the console simulator in a new work
-directory.
-"""
+directory."""
 
 import argparse
+import contextlib
 import os
 import subprocess
 import sys
@@ -12,11 +12,10 @@ import tempfile
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports below
-TOOLS = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(TOOLS)
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
+import fade_plot  # noqa: E402  (beside this file; first: it may start this script again)
 import quorlen_e2e as e2e  # noqa: E402
-from quorlen_window import SLOW  # noqa: E402
 
 
 class Failed(Exception):
@@ -30,50 +29,38 @@ def must(what, step, *args, **kwargs):
         raise Failed("%s (%s)" % (what, error))
 
 
-def plot(work, *args):
-    return subprocess.run([sys.executable, os.path.join(TOOLS, "fade_plot.py"), os.path.join(work, "console-sim.jsonl"),
-                           os.path.join(work, "level.png")] + list(args), stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0
-
-
-def play(app, sim):
-    """One cycle, as a user plays it; returns the program's exit code and the
-    simulator's summary of the fade."""
-    must("the Quorlen window did not appear", app.wait_ready)
-    app.screenshot("idle")
-    must("could not select Ch 5, Slow and the minimum 50", app.pick, 5, SLOW, 50)
-    since, subscription = must("capture did not start", app.capture)
-    app.screenshot("waiting")
-    print("Captured; the simulator touches fader 5 at 0.8 in 2.5 s.", flush=True)
-    time.sleep(max(0.0, subscription["t_us"] / 1e6 + sim.clock_offset + 2.5 - time.monotonic()))
-    sim.command("touch 5 0.8")
-    must("no fade reached the console", sim.wait_for, lambda e: e["dir"] == "in" and e.get("action") == "fader",
-         since, 20, "a fade")
-    app.screenshot("fading")
-    summary = must("the fade did not end", sim.wait_summary, 1, 30)
-    must("Quorlen did not reset", app.wait_idle, since)
-    time.sleep(0.5)
-    app.screenshot("screenshot")
-    return must("Quorlen did not close", app.close), summary
-
-
 def headless(options, command):
-    session = must("the display, Wine or the console simulator did not start", e2e.Session, wine=bool(options.probe))
-    try:
+    """One cycle, as a user plays it, on a display of the demo's own."""
+    work = options.work
+    with contextlib.closing(must("the display, Wine or the console simulator did not start", e2e.Session,
+                                 wine=options.wine)) as session:
         print("Playing one cycle headless on display %s: Ch 5, Slow, minimum 50, touch at 0.8." % session.display,
               flush=True)
-        app = e2e.App(e2e.LOOPBACK_CONFIG, session=session, command=command, directory=options.work)
+        app, sim = e2e.App(e2e.LOOPBACK_CONFIG, session=session, command=command, directory=work), session.sim
         try:
-            code, s = play(app, session.sim)
+            must("the Quorlen window did not appear", app.wait_ready)
+            app.screenshot("idle")
+            must("could not select Ch 5, Slow and the minimum 50", app.pick, 5, e2e.SLOW, 50)
+            since, subscription = must("capture did not start", app.capture)
+            app.screenshot("waiting")
+            print("Captured; the simulator touches fader 5 at 0.8 in 2.5 s.", flush=True)
+            time.sleep(max(0.0, subscription["t_us"] / 1e6 + sim.clock_offset + 2.5 - time.monotonic()))
+            sim.command("touch 5 0.8")
+            must("no fade reached the console", sim.wait_for, lambda e: e["dir"] == "in" and e.get("action") == "fader",
+                 since, 20, "a fade")
+            app.screenshot("fading")
+            s = must("the fade did not end", sim.wait_summary, 1, 30)
+            must("Quorlen did not reset", app.wait_idle, since)
+            time.sleep(0.5)
+            app.screenshot("screenshot")
+            code = must("Quorlen did not close", app.close)
         finally:
             app.kill()
-    finally:
-        session.close()
     if code != 0:
         raise Failed("Quorlen ended with exit code %d" % code)
-    if not plot(options.work, "--fader", "5", "--title", "Ch 5 at Slow"):
+    if not fade_plot.plot(os.path.join(work, "console-sim.jsonl"), os.path.join(work, "level.png"), 5,
+                          "Ch 5 at Slow"):
         raise Failed("could not draw the plot")
-    work = options.work
     with open(os.path.join(work, "console-sim.out")) as out, open(os.path.join(work, "console-sim-fades.jsonl")) as f:
         print("\nThe console simulator's summary:\n" + "".join(line for line in out if "listening on" not in line)
               + f.read())
@@ -89,8 +76,8 @@ def headless(options, command):
 
 
 def interactive(options, command):
-    session = e2e.Session(wine=bool(options.probe), display=os.environ["DISPLAY"], simulator=False)
-    try:
+    session = e2e.Session(wine=options.wine, display=os.environ["DISPLAY"], simulator=False)
+    with contextlib.closing(session):
         app = e2e.App(e2e.LOOPBACK_CONFIG, session=session, command=command, directory=options.work)
         print('''
 Quorlen is running against the console simulator (127.0.0.1:10023).
@@ -104,15 +91,12 @@ and watch the level bar fall to 0.5. "Reset Off" stops a fade; type "quit" to en
         log = os.path.join(options.work, "console-sim.jsonl")
         status = subprocess.call([e2e.Settings.sim, "--log", log, "--summary-json",
                                   os.path.join(options.work, "console-sim-fades.jsonl")])
-        try:
+        # The user may have closed it already.
+        with contextlib.suppress(AssertionError, RuntimeError, subprocess.SubprocessError):
             app.wait_window(timeout=5)
             app.close()
-        except (AssertionError, RuntimeError, subprocess.SubprocessError):
-            pass  # the user closed it already
         app.kill()
-    finally:
-        session.close()
-    if plot(options.work):
+    if fade_plot.plot(log, os.path.join(options.work, "level.png")):
         print("Plot of the level against time: %s/level.png" % options.work)
     print("Simulator log: %s" % log)
     return status
@@ -140,24 +124,22 @@ def main():
                   flush=True)
             native = build("native", "native", "linux-debug", "console-sim")
             win64 = build("win64", "win64", "win64-release", "quorlen", "quorlen-probe")
-            exe = os.path.join(win64, "quorlen.exe")
-            options.probe = os.path.join(win64, "tools", "quorlen-probe", "quorlen-probe.exe")
+            e2e.Settings.exe = os.path.join(win64, "quorlen.exe")
+            e2e.Settings.probe = os.path.join(win64, "tools", "quorlen-probe", "quorlen-probe.exe")
+            # A Wine prefix of the demo's own: stopping its wineserver at the end touches nothing else.
+            prefix = os.environ.get("QUORLEN_DEMO_WINEPREFIX", "/tmp/quorlen-demo-wineprefix")
+            os.environ["QUORLEN_E2E_WINEPREFIX"] = prefix
+            print("Preparing Wine (%s; the first time takes a minute)..." % prefix, flush=True)
         else:
             print("Building the console simulator and the Linux program (a minute the first time)...", flush=True)
             native = build("Linux", "qt", "linux-qt", "console-sim", "quorlen")
-            exe, options.probe = os.path.join(native, "quorlen"), None
+            e2e.Settings.exe = os.path.join(native, "quorlen")
     except Failed as error:
         print("demo: %s" % error, file=sys.stderr)
         return 1
-    options.work = tempfile.mkdtemp(prefix="quorlen-demo.", dir="/tmp")
-    if options.wine:
-        # A Wine prefix of the demo's own, so that stopping its wineserver at
-        # the end touches nothing else.
-        os.environ["QUORLEN_E2E_WINEPREFIX"] = os.environ.get("QUORLEN_DEMO_WINEPREFIX", "/tmp/quorlen-demo-wineprefix")
-        print("Preparing Wine (%s; the first time takes a minute)..." % os.environ["QUORLEN_E2E_WINEPREFIX"], flush=True)
-    e2e.Settings.exe, e2e.Settings.probe, e2e.Settings.out = exe, options.probe, options.work
+    options.work = e2e.Settings.out = tempfile.mkdtemp(prefix="quorlen-demo.", dir="/tmp")
     e2e.Settings.sim = os.path.join(native, "tools", "console-sim", "console-sim")
-    command = e2e.wine_command(exe) if options.wine else [exe]
+    command = None if options.wine else [e2e.Settings.exe]  # None: under Wine, as the end-to-end tests run it
     try:
         if options.headless or not os.environ.get("DISPLAY"):
             return headless(options, command)

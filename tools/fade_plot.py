@@ -1,18 +1,11 @@
-#!/usr/bin/env python3
-"""Draws the level of one fader against time, as the console simulator logged
-the messages it received, into a PNG, with the console's dB scale beside the
-0..1 level; prints the number of points drawn, or exits 1 when there is none.
-The bench (tools/bench.py) draws its charts with chart() and level_axes().
+"""The level charts, on matplotlib, with the console's dB scale beside the 0..1
+level: the demo's plot() of a fader's level as the console simulator logged
+it, and the chart() and level_axes() of the bench's charts (tools/bench.py)."""
 
-    tools/fade_plot.py LOG.jsonl OUT.png [--fader N] [--title TEXT]
-"""
-
-import argparse
 import json
 import struct
-import sys
 
-import debian_python  # noqa: F401  (first: it may start this script again)
+import debian_python  # noqa: F401  (first: it may start the script that imports this again)
 import matplotlib
 
 matplotlib.use("Agg")  # files only, never a window
@@ -20,15 +13,6 @@ import matplotlib.pyplot as plt  # noqa: E402
 
 # Where the console's fader shows each dB mark: engineers read faders in dB.
 DB_MARKS = [(1.0, "+10"), (0.75, "0"), (0.5, "-10"), (0.25, "-30"), (0.0625, "-60")]
-
-
-def fader_points(log_path, fader):
-    """(ms, level, fader) of every fader message the simulator received."""
-    with open(log_path, encoding="utf-8") as f:
-        entries = [json.loads(line) for line in f if line.strip()]
-    # The level is the last four bytes: a DCA's message is 24 bytes, the others' 28.
-    return [(e["t_us"] / 1000.0, struct.unpack(">f", bytes.fromhex(e["hex"])[-4:])[0], e["fader"]) for e in entries
-            if e.get("dir") == "in" and e.get("action") == "fader" and fader in (None, e["fader"])]
 
 
 def chart(ax, caption, x_label, y_label):
@@ -49,20 +33,19 @@ def level_axes(ax, caption, x_label):
     db.set_ylabel("dB at the console")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("log")
-    parser.add_argument("png")
-    parser.add_argument("--fader", type=int)
-    parser.add_argument("--title", default="Fader level at the console")
-    args = parser.parse_args()
-
-    points = fader_points(args.log, args.fader)
+def plot(log_path, png, fader=None, title="Fader level at the console"):
+    """Draws the level of FADER (of every fader when None) into PNG from the
+    simulator's log LOG_PATH; returns the number of points, drawing nothing
+    when there is none."""
+    with open(log_path, encoding="utf-8") as f:
+        entries = [json.loads(line) for line in f if line.strip()]
+    # The level is the last four bytes: a DCA's message is 24 bytes, the others' 28.
+    points = [(e["t_us"] / 1000.0, struct.unpack(">f", bytes.fromhex(e["hex"])[-4:])[0], e["fader"]) for e in entries
+              if e.get("dir") == "in" and e.get("action") == "fader" and fader in (None, e["fader"])]
     if not points:
-        print("no fader message in %s" % args.log, file=sys.stderr)
-        return 1
+        return 0
     t0 = points[0][0]
-    caption = "%s: %d messages, %.3f to %.3f in %.0f ms" % (args.title, len(points), points[0][1], points[-1][1],
+    caption = "%s: %d messages, %.3f to %.3f in %.0f ms" % (title, len(points), points[0][1], points[-1][1],
                                                            points[-1][0] - t0)
     figure, ax = plt.subplots(figsize=(7.2, 4.0), dpi=100, layout="constrained")
     level_axes(ax, caption, "time since the first message (ms)")
@@ -71,10 +54,5 @@ def main():
             marker="o" if len(points) <= 120 else None, markersize=3,
             label="level received, fader%s %s" % ("s" if len(faders) > 1 else "", ", ".join(map(str, faders))))
     ax.legend()
-    figure.savefig(args.png, metadata={"Software": None})
-    print(len(points))
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    figure.savefig(png, metadata={"Software": None})
+    return len(points)

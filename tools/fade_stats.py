@@ -5,8 +5,7 @@ simulator takes its own fade summaries (nearest-rank percentiles)."""
 
 def nearest_rank(values, percent):
     ordered = sorted(values)
-    rank = max(1, -(-len(ordered) * percent // 100))
-    return ordered[min(int(rank), len(ordered)) - 1]
+    return ordered[max(1, -(-len(ordered) * percent // 100)) - 1]  # the rank: len * percent / 100, rounded up
 
 
 def intervals_ms(messages):
