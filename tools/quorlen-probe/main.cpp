@@ -1,24 +1,21 @@
-// quorlen-probe: reads and drives a running Quorlen window from another process, the
-// way a UI-automation tool does, for the end-to-end tests and the demo. It runs the
-// command its arguments give, or with "serve" one command a line from stdin, each
-// answered by its output and a line "=> CODE":
+// quorlen-probe: reads and drives a running Quorlen window from another process, the way a UI-automation tool
+// does, for the end-to-end tests and the demo. It runs the command its arguments give, or with "serve" one command
+// a line from stdin, each answered by its output and a line "=> CODE":
 //   wait [ms], gone [ms]  wait until the main window is there, or no longer is
 //   info                  window, screen and every control, as JSON
 //   click ID              BM_CLICK on a push or option button
 //   point ID [ROW]        screen point at the centre of a control (or a list row), for xdotool
 //   close, syscommand N   WM_SYSCOMMAND SC_CLOSE (the close box), or N (a system menu item)
-//   key VK                a key press and release posted to the window (reaches Windows'
-//                         own modal loops, which an X key event may not without a window manager)
-//   usage                 handles, GDI and USER objects and private bytes of the window's
-//                         process, as Windows tells them (JSON)
+//   key VK                a key press and release posted to the window (reaches Windows' own modal loops,
+//                         which an X key event may not without a window manager)
+//   usage                 handles, GDI and USER objects and private bytes of the window's process (JSON)
 //   message [ms]          wait for a message box; print its title and text
 //   message-ok            press the message box's OK
 //   windows               every visible top-level window: pid, class, title (and a box's text)
 //   terminate PID         end that process (for an editor Quorlen started)
-//   hold FILE MS          open FILE sharing nothing, print "held", keep it open for MS
-//                         milliseconds (a locked config.txt)
-// Waits last 10 s unless told. Exit code 0 on success, 1 when the window (or box) isn't
-// there, 2 on misuse.
+//   hold FILE MS          open FILE sharing nothing, print "held", keep it open for MS milliseconds (a locked
+//                         config.txt)
+// Waits last 10 s unless told. Exit code 0 on success, 1 when the window (or box) isn't there, 2 on misuse.
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -87,18 +84,18 @@ DWORD ProcessOf(HWND hwnd) {
   return process;
 }
 
-// Calls VISIT for every top-level window (PARENT null) or every window below
-// PARENT, until it returns false. The callback has the system's calling
-// convention, which a lambda's function pointer hasn't on x86.
-using Visitor = std::function<bool(HWND)>;
-
-BOOL CALLBACK Visit(HWND hwnd, LPARAM visitor) {
-  return (*reinterpret_cast<Visitor*>(visitor))(hwnd) ? TRUE : FALSE;
+BOOL CALLBACK Add(HWND hwnd, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+  return TRUE;
 }
 
-void ForEachWindow(HWND parent, Visitor visit) {
-  parent != nullptr ? EnumChildWindows(parent, Visit, reinterpret_cast<LPARAM>(&visit))
-                    : EnumWindows(Visit, reinterpret_cast<LPARAM>(&visit));
+// Every top-level window (PARENT null) or every window below PARENT. The system's
+// walk, not GetWindow's chain, which a window closing meanwhile would cut short.
+std::vector<HWND> WindowsBelow(HWND parent) {
+  std::vector<HWND> found;
+  parent != nullptr ? EnumChildWindows(parent, Add, reinterpret_cast<LPARAM>(&found))
+                    : EnumWindows(Add, reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 HWND MainWindow() {
@@ -109,13 +106,10 @@ HWND MainWindow() {
 // process when the main window is already gone.
 HWND MessageBoxWindow() {
   const DWORD process = ProcessOf(MainWindow());
-  HWND found = nullptr;
-  ForEachWindow(nullptr, [&](HWND hwnd) {
+  for (HWND hwnd : WindowsBelow(nullptr))
     if ((process == 0 || ProcessOf(hwnd) == process) && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770")
-      found = hwnd;
-    return found == nullptr;
-  });
-  return found;
+      return hwnd;
+  return nullptr;
 }
 
 bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
@@ -124,13 +118,6 @@ bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
     Sleep(50);
   }
   return true;
-}
-
-std::string RectJson(const RECT& r) {
-  char buffer[128];
-  std::snprintf(buffer, sizeof buffer, "{\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld}", r.left, r.top, r.right - r.left,
-                r.bottom - r.top);
-  return buffer;
 }
 
 // Messages whose lParam points at memory the control writes to are not
@@ -156,8 +143,11 @@ std::string DescribeControl(HWND hwnd, HWND main) {
   RECT r{};
   GetWindowRect(hwnd, &r);
   MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
+  char rect[128];
+  std::snprintf(rect, sizeof rect, "{\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld}", r.left, r.top, r.right - r.left,
+                r.bottom - r.top);
   std::string item = "{\"id\":" + std::to_string(GetDlgCtrlID(hwnd)) + ",\"class\":" + Json(cls) +
-                     ",\"text\":" + Json(WindowText(hwnd)) + ",\"rect\":" + RectJson(r) +
+                     ",\"text\":" + Json(WindowText(hwnd)) + ",\"rect\":" + rect +
                      ",\"enabled\":" + Bool(IsWindowEnabled(hwnd)) + ",\"visible\":" + Bool(IsWindowVisible(hwnd)) +
                      ",\"tabstop\":" + Bool(style & WS_TABSTOP) +
                      ",\"style\":" + std::to_string(static_cast<unsigned long>(style));
@@ -200,11 +190,8 @@ int Info() {
   POINT origin{0, 0};
   ClientToScreen(main, &origin);
   std::string controls;
-  ForEachWindow(main, [&](HWND hwnd) {
-    if (GetParent(hwnd) == main)  // only the window's own controls, not their parts
-      Append(controls, DescribeControl(hwnd, main));
-    return true;
-  });
+  for (HWND hwnd : WindowsBelow(main))
+    if (GetParent(hwnd) == main) Append(controls, DescribeControl(hwnd, main));  // not the controls' own parts
   // GetFocus answers for the caller's thread only; the window's thread tells its own.
   GUITHREADINFO gui{};
   gui.cbSize = sizeof gui;
@@ -273,20 +260,14 @@ bool MessageOk() {
 
 int Windows() {
   std::string json;
-  ForEachWindow(nullptr, [&](HWND hwnd) {
-    if (!IsWindowVisible(hwnd)) return true;
+  for (HWND hwnd : WindowsBelow(nullptr)) {
+    if (!IsWindowVisible(hwnd)) continue;
     HWND text = ClassOf(hwnd) == L"#32770" ? GetDlgItem(hwnd, kMessageBoxText) : nullptr;
     Append(json, "{\"pid\":" + std::to_string(ProcessOf(hwnd)) + ",\"class\":" + Json(ClassOf(hwnd)) +
                      ",\"title\":" + Json(WindowText(hwnd)) + ",\"text\":" + Json(WindowText(text)) + "}");
-    return true;
-  });
+  }
   std::printf("[%s]\n", json.c_str());
   return 0;
-}
-
-bool Terminate(const char* pid) {
-  const Process process = OpenProcessHandle(PROCESS_TERMINATE, static_cast<DWORD>(std::strtoul(pid, nullptr, 10)));
-  return process && TerminateProcess(process.get(), 0);
 }
 
 // Another program that has the file open and shares nothing with anyone.
@@ -318,7 +299,8 @@ int Dispatch(const std::string& command, const std::vector<std::string>& args) {
   if (command == "message") return Message(number);
   if (command == "message-ok") return code(MessageOk());
   if (command == "windows") return Windows();
-  if (command == "terminate" && arg != nullptr) return code(Terminate(arg));
+  if (command == "terminate" && arg != nullptr)
+    return code(TerminateProcess(OpenProcessHandle(PROCESS_TERMINATE, std::strtoul(arg, nullptr, 10)).get(), 0));
   if (command == "hold" && args.size() > 1) return Hold(arg, std::atoi(args[1].c_str()));
   return 2;
 }
