@@ -35,7 +35,6 @@
 
 namespace {
 
-const std::wstring kTitle = WideFromUtf8(kWindowTitle);
 const int kMessageBoxText = 0xFFFF;  // the static control that holds a message box's text
 
 const char* Bool(bool value) {
@@ -60,16 +59,16 @@ void Append(std::string& list, const std::string& item) {
 }
 
 std::wstring WindowText(HWND hwnd) {
-  wchar_t buffer[1024];
-  // WM_GETTEXT across processes is marshalled by the system; to no window it answers 0.
-  const LRESULT n = SendMessageW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
-  return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+  wchar_t buffer[1024] = {};
+  // WM_GETTEXT across processes is marshalled by the system; no window leaves the buffer empty.
+  SendMessageW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
+  return buffer;
 }
 
 std::wstring ClassOf(HWND hwnd) {
-  wchar_t buffer[256];
-  const int n = GetClassNameW(hwnd, buffer, 256);
-  return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+  wchar_t buffer[256] = {};
+  GetClassNameW(hwnd, buffer, 256);
+  return buffer;
 }
 
 using Process = std::unique_ptr<void, decltype(&CloseHandle)>;
@@ -99,7 +98,7 @@ std::vector<HWND> WindowsBelow(HWND parent) {
 }
 
 HWND MainWindow() {
-  return FindWindowW(nullptr, kTitle.c_str());
+  return FindWindowW(nullptr, WideFromUtf8(kWindowTitle).c_str());
 }
 
 // A visible message box of the process that owns the main window, or of any
@@ -120,19 +119,19 @@ bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
   return true;
 }
 
-// Messages whose lParam points at memory the control writes to are not
-// marshalled between processes: the pointer must be valid in the target, so it
-// is a block allocated there and read back.
-bool RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size, LRESULT* result) {
+// Messages whose lParam points at memory the control writes to are not marshalled between processes: the pointer
+// must be valid in the target, so it is a block allocated there and read back. The message's answer, or -1 when the
+// block can't be placed or read.
+LRESULT RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size) {
   const Process process = OpenProcessHandle(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, ProcessOf(hwnd));
   void* remote =
       process ? VirtualAllocEx(process.get(), nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
-  if (remote == nullptr) return false;
-  *result = SendMessageW(hwnd, message, 0, reinterpret_cast<LPARAM>(remote));
+  if (remote == nullptr) return -1;
+  const LRESULT result = SendMessageW(hwnd, message, 0, reinterpret_cast<LPARAM>(remote));
   SIZE_T read = 0;
   const bool ok = ReadProcessMemory(process.get(), remote, out, size, &read) && read == size;
   VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
-  return ok;
+  return ok ? result : -1;
 }
 
 // One control as JSON, with what its class holds: a button's check, a list's
@@ -170,8 +169,7 @@ std::string DescribeControl(HWND hwnd, HWND main) {
     item += ",\"position\":" + std::to_string(send(UDM_GETPOS32));
   } else if (cls == L"SysIPAddress32") {
     DWORD address = 0;
-    LRESULT filled = 0;
-    if (!RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address, &filled)) filled = -1;
+    const LRESULT filled = RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address);
     char dotted[32];
     std::snprintf(dotted, sizeof dotted, "\"%lu.%lu.%lu.%lu\"", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
                   (address >> 8) & 0xFF, address & 0xFF);
@@ -252,8 +250,7 @@ int Message(int milliseconds) {
 }
 
 bool MessageOk() {
-  HWND box = MessageBoxWindow();
-  if (box == nullptr) return false;
+  HWND box = MessageBoxWindow();  // none: no OK and no Cancel either
   HWND ok = GetDlgItem(box, IDOK);
   return Post(ok != nullptr ? ok : GetDlgItem(box, IDCANCEL), BM_CLICK);
 }
