@@ -1,21 +1,24 @@
-// quorlen-probe: reads and drives a running Quorlen window from another process, the way a UI-automation tool
-// does, for the end-to-end tests and the demo. It runs the command its arguments give, or with "serve" one command
-// a line from stdin, each answered by its output and a line "=> CODE":
+// quorlen-probe: reads and drives a running Quorlen window from another process, the
+// way a UI-automation tool does, for the end-to-end tests and the demo. It runs the
+// command its arguments give, or with "serve" one command a line from stdin, each
+// answered by its output and a line "=> CODE":
 //   wait [ms], gone [ms]  wait until the main window is there, or no longer is
 //   info                  window, screen and every control, as JSON
 //   click ID              BM_CLICK on a push or option button
 //   point ID [ROW]        screen point at the centre of a control (or a list row), for xdotool
 //   close, syscommand N   WM_SYSCOMMAND SC_CLOSE (the close box), or N (a system menu item)
-//   key VK                a key press and release posted to the window (reaches Windows' own modal loops,
-//                         which an X key event may not without a window manager)
-//   usage                 handles, GDI and USER objects and private bytes of the window's process (JSON)
+//   key VK                a key press and release posted to the window (reaches Windows'
+//                         own modal loops, which an X key event may not without a window manager)
+//   usage                 handles, GDI and USER objects and private bytes of the window's
+//                         process, as Windows tells them (JSON)
 //   message [ms]          wait for a message box; print its title and text
 //   message-ok            press the message box's OK
 //   windows               every visible top-level window: pid, class, title (and a box's text)
 //   terminate PID         end that process (for an editor Quorlen started)
-//   hold FILE MS          open FILE sharing nothing, print "held", keep it open for MS milliseconds (a locked
-//                         config.txt)
-// Waits last 10 s unless told. Exit code 0 on success, 1 when the window (or box) isn't there, 2 on misuse.
+//   hold FILE MS          open FILE sharing nothing, print "held", keep it open for MS
+//                         milliseconds (a locked config.txt)
+// Waits last 10 s unless told. Exit code 0 on success, 1 when the window (or box) isn't
+// there, 2 on misuse.
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -119,9 +122,9 @@ bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
   return true;
 }
 
-// Messages whose lParam points at memory the control writes to are not marshalled between processes: the pointer
-// must be valid in the target, so it is a block allocated there and read back. The message's answer, or -1 when the
-// block can't be placed or read.
+// Messages whose lParam points at memory the control writes to are not marshalled between
+// processes: the pointer must be valid in the target, so it is a block allocated there and
+// read back. The message's answer, or -1 when the block can't be placed or read.
 LRESULT RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size) {
   const Process process = OpenProcessHandle(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, ProcessOf(hwnd));
   void* remote =
