@@ -1,22 +1,18 @@
 #!/usr/bin/env bash
-# Installs from Debian what a fresh Debian 12 machine lacks for building and
-# testing Quorlen, and nothing when all is there: the compilers (mingw-w64 and
-# clang 14 with its sanitizer and libFuzzer runtimes), 64- and 32-bit Wine,
-# Qt 6, the X tools the end-to-end tests drive, liblo (the console simulator's
-# decoder), the Python libraries of the bench, the plots and the icon, and the
-# Debian package's build and checks.
+# Installs from Debian what a fresh Debian 12 machine lacks for building and testing Quorlen, and nothing when all
+# is there.
 set -euo pipefail
 
 packages=(
-  cmake g++ make python3 googletest libgtest-dev
+  cmake g++ make python3 googletest libgtest-dev bsdextrautils  # bsdextrautils: column, for reliability.sh
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine wine64 wine32:i386
   qt6-base-dev fonts-dejavu-core
-  xvfb xauth xdotool x11-utils imagemagick
-  liblo-tools liblo-dev
-  python3-psutil python3-matplotlib python3-pil
-  clang-14 libclang-rt-14-dev
-  dpkg-dev lintian desktop-file-utils appstream
+  xvfb xauth xdotool x11-utils imagemagick  # the end-to-end tests' display, clicks, keys and screenshots
+  liblo-tools liblo-dev  # the console simulator's decoder
+  python3-psutil python3-matplotlib python3-pil  # the bench, the plots and the icon
+  clang-14 libclang-rt-14-dev  # the sanitizer and libFuzzer runtimes
+  dpkg-dev lintian desktop-file-utils appstream  # the Debian package's build and checks
 )
 
 missing=()

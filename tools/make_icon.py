@@ -1,18 +1,19 @@
 #!/usr/bin/env python3
 """Draws Quorlen's icon: a bright green ring with a bright green check mark
-inside it, on a transparent background. It writes the 64-pixel picture into an
-.ico file twice (8-bit colour with palette and AND mask, and 32-bit BGRA) and
-into a PNG for the Linux program, and draws the other sizes of a Linux icon
-theme (resources/icons/<size>.png) each from the shapes, so none is a blurred
-copy of another. Pillow encodes them; the output is byte-for-byte stable.
+inside it, on a transparent background. The 64-pixel picture goes into an .ico
+file twice (8-bit with palette and AND mask, and 32-bit BGRA) and into a PNG
+for the Linux program; each other size of the Linux icon theme
+(resources/icons/<size>.png) is drawn from the shapes, not scaled. Pillow
+encodes them; the output is byte-for-byte stable.
 
 Usage: python3 tools/make_icon.py [output.ico [output.png [icons-dir]]]
        (default resources/quorlen.ico, resources/quorlen.png, resources/icons)
 """
 
 import io
+import itertools
 import math
-import os
+import pathlib
 import struct
 import sys
 
@@ -49,9 +50,8 @@ def coverage(size=SIZE):
     given in pixels of the 64-pixel picture."""
     n = size * SUPERSAMPLE
     scale = SIZE / size / SUPERSAMPLE
-    samples = Image.new("L", (n, n))
-    samples.putdata([255 if inside((i % n + 0.5) * scale, (i // n + 0.5) * scale) else 0 for i in range(n * n)])
-    return samples.reduce(SUPERSAMPLE)
+    samples = bytes(255 if inside((i % n + 0.5) * scale, (i // n + 0.5) * scale) else 0 for i in range(n * n))
+    return Image.frombytes("L", (n, n), samples).reduce(SUPERSAMPLE)
 
 
 def rgba(alpha):
@@ -75,35 +75,29 @@ def icon_image(picture, transparent):
 
 def icon_file(images):
     """images: list of (bit_count, data)."""
-    header = struct.pack("<HHH", 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    entries = body = b""
-    for bit_count, data in images:
-        # width and height 64; colour count 0 means 256 or more
-        entries += struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, bit_count, len(data), offset)
-        body += data
-        offset += len(data)
-    return header + entries + body
+    offsets = itertools.accumulate([6 + 16 * len(images)] + [len(data) for _, data in images])
+    # width and height 64; colour count 0 means 256 or more
+    entries = [struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, bits, len(data), offset)
+               for (bits, data), offset in zip(images, offsets)]
+    return struct.pack("<HHH", 0, 1, len(images)) + b"".join(entries + [data for _, data in images])
 
 
 def main():
-    resources = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
-    defaults = [os.path.join(resources, name) for name in ("quorlen.ico", "quorlen.png", "icons")]
-    ico, png, icons = sys.argv[1:4] + defaults[len(sys.argv[1:4]):]
+    resources = pathlib.Path(__file__).resolve().parent.parent / "resources"
+    defaults = [resources / "quorlen.ico", resources / "quorlen.png", resources / "icons"]
+    ico, png, icons = [pathlib.Path(arg) for arg in sys.argv[1:4]] + defaults[len(sys.argv[1:4]):]
     alpha = coverage()
     picture = rgba(alpha)
     # 8-bit: index 1 (green) where the picture covers half a pixel or more, else index 0.
     indexed = alpha.point(lambda a: 1 if a >= 128 else 0)
     indexed.putpalette(bytes(3) + bytes(GREEN) + bytes(3 * 254))
-    with open(ico, "wb") as f:
-        f.write(icon_file([(8, icon_image(indexed, alpha.point(lambda a: 255 if a < 128 else 0, "1"))),
-                           (32, icon_image(picture, alpha.point(lambda a: 255 if a == 0 else 0, "1")))]))
+    ico.write_bytes(icon_file([(8, icon_image(indexed, alpha.point(lambda a: 255 if a < 128 else 0, "1"))),
+                               (32, icon_image(picture, alpha.point(lambda a: 255 if a == 0 else 0, "1")))]))
     picture.save(png, optimize=True)
-    os.makedirs(icons, exist_ok=True)
+    icons.mkdir(parents=True, exist_ok=True)
     for size in THEME_SIZES:
-        rgba(coverage(size)).save(os.path.join(icons, "%d.png" % size), optimize=True)
-    return 0
+        rgba(coverage(size)).save(icons / ("%d.png" % size), optimize=True)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

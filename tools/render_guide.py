@@ -5,10 +5,9 @@ headings, the screenshot as a data: address, and the tables of fader units in
 dB (from the console's fader law) and of the speeds (from the steps in the
 program's sources, so a figure they no longer give stops the render).
 
-The guide speaks of one platform: text between <!--windows--> and
-<!--/windows--> (or <!--linux--> and <!--/linux-->), also within a paragraph,
-is the named platform's and is left out of the other's guide. It needs only
-Python's standard library, and the output depends on the inputs alone, so two
+Text between <!--windows--> and <!--/windows--> (or <!--linux--> and
+<!--/linux-->), also within a paragraph, is left out of the other platform's
+guide. Only Python's standard library, and nothing but the inputs, so two
 release builds of one commit agree.
 """
 
@@ -38,9 +37,7 @@ def db_text(db):
     if db == float("-inf"):
         return "-inf (off)"
     rounded = round(db, 1)
-    if rounded == 0:
-        return "0 dB"
-    return ("%+d dB" if rounded == int(rounded) else "%+.1f dB") % rounded
+    return "0 dB" if rounded == 0 else "%+g dB" % rounded
 
 
 def table(heading, rows):
@@ -99,24 +96,20 @@ def main():
     parser.add_argument("--platform", choices=PLATFORMS, default="windows")
     parser.add_argument("version")
     parser.add_argument("output")
-    parser.add_argument("source_root", nargs="?", default=pathlib.Path(__file__).parent / "..")
+    parser.add_argument("source_root", nargs="?", type=pathlib.Path, default=pathlib.Path(__file__).parent / "..")
     args = parser.parse_args()
-    root = pathlib.Path(args.source_root)
-    page = (root / "docs" / "guide" / "quorlen-guide.html.in").read_text(encoding="utf-8")
+    root = args.source_root
+    page = for_platform((root / "docs" / "guide" / "quorlen-guide.html.in").read_text(encoding="utf-8"), args.platform)
     # Each platform's guide shows its own window.
     png = (root / "docs" / ("screenshot-linux.png" if args.platform == "linux" else "screenshot.png")).read_bytes()
-    width, height = struct.unpack(">II", png[16:24])  # the PNG's IHDR
-
-    page = for_platform(page, args.platform)
-    page = page.replace("@VERSION@", html.escape(args.version))
-    page = page.replace("@CONTENTS@", contents(page))
-    page = page.replace("@FADER_LAW_TABLE@", fader_law_table())
-    page = page.replace("@SPEEDS_TABLE@", speeds_table(root))
-    page = page.replace("@SCREENSHOT@", "data:image/png;base64," + base64.b64encode(png).decode("ascii"))
-    page = page.replace("@SCREENSHOT_SIZE@", 'width="%d" height="%d"' % (width, height))
-    left = re.findall(r"@[A-Z_]+@", page)
+    fills = {"@VERSION@": html.escape(args.version), "@CONTENTS@": contents(page),
+             "@FADER_LAW_TABLE@": fader_law_table(), "@SPEEDS_TABLE@": speeds_table(root),
+             "@SCREENSHOT@": "data:image/png;base64," + base64.b64encode(png).decode("ascii"),
+             "@SCREENSHOT_SIZE@": 'width="%d" height="%d"' % struct.unpack(">II", png[16:24])}  # the PNG's IHDR
+    left = set(re.findall(r"@[A-Z_]+@", page)) - fills.keys()
     if left:
-        sys.exit("render_guide: nothing fills in %s" % ", ".join(sorted(set(left))))
+        sys.exit("render_guide: nothing fills in %s" % ", ".join(sorted(left)))
+    page = re.sub(r"@[A-Z_]+@", lambda mark: fills[mark.group()], page)
     pathlib.Path(args.output).write_text(page, encoding="utf-8", newline="\n")
 
 

@@ -38,7 +38,6 @@
 
 namespace {
 
-const std::wstring kTitle = WideFromUtf8(kWindowTitle);
 const int kMessageBoxText = 0xFFFF;  // the static control that holds a message box's text
 
 const char* Bool(bool value) {
@@ -63,16 +62,16 @@ void Append(std::string& list, const std::string& item) {
 }
 
 std::wstring WindowText(HWND hwnd) {
-  wchar_t buffer[1024];
-  // WM_GETTEXT across processes is marshalled by the system; to no window it answers 0.
-  const LRESULT n = SendMessageW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
-  return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+  wchar_t buffer[1024] = {};
+  // WM_GETTEXT across processes is marshalled by the system; no window leaves the buffer empty.
+  SendMessageW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
+  return buffer;
 }
 
 std::wstring ClassOf(HWND hwnd) {
-  wchar_t buffer[256];
-  const int n = GetClassNameW(hwnd, buffer, 256);
-  return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+  wchar_t buffer[256] = {};
+  GetClassNameW(hwnd, buffer, 256);
+  return buffer;
 }
 
 using Process = std::unique_ptr<void, decltype(&CloseHandle)>;
@@ -87,35 +86,32 @@ DWORD ProcessOf(HWND hwnd) {
   return process;
 }
 
-// Calls VISIT for every top-level window (PARENT null) or every window below
-// PARENT, until it returns false. The callback has the system's calling
-// convention, which a lambda's function pointer hasn't on x86.
-using Visitor = std::function<bool(HWND)>;
-
-BOOL CALLBACK Visit(HWND hwnd, LPARAM visitor) {
-  return (*reinterpret_cast<Visitor*>(visitor))(hwnd) ? TRUE : FALSE;
+BOOL CALLBACK Add(HWND hwnd, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+  return TRUE;
 }
 
-void ForEachWindow(HWND parent, Visitor visit) {
-  parent != nullptr ? EnumChildWindows(parent, Visit, reinterpret_cast<LPARAM>(&visit))
-                    : EnumWindows(Visit, reinterpret_cast<LPARAM>(&visit));
+// Every top-level window (PARENT null) or every window below PARENT. The system's
+// walk, not GetWindow's chain, which a window closing meanwhile would cut short.
+std::vector<HWND> WindowsBelow(HWND parent) {
+  std::vector<HWND> found;
+  parent != nullptr ? EnumChildWindows(parent, Add, reinterpret_cast<LPARAM>(&found))
+                    : EnumWindows(Add, reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 HWND MainWindow() {
-  return FindWindowW(nullptr, kTitle.c_str());
+  return FindWindowW(nullptr, WideFromUtf8(kWindowTitle).c_str());
 }
 
 // A visible message box of the process that owns the main window, or of any
 // process when the main window is already gone.
 HWND MessageBoxWindow() {
   const DWORD process = ProcessOf(MainWindow());
-  HWND found = nullptr;
-  ForEachWindow(nullptr, [&](HWND hwnd) {
+  for (HWND hwnd : WindowsBelow(nullptr))
     if ((process == 0 || ProcessOf(hwnd) == process) && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770")
-      found = hwnd;
-    return found == nullptr;
-  });
-  return found;
+      return hwnd;
+  return nullptr;
 }
 
 bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
@@ -126,26 +122,19 @@ bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
   return true;
 }
 
-std::string RectJson(const RECT& r) {
-  char buffer[128];
-  std::snprintf(buffer, sizeof buffer, "{\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld}", r.left, r.top, r.right - r.left,
-                r.bottom - r.top);
-  return buffer;
-}
-
-// Messages whose lParam points at memory the control writes to are not
-// marshalled between processes: the pointer must be valid in the target, so it
-// is a block allocated there and read back.
-bool RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size, LRESULT* result) {
+// Messages whose lParam points at memory the control writes to are not marshalled between
+// processes: the pointer must be valid in the target, so it is a block allocated there and
+// read back. The message's answer, or -1 when the block can't be placed or read.
+LRESULT RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size) {
   const Process process = OpenProcessHandle(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, ProcessOf(hwnd));
   void* remote =
       process ? VirtualAllocEx(process.get(), nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
-  if (remote == nullptr) return false;
-  *result = SendMessageW(hwnd, message, 0, reinterpret_cast<LPARAM>(remote));
+  if (remote == nullptr) return -1;
+  const LRESULT result = SendMessageW(hwnd, message, 0, reinterpret_cast<LPARAM>(remote));
   SIZE_T read = 0;
   const bool ok = ReadProcessMemory(process.get(), remote, out, size, &read) && read == size;
   VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
-  return ok;
+  return ok ? result : -1;
 }
 
 // One control as JSON, with what its class holds: a button's check, a list's
@@ -156,8 +145,11 @@ std::string DescribeControl(HWND hwnd, HWND main) {
   RECT r{};
   GetWindowRect(hwnd, &r);
   MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
+  char rect[128];
+  std::snprintf(rect, sizeof rect, "{\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld}", r.left, r.top, r.right - r.left,
+                r.bottom - r.top);
   std::string item = "{\"id\":" + std::to_string(GetDlgCtrlID(hwnd)) + ",\"class\":" + Json(cls) +
-                     ",\"text\":" + Json(WindowText(hwnd)) + ",\"rect\":" + RectJson(r) +
+                     ",\"text\":" + Json(WindowText(hwnd)) + ",\"rect\":" + rect +
                      ",\"enabled\":" + Bool(IsWindowEnabled(hwnd)) + ",\"visible\":" + Bool(IsWindowVisible(hwnd)) +
                      ",\"tabstop\":" + Bool(style & WS_TABSTOP) +
                      ",\"style\":" + std::to_string(static_cast<unsigned long>(style));
@@ -180,8 +172,7 @@ std::string DescribeControl(HWND hwnd, HWND main) {
     item += ",\"position\":" + std::to_string(send(UDM_GETPOS32));
   } else if (cls == L"SysIPAddress32") {
     DWORD address = 0;
-    LRESULT filled = 0;
-    if (!RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address, &filled)) filled = -1;
+    const LRESULT filled = RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address);
     char dotted[32];
     std::snprintf(dotted, sizeof dotted, "\"%lu.%lu.%lu.%lu\"", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
                   (address >> 8) & 0xFF, address & 0xFF);
@@ -200,11 +191,8 @@ int Info() {
   POINT origin{0, 0};
   ClientToScreen(main, &origin);
   std::string controls;
-  ForEachWindow(main, [&](HWND hwnd) {
-    if (GetParent(hwnd) == main)  // only the window's own controls, not their parts
-      Append(controls, DescribeControl(hwnd, main));
-    return true;
-  });
+  for (HWND hwnd : WindowsBelow(main))
+    if (GetParent(hwnd) == main) Append(controls, DescribeControl(hwnd, main));  // not the controls' own parts
   // GetFocus answers for the caller's thread only; the window's thread tells its own.
   GUITHREADINFO gui{};
   gui.cbSize = sizeof gui;
@@ -265,28 +253,21 @@ int Message(int milliseconds) {
 }
 
 bool MessageOk() {
-  HWND box = MessageBoxWindow();
-  if (box == nullptr) return false;
+  HWND box = MessageBoxWindow();  // none: no OK and no Cancel either
   HWND ok = GetDlgItem(box, IDOK);
   return Post(ok != nullptr ? ok : GetDlgItem(box, IDCANCEL), BM_CLICK);
 }
 
 int Windows() {
   std::string json;
-  ForEachWindow(nullptr, [&](HWND hwnd) {
-    if (!IsWindowVisible(hwnd)) return true;
+  for (HWND hwnd : WindowsBelow(nullptr)) {
+    if (!IsWindowVisible(hwnd)) continue;
     HWND text = ClassOf(hwnd) == L"#32770" ? GetDlgItem(hwnd, kMessageBoxText) : nullptr;
     Append(json, "{\"pid\":" + std::to_string(ProcessOf(hwnd)) + ",\"class\":" + Json(ClassOf(hwnd)) +
                      ",\"title\":" + Json(WindowText(hwnd)) + ",\"text\":" + Json(WindowText(text)) + "}");
-    return true;
-  });
+  }
   std::printf("[%s]\n", json.c_str());
   return 0;
-}
-
-bool Terminate(const char* pid) {
-  const Process process = OpenProcessHandle(PROCESS_TERMINATE, static_cast<DWORD>(std::strtoul(pid, nullptr, 10)));
-  return process && TerminateProcess(process.get(), 0);
 }
 
 // Another program that has the file open and shares nothing with anyone.
@@ -318,7 +299,8 @@ int Dispatch(const std::string& command, const std::vector<std::string>& args) {
   if (command == "message") return Message(number);
   if (command == "message-ok") return code(MessageOk());
   if (command == "windows") return Windows();
-  if (command == "terminate" && arg != nullptr) return code(Terminate(arg));
+  if (command == "terminate" && arg != nullptr)
+    return code(TerminateProcess(OpenProcessHandle(PROCESS_TERMINATE, std::strtoul(arg, nullptr, 10)).get(), 0));
   if (command == "hold" && args.size() > 1) return Hold(arg, std::atoi(args[1].c_str()));
   return 2;
 }
