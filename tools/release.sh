@@ -125,19 +125,7 @@ deb() {
   # -n: no name and no date in gzip's header.
   gzip -9n <"$dir/src/CHANGELOG.md" >"$doc/changelog.gz"
   gzip -9n "$stage/usr/share/man/man1/quorlen.1"
-  cat >"$stage/usr/share/doc-base/quorlen.quorlen-guide" <<EOF
-Document: quorlen-guide
-Title: Quorlen user guide
-Author: The Quorlen authors
-Abstract: How to fade a fader of a Behringer X32 with Quorlen: installing it,
- the console's address in config.txt, the window, speeds and minimum, and
- what to check when nothing happens.
-Section: Sound
-
-Format: HTML
-Index: /usr/share/doc/quorlen/quorlen-guide.html
-Files: /usr/share/doc/quorlen/quorlen-guide.html
-EOF
+  cp "$dir/src/resources/debian/quorlen-guide.doc-base" "$stage/usr/share/doc-base/quorlen.quorlen-guide"
   # Depends is what dpkg-shlibdeps reads from the libraries the program links,
   # as a Debian build would have it; it wants a debian/control to look at, so
   # it gets a minimal one of its own.
@@ -149,24 +137,8 @@ EOF
   # each directory as 1.
   size=$(cd "$stage" && find usr \( -type f -printf '%s\n' \) -o -printf '1\n' |
     awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
-  cat >"$stage/DEBIAN/control" <<EOF
-Package: quorlen
-Version: $version
-Architecture: amd64
-Maintainer: The Quorlen authors <maintainers@quorlen.example.org>
-Installed-Size: $size
-Depends: $depends
-Section: sound
-Priority: optional
-Homepage: https://quorlen.example.org/
-Description: fades one fader of a Behringer X32 mixing console
- Quorlen is a small desktop tool for the sound engineer at a Behringer X32
- digital mixing console. Pick a fader (Main or channel 1 to 32), a speed and
- a minimum, press "Get Main Position Until Touch" and touch that fader on
- the console: Quorlen fades it down from there over the network (OSC over
- UDP), one step every 10 ms, until it reaches the minimum or you press
- "Reset Off".
-EOF
+  sed -e "s/@VERSION@/$version/; s/@INSTALLED_SIZE@/$size/; s/@DEPENDS@/$depends/" \
+    "$dir/src/resources/debian/control.in" >"$stage/DEBIAN/control"
   (cd "$stage" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
   # dpkg-deb sorts the entries and clamps dates to SOURCE_DATE_EPOCH itself;
   # a file older than the commit would keep its own, so every date is set. xz
