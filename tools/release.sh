@@ -49,9 +49,8 @@ check_tree() {
       fail "uncommitted changes (above): commit them, or pass --allow-dirty to build $commit without them"
     fi
   fi
-  if git status --porcelain --untracked-files=normal | grep '^??' >/dev/null; then
+  [ -z "$(git ls-files --others --exclude-standard)" ] ||
     echo "release: untracked files are not in the release (git status shows them)" >&2
-  fi
 }
 
 # build DIR PRESET TARGET [CMAKE_ARGS...]: TARGET of DIR/src with PRESET's
@@ -77,10 +76,9 @@ check_version() {
 
 # windows DIR: quorlen.exe and quorlen32.exe in Release, and their zip.
 windows() {
-  local dir=$1 stage=$1/out/windows preset
-  for preset in win64-release win32-release; do
-    build "$dir" "$preset" quorlen
-  done
+  local dir=$1 stage=$1/out/windows
+  build "$dir" win64-release quorlen
+  build "$dir" win32-release quorlen
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/src/build/win64-release/CMakeCache.txt")
   [ -n "$version" ] || fail "no project version in $dir/src/build/win64-release/CMakeCache.txt"
   mkdir -p "$stage"
@@ -92,8 +90,16 @@ windows() {
   # older ones included, as the lines they are.
   sed 's/$/\r/' "$dir/src/LICENSE" >"$stage/LICENSE.txt"
   sed 's/$/\r/' "$dir/src/CHANGELOG.md" >"$stage/CHANGELOG.txt"
-  python3 "$dir/src/tools/release_archive.py" "$dir/out/quorlen-$version-windows.zip" "$stage" \
-    quorlen.exe quorlen32.exe quorlen-guide.html LICENSE.txt CHANGELOG.txt
+  # zipfile dates each entry by its file (in local time, which is UTC here) and
+  # keeps its mode, 0755 or 0644; Info-ZIP's zip is not installed here.
+  touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
+  (cd "$stage" && python3 - "$dir/out/quorlen-$version-windows.zip" \
+    quorlen.exe quorlen32.exe quorlen-guide.html LICENSE.txt CHANGELOG.txt) <<'EOF'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
+    for name in sys.argv[2:]:
+        archive.write(name)
+EOF
 }
 
 # linux DIR: the Linux program, linking the system's Qt 6 as the programs of
@@ -180,23 +186,25 @@ check_deb() {
   [ "$status" = 0 ] || fail "lintian reports errors in the package"
 }
 
-# outcome NAME COMMAND...: runs COMMAND and keeps how it went for the summary;
-# 77 is a suite that could not run here.
-outcome() {
+# suite NAME COMMAND...: runs one suite and keeps how it went for the summary;
+# 77 is a suite that could not run here, and not a pass either.
+suite() {
   local name=$1 status=0
   shift
+  echo "--- $name"
   "$@" || status=$?
   case "$status" in
     0) results+=("$name: passed") ;;
     77) results+=("$name: SKIPPED (could not run here; the reason is above)") ;;
     *) results+=("$name: FAILED") ;;
   esac
+  [ "$status" = 0 ] || all_passed=0
 }
 
 # run_e2e DIR: the end-to-end suites on the programs of dist/'s archives and
 # of the installed .deb, with the simulator and probe of the same commit.
 run_e2e() {
-  local dir=$1 unpacked=$1/unpacked results=() lock=() exe
+  local dir=$1 unpacked=$1/unpacked results=() all_passed=1 lock=() exe
   echo "=== end-to-end suite on the zip's programs"
   build "$dir" linux-debug console-sim
   build "$dir" win64-release quorlen-probe
@@ -209,22 +217,16 @@ run_e2e() {
   [ -z "${QUORLEN_PORT_LOCK:-}" ] || lock=(flock "$QUORLEN_PORT_LOCK")
   source "$dir/src/tools/wine-env.sh"
   for exe in quorlen.exe quorlen32.exe; do
-    echo "--- $exe"
-    outcome "$exe" "${lock[@]}" python3 "$dir/src/tests/e2e/quorlen_e2e.py" --exe "$unpacked/$exe" \
+    suite "$exe" "${lock[@]}" python3 "$dir/src/tests/e2e/quorlen_e2e.py" --exe "$unpacked/$exe" \
       --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" \
       --probe "$dir/src/build/win64-release/tools/quorlen-probe/quorlen-probe.exe" --out "$dir/e2e-${exe%.exe}"
   done
-  echo "--- quorlen (Linux)"
-  outcome "quorlen (Linux)" "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" \
+  suite "quorlen (Linux)" "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" \
     --exe "$unpacked/linux/quorlen-$version/quorlen" \
     --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-linux"
-  echo "--- quorlen (.deb)"
-  outcome "quorlen (.deb)" run_deb_e2e "$dir"
+  suite "quorlen (.deb)" run_deb_e2e "$dir"
   printf '=== end-to-end: %s\n' "${results[@]}"
-  # grep reads every line: with -q it could stop early and printf's SIGPIPE
-  # would hide a failure under pipefail.
-  printf '%s\n' "${results[@]}" | grep -v ': passed$' >/dev/null && fail "the end-to-end suite did not pass on the zip's programs"
-  return 0
+  [ "$all_passed" = 1 ] || fail "the end-to-end suite did not pass on the zip's programs"
 }
 
 # apt_get ARGS...: apt-get as root, asking nothing, waiting for another apt.
@@ -240,6 +242,10 @@ apt_get() {
 # before is refused, not replaced: the run changes nothing it didn't add.
 run_deb_e2e() {
   local dir=$1 files left status=0
+  problem() {
+    echo "release: $*" >&2
+    status=1
+  }
   if dpkg-query -W -f='${Status}' quorlen 2>/dev/null | grep -q 'installed'; then
     echo "release: a quorlen package is installed on this machine already; remove it first" >&2
     return 1
@@ -250,30 +256,23 @@ run_deb_e2e() {
       --desktop /usr/share/applications/quorlen.desktop \
       --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-deb" || status=$?
   else
-    echo "release: installing the .deb failed; the log is $dir/deb-install.log" >&2
+    problem "installing the .deb failed; the log is $dir/deb-install.log"
     files=$(dpkg-query -L quorlen 2>/dev/null || true)
-    status=1
   fi
   # Removed as a user removes it (apt remove), also after a failed install,
   # which can leave the package unpacked.
   if dpkg-query -W quorlen >/dev/null 2>&1 && ! apt_get remove quorlen >"$dir/deb-remove.log" 2>&1; then
-    echo "release: removing the package failed; the log is $dir/deb-remove.log" >&2
-    status=1
+    problem "removing the package failed; the log is $dir/deb-remove.log"
   fi
   # Directories such as /usr/bin stay, of course; every file and link must go.
   left=$(xargs -r -d '\n' sh -c 'find "$@" -maxdepth 0 ! -type d 2>/dev/null' sh <<<"$files" || true)
-  if [ -n "$left" ]; then
-    echo "release: files of the package are left after its removal:" >&2
-    echo "$left" >&2
-    status=1
-  fi
-  [ ! -e /usr/share/doc/quorlen ] || { echo "release: /usr/share/doc/quorlen is left" >&2; status=1; }
+  [ -z "$left" ] || problem "files of the package are left after its removal:"$'\n'"$left"
+  [ ! -e /usr/share/doc/quorlen ] || problem "/usr/share/doc/quorlen is left"
   # The package has no configuration files, so nothing of it should be left
   # for dpkg to remember; purge whatever is, so the machine is as it was.
   if dpkg-query -W quorlen >/dev/null 2>&1; then
-    echo "release: dpkg still lists quorlen after apt remove: $(dpkg-query -W -f='${Status}' quorlen)" >&2
+    problem "dpkg still lists quorlen after apt remove: $(dpkg-query -W -f='${Status}' quorlen)"
     apt_get purge quorlen >>"$dir/deb-remove.log" 2>&1 || true
-    status=1
   fi
   return "$status"
 }
