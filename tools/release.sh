@@ -18,8 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-e2e=0
-allow_dirty=0
+e2e=0 allow_dirty=0
 for arg in "$@"; do
   case "$arg" in
     --e2e) e2e=1 ;;
@@ -43,11 +42,9 @@ check_tree() {
   changed=$(git status --porcelain --untracked-files=no)
   if [ -n "$changed" ]; then
     echo "$changed" >&2
-    if [ "$allow_dirty" = 1 ]; then
-      echo "release: WARNING: the changes above are NOT in this release; it is built from $commit alone" >&2
-    else
+    [ "$allow_dirty" = 1 ] ||
       fail "uncommitted changes (above): commit them, or pass --allow-dirty to build $commit without them"
-    fi
+    echo "release: WARNING: the changes above are NOT in this release; it is built from $commit alone" >&2
   fi
   [ -z "$(git ls-files --others --exclude-standard)" ] ||
     echo "release: untracked files are not in the release (git status shows them)" >&2
