@@ -9,7 +9,6 @@
 # target and exits non-zero on any finding. Binds no port.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 minutes=${1:-4}
 work=${QUORLEN_FUZZ_WORK:-/tmp/quorlen-fuzz}
 
@@ -43,7 +42,7 @@ for entry in "${targets[@]}"; do
   rm -f "$dir/findings"/*
   cp -n tests/fuzz/corpus/"$name"/* "$dir/corpus/"
   dict=()
-  [ -f "tests/fuzz/$name.dict" ] && dict=(-dict="$root/tests/fuzz/$name.dict")
+  [ -f "tests/fuzz/$name.dict" ] && dict=(-dict="tests/fuzz/$name.dict")
   "build/linux-fuzz/tests/${name}_fuzz" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
     -print_final_stats=1 -artifact_prefix="$dir/findings/" "${dict[@]}" "$dir/corpus" >"$dir/log" 2>&1
   status=$?

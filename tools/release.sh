@@ -18,8 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-e2e=0
-allow_dirty=0
+e2e=0 allow_dirty=0
 for arg in "$@"; do
   case "$arg" in
     --e2e) e2e=1 ;;
@@ -43,15 +42,12 @@ check_tree() {
   changed=$(git status --porcelain --untracked-files=no)
   if [ -n "$changed" ]; then
     echo "$changed" >&2
-    if [ "$allow_dirty" = 1 ]; then
-      echo "release: WARNING: the changes above are NOT in this release; it is built from $commit alone" >&2
-    else
+    [ "$allow_dirty" = 1 ] ||
       fail "uncommitted changes (above): commit them, or pass --allow-dirty to build $commit without them"
-    fi
+    echo "release: WARNING: the changes above are NOT in this release; it is built from $commit alone" >&2
   fi
-  if git status --porcelain --untracked-files=normal | grep '^??' >/dev/null; then
+  [ -z "$(git ls-files --others --exclude-standard)" ] ||
     echo "release: untracked files are not in the release (git status shows them)" >&2
-  fi
 }
 
 # build DIR PRESET TARGET [CMAKE_ARGS...]: TARGET of DIR/src with PRESET's
@@ -77,10 +73,9 @@ check_version() {
 
 # windows DIR: quorlen.exe and quorlen32.exe in Release, and their zip.
 windows() {
-  local dir=$1 stage=$1/out/windows preset
-  for preset in win64-release win32-release; do
-    build "$dir" "$preset" quorlen
-  done
+  local dir=$1 stage=$1/out/windows
+  build "$dir" win64-release quorlen
+  build "$dir" win32-release quorlen
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/src/build/win64-release/CMakeCache.txt")
   [ -n "$version" ] || fail "no project version in $dir/src/build/win64-release/CMakeCache.txt"
   mkdir -p "$stage"
@@ -92,8 +87,16 @@ windows() {
   # older ones included, as the lines they are.
   sed 's/$/\r/' "$dir/src/LICENSE" >"$stage/LICENSE.txt"
   sed 's/$/\r/' "$dir/src/CHANGELOG.md" >"$stage/CHANGELOG.txt"
-  python3 "$dir/src/tools/release_archive.py" "$dir/out/quorlen-$version-windows.zip" "$stage" \
-    quorlen.exe quorlen32.exe quorlen-guide.html LICENSE.txt CHANGELOG.txt
+  # zipfile dates each entry by its file (in local time, which is UTC here) and
+  # keeps its mode, 0755 or 0644; Info-ZIP's zip is not installed here.
+  touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
+  (cd "$stage" && python3 - "$dir/out/quorlen-$version-windows.zip" \
+    quorlen.exe quorlen32.exe quorlen-guide.html LICENSE.txt CHANGELOG.txt) <<'EOF'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
+    for name in sys.argv[2:]:
+        archive.write(name)
+EOF
 }
 
 # linux DIR: the Linux program, linking the system's Qt 6 as the programs of
@@ -125,19 +128,7 @@ deb() {
   # -n: no name and no date in gzip's header.
   gzip -9n <"$dir/src/CHANGELOG.md" >"$doc/changelog.gz"
   gzip -9n "$stage/usr/share/man/man1/quorlen.1"
-  cat >"$stage/usr/share/doc-base/quorlen.quorlen-guide" <<EOF
-Document: quorlen-guide
-Title: Quorlen user guide
-Author: The Quorlen authors
-Abstract: How to fade a fader of a Behringer X32 with Quorlen: installing it,
- the console's address in config.txt, the window, speeds and minimum, and
- what to check when nothing happens.
-Section: Sound
-
-Format: HTML
-Index: /usr/share/doc/quorlen/quorlen-guide.html
-Files: /usr/share/doc/quorlen/quorlen-guide.html
-EOF
+  cp "$dir/src/resources/debian/quorlen-guide.doc-base" "$stage/usr/share/doc-base/quorlen.quorlen-guide"
   # Depends is what dpkg-shlibdeps reads from the libraries the program links,
   # as a Debian build would have it; it wants a debian/control to look at, so
   # it gets a minimal one of its own.
@@ -149,24 +140,8 @@ EOF
   # each directory as 1.
   size=$(cd "$stage" && find usr \( -type f -printf '%s\n' \) -o -printf '1\n' |
     awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
-  cat >"$stage/DEBIAN/control" <<EOF
-Package: quorlen
-Version: $version
-Architecture: amd64
-Maintainer: The Quorlen authors <maintainers@quorlen.example.org>
-Installed-Size: $size
-Depends: $depends
-Section: sound
-Priority: optional
-Homepage: https://quorlen.example.org/
-Description: fades one fader of a Behringer X32 mixing console
- Quorlen is a small desktop tool for the sound engineer at a Behringer X32
- digital mixing console. Pick a fader (Main or channel 1 to 32), a speed and
- a minimum, press "Get Main Position Until Touch" and touch that fader on
- the console: Quorlen fades it down from there over the network (OSC over
- UDP), one step every 10 ms, until it reaches the minimum or you press
- "Reset Off".
-EOF
+  sed -e "s/@VERSION@/$version/; s/@INSTALLED_SIZE@/$size/; s/@DEPENDS@/$depends/" \
+    "$dir/src/resources/debian/control.in" >"$stage/DEBIAN/control"
   (cd "$stage" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
   # dpkg-deb sorts the entries and clamps dates to SOURCE_DATE_EPOCH itself;
   # a file older than the commit would keep its own, so every date is set. xz
@@ -208,23 +183,25 @@ check_deb() {
   [ "$status" = 0 ] || fail "lintian reports errors in the package"
 }
 
-# outcome NAME COMMAND...: runs COMMAND and keeps how it went for the summary;
-# 77 is a suite that could not run here.
-outcome() {
+# suite NAME COMMAND...: runs one suite and keeps how it went for the summary;
+# 77 is a suite that could not run here, and not a pass either.
+suite() {
   local name=$1 status=0
   shift
+  echo "--- $name"
   "$@" || status=$?
   case "$status" in
     0) results+=("$name: passed") ;;
     77) results+=("$name: SKIPPED (could not run here; the reason is above)") ;;
     *) results+=("$name: FAILED") ;;
   esac
+  [ "$status" = 0 ] || all_passed=0
 }
 
 # run_e2e DIR: the end-to-end suites on the programs of dist/'s archives and
 # of the installed .deb, with the simulator and probe of the same commit.
 run_e2e() {
-  local dir=$1 unpacked=$1/unpacked results=() lock=() exe
+  local dir=$1 unpacked=$1/unpacked results=() all_passed=1 lock=() exe
   echo "=== end-to-end suite on the zip's programs"
   build "$dir" linux-debug console-sim
   build "$dir" win64-release quorlen-probe
@@ -237,22 +214,16 @@ run_e2e() {
   [ -z "${QUORLEN_PORT_LOCK:-}" ] || lock=(flock "$QUORLEN_PORT_LOCK")
   source "$dir/src/tools/wine-env.sh"
   for exe in quorlen.exe quorlen32.exe; do
-    echo "--- $exe"
-    outcome "$exe" "${lock[@]}" python3 "$dir/src/tests/e2e/quorlen_e2e.py" --exe "$unpacked/$exe" \
+    suite "$exe" "${lock[@]}" python3 "$dir/src/tests/e2e/quorlen_e2e.py" --exe "$unpacked/$exe" \
       --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" \
       --probe "$dir/src/build/win64-release/tools/quorlen-probe/quorlen-probe.exe" --out "$dir/e2e-${exe%.exe}"
   done
-  echo "--- quorlen (Linux)"
-  outcome "quorlen (Linux)" "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" \
+  suite "quorlen (Linux)" "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" \
     --exe "$unpacked/linux/quorlen-$version/quorlen" \
     --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-linux"
-  echo "--- quorlen (.deb)"
-  outcome "quorlen (.deb)" run_deb_e2e "$dir"
+  suite "quorlen (.deb)" run_deb_e2e "$dir"
   printf '=== end-to-end: %s\n' "${results[@]}"
-  # grep reads every line: with -q it could stop early and printf's SIGPIPE
-  # would hide a failure under pipefail.
-  printf '%s\n' "${results[@]}" | grep -v ': passed$' >/dev/null && fail "the end-to-end suite did not pass on the zip's programs"
-  return 0
+  [ "$all_passed" = 1 ] || fail "the end-to-end suite did not pass on the zip's programs"
 }
 
 # apt_get ARGS...: apt-get as root, asking nothing, waiting for another apt.
@@ -268,6 +239,10 @@ apt_get() {
 # before is refused, not replaced: the run changes nothing it didn't add.
 run_deb_e2e() {
   local dir=$1 files left status=0
+  problem() {
+    echo "release: $*" >&2
+    status=1
+  }
   if dpkg-query -W -f='${Status}' quorlen 2>/dev/null | grep -q 'installed'; then
     echo "release: a quorlen package is installed on this machine already; remove it first" >&2
     return 1
@@ -278,30 +253,23 @@ run_deb_e2e() {
       --desktop /usr/share/applications/quorlen.desktop \
       --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-deb" || status=$?
   else
-    echo "release: installing the .deb failed; the log is $dir/deb-install.log" >&2
+    problem "installing the .deb failed; the log is $dir/deb-install.log"
     files=$(dpkg-query -L quorlen 2>/dev/null || true)
-    status=1
   fi
   # Removed as a user removes it (apt remove), also after a failed install,
   # which can leave the package unpacked.
   if dpkg-query -W quorlen >/dev/null 2>&1 && ! apt_get remove quorlen >"$dir/deb-remove.log" 2>&1; then
-    echo "release: removing the package failed; the log is $dir/deb-remove.log" >&2
-    status=1
+    problem "removing the package failed; the log is $dir/deb-remove.log"
   fi
   # Directories such as /usr/bin stay, of course; every file and link must go.
   left=$(xargs -r -d '\n' sh -c 'find "$@" -maxdepth 0 ! -type d 2>/dev/null' sh <<<"$files" || true)
-  if [ -n "$left" ]; then
-    echo "release: files of the package are left after its removal:" >&2
-    echo "$left" >&2
-    status=1
-  fi
-  [ ! -e /usr/share/doc/quorlen ] || { echo "release: /usr/share/doc/quorlen is left" >&2; status=1; }
+  [ -z "$left" ] || problem "files of the package are left after its removal:"$'\n'"$left"
+  [ ! -e /usr/share/doc/quorlen ] || problem "/usr/share/doc/quorlen is left"
   # The package has no configuration files, so nothing of it should be left
   # for dpkg to remember; purge whatever is, so the machine is as it was.
   if dpkg-query -W quorlen >/dev/null 2>&1; then
-    echo "release: dpkg still lists quorlen after apt remove: $(dpkg-query -W -f='${Status}' quorlen)" >&2
+    problem "dpkg still lists quorlen after apt remove: $(dpkg-query -W -f='${Status}' quorlen)"
     apt_get purge quorlen >>"$dir/deb-remove.log" 2>&1 || true
-    status=1
   fi
   return "$status"
 }

@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # The long robustness checks, one table at the end:
 #   tools/reliability.sh [--fuzz-minutes N] [ROW...]
-# ROW picks rows by name (default: all, in the order of ROWS below). Each row
-# is one function row_<name> that runs its check and calls
-#   add_row TEST LOAD DURATION RESULT FIGURE
-# once per line it contributes; to add a row, write the function and add its
-# name to ROWS. Rows that bind UDP 127.0.0.1:10023 take the machine-wide lock
-# (run_locked). CI doesn't run this; it runs the seed-corpus replays instead.
-# Exit code 0 when every line passed.
+# ROW picks rows by name (default: all of ROWS below, in order). A row is a
+# function row_<name> that runs its check and calls add_row once per line of
+# the table; to add one, write it and add its name to ROWS. Rows that bind UDP
+# 127.0.0.1:10023 take the machine-wide lock (run_locked). CI doesn't run this;
+# it runs the seed-corpus replays instead. Exit code 0 when every line passed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source tools/wine-env.sh  # how to run 32-bit programs here, and Wine's settings
@@ -35,6 +33,9 @@ add_row() {  # TEST LOAD DURATION RESULT FIGURE
 
 run_locked() { flock /tmp/quorlen-10023.lock "$@"; }
 
+# pass_if COMMAND...: "pass" when COMMAND succeeds, else "FAIL".
+pass_if() { if "$@"; then echo pass; else echo FAIL; fi; }
+
 # build PRESET TARGET...: configure and build, quietly; 1 on failure.
 build() {
   local preset=$1
@@ -46,14 +47,12 @@ build() {
 
 # Each libFuzzer target for its share of the minutes (tools/fuzz.sh).
 row_fuzz() {
-  local status=0 name executions corpus findings seconds any=0 result
+  local status=0 name executions corpus findings seconds any=0
   tools/fuzz.sh "$fuzz_minutes" >"$log_dir/fuzz.log" 2>&1 || status=$?
   while read -r name executions _ corpus _ _ findings _ seconds; do
     [ "$executions" -ge 0 ] 2>/dev/null || continue
     any=1
-    result=pass
-    [ "$findings" -eq 0 ] || result=FAIL
-    add_row "fuzz $name" "libFuzzer, ASan+UBSan" "$seconds" "$result" \
+    add_row "fuzz $name" "libFuzzer, ASan+UBSan" "$seconds" "$(pass_if [ "$findings" -eq 0 ])" \
       "$executions executions, $corpus corpus files, $findings findings"
   done <"$log_dir/fuzz.log"
   [ "$any" = 1 ] || add_row "fuzz" "tools/fuzz.sh $fuzz_minutes" "$((SECONDS - start))s" FAIL \
@@ -72,8 +71,7 @@ row_bad_files_native() {
   add_row "config.txt a FIFO, a device, a dangling link, a directory; removed after the open" \
     "native open + read" "$((SECONDS - start))s" "$result" \
     "$(sed -nE 's/^\[==========\] .*\((.*) total\)$/all opens returned in \1/p' "$log_dir/file_test.log")"
-  start=$SECONDS
-  result=pass
+  start=$SECONDS result=pass
   run_locked build/linux-debug/tests/app_test --gtest_filter='*ReadsTheAddressFile*' >"$log_dir/app_test.log" 2>&1 ||
     result=FAIL
   add_row "config.txt: 50 MiB line, binary junk, UTF-16 without a mark" "headless program" \
@@ -88,7 +86,7 @@ row_bad_files_wine() {
     add_row "bad config.txt, Wine" build - FAIL "see $log_dir/build-*.log"
     return
   fi
-  local test label load figure
+  local test label load figure measured
   while IFS='|' read -r test label load figure; do
     local start=$SECONDS log="$log_dir/e2e-${test##*.}.log" result
     run_locked python3 tests/e2e/quorlen_e2e.py --exe build/win64-release/quorlen.exe \
@@ -98,7 +96,6 @@ row_bad_files_wine() {
       OK*) result=pass ;;
       *) result=FAIL ;;
     esac
-    local measured
     measured=$(sed -nE 's/.*figure: (.*)/\1/p' "$log" | tail -1)  # unittest may print it after a test's name
     add_row "$label" "$load" "$((SECONDS - start))s" "$result" "${measured:-$figure}"
   done <<'EOF_ROWS'
@@ -131,7 +128,8 @@ reliability_e2e() {
 # field JSON EXPRESSION: a figure out of a RESULT, by a python expression on r.
 field() { python3 -c 'import json, sys; r = json.loads(sys.argv[1]); print(eval(sys.argv[2]))' "$1" "$2"; }
 
-verdict() { [ "$(field "$1" 'r["ok"]')" = True ] && echo pass || echo FAIL; }
+# verdict JSON [EXPRESSION]: pass when the expression on r (r["ok"]) is true.
+verdict() { pass_if [ "$(field "$1" "bool(${2:-r[\"ok\"]})")" = True ]; }
 
 # Capture, a Fast fade over a short range, the reset, again and again; what the
 # process holds, every 50 cycles.
@@ -148,13 +146,13 @@ row_soak32() { soak 32 build/win32-release/quorlen32.exe 100; }
 row_flood() {
   reliability_e2e flood 64 build/win64-release/quorlen.exe flood || return
   add_row "flood while waiting, quorlen.exe" "$(field "$result" '"%d datagrams, %d/s, 10 s" % (r["waiting"]["sent"], r["waiting"]["rate"])')" \
-    "$((SECONDS - start))s" "$(field "$result" '"pass" if r["waiting"]["ok"] else "FAIL"')" \
+    "$((SECONDS - start))s" "$(verdict "$result" 'r["waiting"]["ok"]')" \
     "$(field "$result" '"capture taken, first message %.0f ms after the flood; window answered throughout (slowest %.0f ms); CPU %.0f %% of a core with the wineserver" % (r["waiting"]["first_message_after_flood_ms"], r["waiting"]["probe_slowest_ms"], r["waiting"]["cpu_percent"]["total"])')"
   local i
   for i in 0 1; do
     add_row "flood during a fade, quorlen.exe" \
       "$(field "$result" '"%d datagrams, option %s" % (r["fading"]['$i']["sent"], "on" if r["fading"]['$i']["option_on"] else "off")')" \
-      "10s" "$(field "$result" '"pass" if r["fading"]['$i']["ok"] else "FAIL"')" \
+      "10s" "$(verdict "$result" 'r["fading"]['$i']["ok"]')" \
       "$(field "$result" '"interval mean %.2f ms, p99 %.2f ms (without the flood %.2f, %.2f); levels exact" % tuple(r["fading"]['$i'][w][k] for w, k in (("during", "mean"), ("during", "p99"), ("before", "mean"), ("before", "p99")))')"
   done
 }

@@ -1,20 +1,17 @@
 #!/usr/bin/env bash
-# Builds and runs every test of Quorlen on a Debian 12 machine:
-#   native (null UI, POSIX sockets), native under ASan + UBSan,
-#   the Linux program on Qt (its control layer, starting programs, and the
-#   program end to end under Xvfb), the win64 build under Wine, the win32
-#   build under Wine, and the end-to-end suite that drives quorlen.exe /
-#   quorlen32.exe.
-# Installs what is missing first. Ends with one "N passed, N failed" line.
+# Builds and runs every test of Quorlen on a Debian 12 machine: native (null UI,
+# POSIX sockets), native under ASan + UBSan, the Linux program on Qt (its control
+# layer, starting programs, and the program end to end under Xvfb), the win64 and
+# win32 builds under Wine, and the end-to-end suite that drives quorlen.exe and
+# quorlen32.exe. Installs what is missing first. Ends with one "N passed, N
+# failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh || exit 1
 source tools/wine-env.sh
 
-passed=0
-failed=0
-skipped=0
+passed=0 failed=0 skipped=0
 failures=()
 # The console simulator and the 64-bit window probe, for both Windows programs.
 helpers=(--sim build/linux-debug/tools/console-sim/console-sim
@@ -61,13 +58,9 @@ run_e2e() {
     tally 0 1 "e2e $name: no result"
     return
   fi
-  count() {
-    local n
-    n=$(sed -nE "s/.*[(, ]$1=([0-9]+).*/\1/p" <<<"$result")
-    echo "${n:-0}"
-  }
-  bad=$(($(count failures) + $(count errors) + $(count "unexpected successes")))
-  skip=$(count skipped)
+  # The last line is "OK" or "FAILED", with counts such as "(failures=1, skipped=2)".
+  read -r bad skip < <(awk -v RS='[(,)]' -F= '{ sub(/^ +/, "", $1) } $1 == "skipped" { skip += $2 }
+    $1 ~ /^(failures|errors|unexpected successes)$/ { bad += $2 } END { print bad + 0, skip + 0 }' <<<"$result")
   skipped=$((skipped + skip))
   tally $((ran - bad - skip)) "$bad" "e2e $name: $bad of $ran failed"
 }

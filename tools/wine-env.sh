@@ -5,11 +5,10 @@
 #   QUORLEN_WINE32      how to run 32-bit programs, when plain wine can't
 
 export QUORLEN_WINEPREFIX="${QUORLEN_WINEPREFIX:-/tmp/quorlen-wine}"
-export WINEPREFIX="$QUORLEN_WINEPREFIX"
-export WINEDEBUG=-all
+# No Mono or Gecko: nothing here needs them, and Wine would offer to install them.
+export WINEPREFIX="$QUORLEN_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine maps file names through the locale; a UTF-8 one keeps non-ASCII names.
 export LC_ALL=C.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # 32-bit programs: plain wine where 32-bit code runs, else through qemu-i386
 # in a namespace of their own (tools/wine32-setup.sh, tools/wine32-ns).
