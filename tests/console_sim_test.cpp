@@ -331,8 +331,8 @@ TEST_F(ConsoleSimProcess, EchoesFaderChangesToOtherSubscribersOnly) {
 TEST_F(ConsoleSimProcess, SendsMalformedAndForeignDatagramsOnRequest) {
   SimProcess sim;
   // Scheduled from the first /xremote, in the order given.
-  int port = Start(sim, {"--touch", "main:0.9@0", "--at", "0:short 5", "--at", "0:typetag 5", "--at", "0:nan 5", "--at",
-                         "0:level 5 -0.1"});
+  int port = Start(sim, {"--at", "0:touch main 0.9", "--at", "0:short 5", "--at", "0:typetag 5", "--at", "0:nan 5",
+                         "--at", "0:level 5 -0.1"});
   ASSERT_NE(port, 0);
   Client client(port);
   client.Subscribe();

@@ -48,39 +48,29 @@ const char kUsage[] =
     "  --port P             UDP port (default 10023; 0 picks a free one). The first\n"
     "                       line on stdout is always \"console-sim listening on A:P\"\n"
     "  --xremote-seconds S  how long an /xremote subscription lasts (default 10)\n"
-    "  --initial L          starting level of all 80 faders (default 0.75)\n"
     "  --log FILE           write every datagram received and sent as a JSON line\n"
     "  --summary-json FILE  write each fade summary as a JSON line\n"
-    "  --touch F:L@MS       touch fader F at level L, MS ms after the first /xremote\n"
-    "  --at MS:COMMAND      run any command below MS ms after the first /xremote\n"
-    "                       (both repeatable; MS counts from the first /xremote the\n"
-    "                       simulator receives, so a test can start its client late)\n"
+    "  --at MS:COMMAND      run a command below MS ms after the first /xremote, so a\n"
+    "                       test can start its client late (repeatable)\n"
     "  --fade-gap MS        a fade ends after MS ms without fader messages (default 300)\n"
     "  --exit-after-fades N exit after N completed fades\n"
     "  --timeout SECONDS    exit after this long; exit code 3 if --exit-after-fades\n"
     "                       was given and not reached\n"
     "  --no-bar             no live level bar even on a terminal\n"
-    "  --help               this text\n"
     "\n"
-    "commands (stdin, one a line, or scheduled with --at). F is main, 0 (main), 1..32,\n"
-    "auxin1..8, fxrtn1..8, bus1..16, mtx1..6, mono or dca1..8.\n"
-    "Every report goes to every live subscriber:\n"
+    "commands (stdin, one a line, or from --at). F is main, 0 (main), 1..32, auxin1..8,\n"
+    "fxrtn1..8, bus1..16, mtx1..6, mono or dca1..8. Reports go to every live subscriber:\n"
     "  touch F L        F's report (28 bytes, a DCA's 24) at L (0..1), and F is set to L\n"
     "  level F V        F's report at any float V (-0.1, 1.5, nan, inf ...); F keeps its level\n"
     "  nan F / inf F    short for level F nan / level F inf\n"
     "  short F          F's report at its level, cut to 27 bytes\n"
     "  typetag F [N]    F's address with type tag \",i\" and the integer N (default 1)\n"
-    "  eq F [V]         another parameter: \"/ch/NN/eq/1/g\" (\"/main/st/eq/1/g\") \",f\" V,\n"
-    "                   24 bytes (V default 0.5)\n"
-    "  other F [V]      another parameter in 28 bytes: \"/ch/NN/mix/01/level\"\n"
-    "                   (\"/main/st/mix/pan\") \",f\" V (default 0.5)\n"
-    "  foreign [F [L]]  F's report (default main, at its level) from a second socket\n"
-    "                   on another loopback port, so the source differs\n"
+    "  eq F [V]         \"/ch/NN/eq/1/g\" (\"/main/st/eq/1/g\") \",f\" V (default 0.5), 24 bytes\n"
+    "  other F [V]      \"/ch/NN/mix/01/level\" (\"/main/st/mix/pan\") \",f\" V (default 0.5)\n"
+    "  foreign [F [L]]  F's report (default main, at its level) from a second loopback port\n"
     "  raw HEX          these bytes, e.g. raw 2f 78 00 00\n"
     "  empty            a datagram of 0 bytes\n"
     "  big [N]          N bytes (default 2049): main's report, then zeros\n"
-    "  status           print the fader levels and live subscribers\n"
-    "  help             list the commands\n"
     "  quit             exit\n"
     "\n"
     "Received fader messages (\",f\" to a fader address) set the level (clamped to 0..1,\n"
@@ -145,7 +135,7 @@ constexpr Verb kVerbs[] = {
     {"touch", 2, 2, true},   {"level", 2, 2, true},       {"nan", 1, 1, true},    {"inf", 1, 1, true},
     {"short", 1, 1, true},   {"typetag", 1, 2, true},     {"eq", 1, 2, true},     {"other", 1, 2, true},
     {"foreign", 0, 2, true}, {"raw", 0, SIZE_MAX, false}, {"empty", 0, 0, false}, {"big", 0, 1, false},
-    {"status", 0, 0, false}, {"help", 0, 0, false},       {"quit", 0, 0, false},
+    {"quit", 0, 0, false},
 };
 
 struct Scheduled {
@@ -158,7 +148,6 @@ struct Options {
   std::string address = "127.0.0.1";
   double port = 10023;
   double xremoteSeconds = 10.0;
-  double initial = 0.75;
   std::string logPath;
   std::string summaryPath;
   std::vector<Scheduled> scheduled;
@@ -180,7 +169,6 @@ struct NumberOption {
 constexpr NumberOption kNumberOptions[] = {
     {"--port", &Options::port, 0, 65535, true, ""},
     {"--xremote-seconds", &Options::xremoteSeconds, 0, 1e6, false, ""},
-    {"--initial", &Options::initial, 0, 1, false, " (0..1)"},
     {"--fade-gap", &Options::fadeGapMs, 1, 3600000, true, ""},
     {"--exit-after-fades", &Options::exitAfterFades, 0, 1000000, true, ""},
     {"--timeout", &Options::timeoutSeconds, 0, 1e6, false, ""},
@@ -218,7 +206,7 @@ int OpenSocket(const in_addr& address, int port, int* boundPort) {
 class ConsoleSim {
  public:
   explicit ConsoleSim(const Options& options) : options_(options) {
-    std::fill(std::begin(levels_), std::end(levels_), static_cast<float>(options.initial));
+    std::fill(std::begin(levels_), std::end(levels_), 0.75f);
   }
 
   ~ConsoleSim() {
@@ -242,8 +230,9 @@ class ConsoleSim {
       return false;
     };
     if (w.empty()) return fail("empty command");
-    if (rule == std::end(kVerbs)) return fail("unknown command \"" + verb + "\" (try help)");
-    if (w.size() - 1 < rule->least || w.size() - 1 > rule->most) return fail("wrong number of arguments (see help)");
+    if (rule == std::end(kVerbs)) return fail("unknown command \"" + verb + "\" (see console-sim --help)");
+    if (w.size() - 1 < rule->least || w.size() - 1 > rule->most)
+      return fail("wrong number of arguments (see console-sim --help)");
     command->verb = verb;
     int& fader = command->fader;
     if (rule->fader && (fader = w.size() > 1 ? sim::ParseFader(w[1]) : 0) < 0) {
@@ -401,12 +390,6 @@ class ConsoleSim {
       PrintLine("console-sim: " + error);
     } else if (command.verb == "quit") {
       quit_ = true;
-    } else if (command.verb == "status") {
-      PrintStatus(MonotonicUs());
-    } else if (command.verb == "help") {
-      ClearBar();
-      std::fputs(std::strstr(kUsage, "commands (stdin"), stdout);
-      std::fflush(stdout);
     } else {
       if (command.verb == "touch") levels_[command.fader] = command.level;
       if (SendToSubscribers(command.fromForeign ? foreignSock_ : sock_, command.bytes, command.text, nullptr) == 0) {
@@ -559,23 +542,6 @@ class ConsoleSim {
     std::fflush(stdout);
   }
 
-  void PrintStatus(int64_t nowUs) {
-    std::string text = "levels:";
-    for (int k = 0; k < sim::kFaderCount; ++k) {
-      text += sim::Printf("%s %s=%.4f", k % 8 == 1 ? "\n " : "", sim::FaderName(k).c_str(),
-                          static_cast<double>(levels_[k]));
-    }
-    text += "\nsubscribers:";
-    const size_t none = text.size();
-    for (const Subscriber& s : subscribers_) {
-      if (s.expiresUs <= nowUs) continue;
-      text += sim::Printf(" %s:%d (%.1f s left)", AddressText(s.peer.sin_addr).c_str(), ntohs(s.peer.sin_port),
-                          static_cast<double>(s.expiresUs - nowUs) / 1e6);
-    }
-    if (text.size() == none) text += " none";
-    PrintLine(text + "\nfades completed: " + std::to_string(fadesDone_));
-  }
-
   void Log(int64_t nowUs, const char* direction, int fd, const sockaddr_in& peer, const uint8_t* data, size_t length,
            const std::string& action) {
     if (!log_) return;
@@ -627,13 +593,6 @@ class ConsoleSim {
   sim::Fade fade_;  // the fade under way, if it has messages
 };
 
-// "F:L@MS", the --touch form, as "MS:touch F L", the --at form.
-std::string TouchAsAt(const std::string& text) {
-  size_t colon = text.find(':'), at = text.find('@');
-  if (colon == std::string::npos || at == std::string::npos || at < colon) return "";
-  return text.substr(at + 1) + ":touch " + text.substr(0, colon) + " " + text.substr(colon + 1, at - colon - 1);
-}
-
 // "MS:COMMAND".
 bool ParseAt(const std::string& text, Scheduled* out) {
   size_t colon = text.find(':');
@@ -666,7 +625,6 @@ int main(int argc, char** argv) {
     const std::string value = argv[++k];
     auto number = std::find_if(std::begin(kNumberOptions), std::end(kNumberOptions),
                                [&](const NumberOption& o) { return flag == o.flag; });
-    Scheduled scheduled;
     if (number != std::end(kNumberOptions)) {
       double& field = options.*(number->field);
       if (!Parse(value, number->lo, number->hi, &field) || (number->whole && field != std::floor(field))) {
@@ -678,10 +636,9 @@ int main(int argc, char** argv) {
       options.logPath = value;
     } else if (flag == "--summary-json") {
       options.summaryPath = value;
-    } else if (flag == "--touch" || flag == "--at") {
-      if (!ParseAt(flag == "--at" ? value : TouchAsAt(value), &scheduled)) {
-        return Usage("bad " + flag + " " + value + (flag == "--at" ? " (MS:COMMAND)" : " (F:L@MS)"));
-      }
+    } else if (flag == "--at") {
+      Scheduled scheduled;
+      if (!ParseAt(value, &scheduled)) return Usage("bad --at " + value + " (MS:COMMAND)");
       options.scheduled.push_back(scheduled);
     } else {
       return Usage("unknown option " + flag);
