@@ -163,15 +163,14 @@ struct NumberOption {
   double Options::*field;
   double lo, hi;
   bool whole;
-  const char* hint;  // added to "bad --flag VALUE"
 };
 
 constexpr NumberOption kNumberOptions[] = {
-    {"--port", &Options::port, 0, 65535, true, ""},
-    {"--xremote-seconds", &Options::xremoteSeconds, 0, 1e6, false, ""},
-    {"--fade-gap", &Options::fadeGapMs, 1, 3600000, true, ""},
-    {"--exit-after-fades", &Options::exitAfterFades, 0, 1000000, true, ""},
-    {"--timeout", &Options::timeoutSeconds, 0, 1e6, false, ""},
+    {"--port", &Options::port, 0, 65535, true},
+    {"--xremote-seconds", &Options::xremoteSeconds, 0, 1e6, false},
+    {"--fade-gap", &Options::fadeGapMs, 1, 3600000, true},
+    {"--exit-after-fades", &Options::exitAfterFades, 0, 1000000, true},
+    {"--timeout", &Options::timeoutSeconds, 0, 1e6, false},
 };
 
 struct Subscriber {
@@ -185,22 +184,19 @@ int Fail(int code, const std::string& why) {
   return code;
 }
 
-// A UDP socket bound to address:port, non-blocking; -1 with errno set on failure.
-int OpenSocket(const in_addr& address, int port, int* boundPort) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
+// A non-blocking UDP socket in *fd, bound to address:port; false with errno set
+// on failure (the caller closes *fd when it is not -1).
+bool OpenSocket(const in_addr& address, int port, int* fd, int* boundPort) {
   sockaddr_in local{
       .sin_family = AF_INET, .sin_port = htons(static_cast<uint16_t>(port)), .sin_addr = address, .sin_zero = {}};
   socklen_t size = sizeof local;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return -1;
+  if ((*fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0)) < 0 ||
+      bind(*fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      getsockname(*fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+    return false;
   }
   *boundPort = ntohs(local.sin_port);
-  return fd;
+  return true;
 }
 
 class ConsoleSim {
@@ -287,12 +283,11 @@ class ConsoleSim {
                        {signals_, POLLIN, 0},
                        {stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0}};
       int ready = poll(fds, 4, timeoutMs);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) {
-        std::fprintf(stderr, "console-sim: poll: %s\n", std::strerror(errno));
-        exitCode_ = kExitRuntimeError;
+      if (ready < 0 && errno != EINTR) {
+        exitCode_ = Fail(kExitRuntimeError, std::string("poll: ") + std::strerror(errno));
         break;
       }
+      if (ready < 0) continue;           // EINTR
       if (fds[2].revents) quit_ = true;  // SIGINT or SIGTERM
       if (fds[0].revents) ReadSocket(sock_);
       if (fds[1].revents) ReadSocket(foreignSock_);
@@ -317,19 +312,18 @@ class ConsoleSim {
 
   // kExitOk, or the exit code that says why the simulator can't run.
   int Open() {
-    std::string address = options_.address == "localhost" ? "127.0.0.1" : options_.address;
-    if (inet_pton(AF_INET, address.c_str(), &bindAddress_) != 1) {
+    if (inet_pton(AF_INET, options_.address.c_str(), &bindAddress_) != 1) {
       return Fail(kExitUsage, "--address " + options_.address + " is not an IPv4 address");
     }
     if (!IsLoopback(bindAddress_)) {
       return Fail(kExitUsage,
                   "refusing --address " + options_.address + ": only loopback addresses (127.0.0.0/8) are allowed");
     }
-    if ((sock_ = OpenSocket(bindAddress_, static_cast<int>(options_.port), &port_)) < 0) {
-      return Fail(kExitRuntimeError,
-                  sim::Printf("cannot listen on %s:%.0f: %s", address.c_str(), options_.port, std::strerror(errno)));
+    if (!OpenSocket(bindAddress_, static_cast<int>(options_.port), &sock_, &port_)) {
+      return Fail(kExitRuntimeError, sim::Printf("cannot listen on %s:%.0f: %s", options_.address.c_str(),
+                                                 options_.port, std::strerror(errno)));
     }
-    if ((foreignSock_ = OpenSocket(bindAddress_, 0, &foreignPort_)) < 0) {
+    if (!OpenSocket(bindAddress_, 0, &foreignSock_, &foreignPort_)) {
       return Fail(kExitRuntimeError, std::string("cannot open the second socket: ") + std::strerror(errno));
     }
     for (auto [path, file] : {std::pair{options_.logPath, &log_}, std::pair{options_.summaryPath, &summaryFile_}}) {
@@ -593,13 +587,6 @@ class ConsoleSim {
   sim::Fade fade_;  // the fade under way, if it has messages
 };
 
-// "MS:COMMAND".
-bool ParseAt(const std::string& text, Scheduled* out) {
-  size_t colon = text.find(':');
-  out->command = colon == std::string::npos ? "" : text.substr(colon + 1);
-  return colon != std::string::npos && Parse(text.substr(0, colon), 0L, 86400000L, &out->afterMs);
-}
-
 int Usage(const std::string& error) {
   return Fail(kExitUsage, error + "\n(console-sim --help lists the options)");
 }
@@ -628,7 +615,7 @@ int main(int argc, char** argv) {
     if (number != std::end(kNumberOptions)) {
       double& field = options.*(number->field);
       if (!Parse(value, number->lo, number->hi, &field) || (number->whole && field != std::floor(field))) {
-        return Usage("bad " + flag + " " + value + number->hint);
+        return Usage("bad " + flag + " " + value);
       }
     } else if (flag == "--address") {
       options.address = value;
@@ -637,9 +624,11 @@ int main(int argc, char** argv) {
     } else if (flag == "--summary-json") {
       options.summaryPath = value;
     } else if (flag == "--at") {
-      Scheduled scheduled;
-      if (!ParseAt(value, &scheduled)) return Usage("bad --at " + value + " (MS:COMMAND)");
-      options.scheduled.push_back(scheduled);
+      size_t colon = value.find(':');
+      Scheduled& at = options.scheduled.emplace_back(Scheduled{0, value.substr(colon + 1)});
+      if (colon == std::string::npos || !Parse(value.substr(0, colon), 0L, 86400000L, &at.afterMs)) {
+        return Usage("bad --at " + value + " (MS:COMMAND)");
+      }
     } else {
       return Usage("unknown option " + flag);
     }

@@ -181,13 +181,12 @@ std::string FaderName(int fader) {
 }
 
 int ParseFader(const std::string& text) {
-  if (text == "main" || text == "st") return 0;
-  for (int k = kFirstOtherFader; k < kFaderCount; ++k) {
+  for (int k = 0; k < kFaderCount; ++k) {
     if (text == Faders()[k].name) return k;
   }
   if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
   int value = std::atoi(text.c_str());
-  return value < kFirstOtherFader ? value : -1;
+  return value <= 32 ? value : -1;  // numbers name Main and the channels only
 }
 
 std::string HexBytes(const uint8_t* data, size_t length) {

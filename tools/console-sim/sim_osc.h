@@ -16,7 +16,6 @@ using Bytes = std::vector<uint8_t>;
 // 0 = main stereo, 1..32 = channels, then aux ins 1..8, FX returns 1..8,
 // buses 1..16, matrices 1..6, Mono and DCAs 1..8.
 inline constexpr int kFaderCount = 80;
-inline constexpr int kFirstOtherFader = 33;  // aux in 1, the first after the channels
 
 // One decoded argument.
 struct OscArg {
@@ -44,9 +43,7 @@ Bytes EncodeFloatMessage(const std::string& address, float value);
 // "/addr" ",i" <int32>.
 Bytes EncodeIntMessage(const std::string& address, int32_t value);
 
-// "/main/st/mix/fader" for 0, "/ch/NN/mix/fader" for 1..32, then
-// "/auxin/NN/mix/fader", "/fxrtn/NN/mix/fader", "/bus/NN/mix/fader",
-// "/mtx/NN/mix/fader", "/main/m/mix/fader" and "/dca/N/fader"; "" otherwise.
+// "/main/st/mix/fader" for 0, "/ch/05/mix/fader" for 5 ... "/dca/8/fader"; "" past the last.
 std::string FaderAddress(int fader);
 // The fader index of a fader address, or -1.
 int FaderIndexOf(const std::string& address);
