@@ -118,9 +118,8 @@ struct Command {
   std::string verb;
   int fader = 0;
   float level = 0.0f;  // the fader's new level, for touch
-  bool fromForeign = false;
-  Bytes bytes;       // the datagram
-  std::string text;  // the command line, for logs and summaries
+  Bytes bytes;         // the datagram
+  std::string text;    // the command line, for logs and summaries
 };
 
 // Each command: how many words may follow it, and whether the first of them
@@ -263,7 +262,6 @@ class ConsoleSim {
         return fail("a fader stands between 0 and 1 (use level for other values)");
       }
       command->level = value;
-      command->fromForeign = verb == "foreign";
       bytes = sim::EncodeFloatMessage(verb == "eq" || verb == "other" ? OtherAddress(verb, fader) : address, value);
       if (verb == "short") bytes.pop_back();
     }
@@ -297,9 +295,8 @@ class ConsoleSim {
         stdinOpen_ = false;  // POLLNVAL or POLLERR: no usable stdin
       }
     }
+    // The bar is only up while a fade runs, and ending the fade takes it down.
     if (!fade_.messages.empty()) FinishFade();
-    ClearBar();
-    std::fflush(stdout);
     return exitCode_;
   }
 
@@ -386,7 +383,8 @@ class ConsoleSim {
       quit_ = true;
     } else {
       if (command.verb == "touch") levels_[command.fader] = command.level;
-      if (SendToSubscribers(command.fromForeign ? foreignSock_ : sock_, command.bytes, command.text, nullptr) == 0) {
+      if (SendToSubscribers(command.verb == "foreign" ? foreignSock_ : sock_, command.bytes, command.text, nullptr) ==
+          0) {
         PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
         return;
       }

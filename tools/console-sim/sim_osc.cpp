@@ -95,17 +95,16 @@ struct Fader {
   std::string name;
 };
 
-// Every fader's address and short name, in index order: Main, the channels,
-// then the others in runs numbered from 1.
+// Every fader's address and short name, in index order: runs numbered from 1.
 const std::vector<Fader>& Faders() {
   static const std::vector<Fader> faders = [] {
-    std::vector<Fader> all = {{"/main/st/mix/fader", "main"}};
-    for (int k = 1; k <= 32; ++k) all.push_back({Printf("/ch/%02d/mix/fader", k), Printf("ch%02d", k)});
+    std::vector<Fader> all;
     const struct {
       const char* address;  // printf formats, given the number in the run
       const char* name;
       int count;
-    } kRuns[] = {{"/auxin/%02d/mix/fader", "auxin%d", 8}, {"/fxrtn/%02d/mix/fader", "fxrtn%d", 8},
+    } kRuns[] = {{"/main/st/mix/fader", "main", 1},       {"/ch/%02d/mix/fader", "ch%02d", 32},
+                 {"/auxin/%02d/mix/fader", "auxin%d", 8}, {"/fxrtn/%02d/mix/fader", "fxrtn%d", 8},
                  {"/bus/%02d/mix/fader", "bus%d", 16},    {"/mtx/%02d/mix/fader", "mtx%d", 6},
                  {"/main/m/mix/fader", "mono", 1},        {"/dca/%d/fader", "dca%d", 8}};
     for (const auto& run : kRuns) {
