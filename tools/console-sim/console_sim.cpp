@@ -548,7 +548,7 @@ class ConsoleSim {
     int fader = sim::FaderIndexOf(m.address);
     if (fader >= 0) line += ",\"fader\":" + std::to_string(fader);
     if (m.hasTypeTag) line += ",\"typetag\":" + sim::JsonString(m.typeTag);
-    line += m.ok ? ",\"args\":" + sim::ArgsJson(m) : ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
+    line += m.ok ? ",\"args\":" + m.argsJson : ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
     // The level a fader-sized datagram carries at bytes 24..27, whatever it is:
     // what a reader that trusts the offset would take.
     if (length >= 28) {

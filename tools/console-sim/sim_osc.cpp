@@ -144,18 +144,15 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
   lo_arg** argv = lo_message_get_argv(message);
   m.hasTypeTag = true;
   m.typeTag = std::string(",") + types;
+  std::string json;
   for (size_t k = 0; types[k] != 0; ++k) {
-    m.args.push_back({types[k], types[k] == LO_FLOAT ? Load<float>(argv[k]) : 0.0f, ArgJson(types[k], argv[k])});
+    m.args.push_back({types[k], types[k] == LO_FLOAT ? Load<float>(argv[k]) : 0.0f});
+    json += (k == 0 ? "" : ",") + ArgJson(types[k], argv[k]);
   }
+  m.argsJson = "[" + json + "]";
   lo_message_free(message);
   m.ok = true;
   return m;
-}
-
-std::string ArgsJson(const OscMessage& m) {
-  std::string json;
-  for (const OscArg& a : m.args) json += (json.empty() ? "" : ",") + a.json;
-  return "[" + json + "]";
 }
 
 Bytes EncodeFloatMessage(const std::string& address, float value) {

@@ -19,9 +19,8 @@ inline constexpr int kFaderCount = 80;
 
 // One decoded argument.
 struct OscArg {
-  char type = 0;     // an OSC type tag letter that liblo knows
-  float f = 0.0f;    // 'f'
-  std::string json;  // the value as the log writes it
+  char type = 0;   // an OSC type tag letter that liblo knows
+  float f = 0.0f;  // 'f'
 };
 
 struct OscMessage {
@@ -31,12 +30,11 @@ struct OscMessage {
   bool hasTypeTag = false;  // a bare address (a query) has none
   std::string typeTag;      // including the leading ','
   std::vector<OscArg> args;
+  std::string argsJson = "[]";  // the arguments as the log writes them
 };
 
 // Decodes one datagram. Never reads outside [data, data + length).
 OscMessage DecodeOsc(const uint8_t* data, size_t length);
-// The arguments as a JSON array, as the log writes them.
-std::string ArgsJson(const OscMessage& m);
 
 // "/addr" ",f" <float>: the layout of every fader report.
 Bytes EncodeFloatMessage(const std::string& address, float value);
