@@ -35,7 +35,6 @@ using sim::Bytes;
 constexpr int kExitOk = 0;
 constexpr int kExitRuntimeError = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitTimedOut = 3;
 constexpr size_t kMaxSubscribers = 64;
 
 const char kUsage[] =
@@ -53,9 +52,7 @@ const char kUsage[] =
     "  --at MS:COMMAND      run a command below MS ms after the first /xremote, so a\n"
     "                       test can start its client late (repeatable)\n"
     "  --fade-gap MS        a fade ends after MS ms without fader messages (default 300)\n"
-    "  --exit-after-fades N exit after N completed fades\n"
-    "  --timeout SECONDS    exit after this long; exit code 3 if --exit-after-fades\n"
-    "                       was given and not reached\n"
+    "  --timeout SECONDS    exit after this long\n"
     "  --no-bar             no live level bar even on a terminal\n"
     "\n"
     "commands (stdin, one a line, or from --at). F is main, 0 (main), 1..32, auxin1..8,\n"
@@ -151,7 +148,6 @@ struct Options {
   std::string summaryPath;
   std::vector<Scheduled> scheduled;
   double fadeGapMs = 300;
-  double exitAfterFades = 0;
   double timeoutSeconds = 0.0;
   bool bar = true;
 };
@@ -168,7 +164,6 @@ constexpr NumberOption kNumberOptions[] = {
     {"--port", &Options::port, 0, 65535, true},
     {"--xremote-seconds", &Options::xremoteSeconds, 0, 1e6, false},
     {"--fade-gap", &Options::fadeGapMs, 1, 3600000, true},
-    {"--exit-after-fades", &Options::exitAfterFades, 0, 1000000, true},
     {"--timeout", &Options::timeoutSeconds, 0, 1e6, false},
 };
 
@@ -212,22 +207,18 @@ class ConsoleSim {
     if (summaryFile_) std::fclose(summaryFile_);
   }
 
-  // Parses one command line. On failure returns false and sets *error.
-  bool ParseCommand(const std::string& line, Command* command, std::string* error) const {
+  // Parses one command line into *command; returns why it can't, or "".
+  std::string ParseCommand(const std::string& line, Command* command) const {
     const std::vector<std::string> w = SplitWords(line);
     *command = Command{};
     command->text = line;
     const std::string verb = w.empty() ? "" : w[0];
     const Verb* rule =
         std::find_if(std::begin(kVerbs), std::end(kVerbs), [&](const Verb& v) { return verb == v.name; });
-    auto fail = [&](const std::string& why) {
-      *error = rule == std::end(kVerbs) ? why : verb + ": " + why;
-      return false;
-    };
+    auto fail = [&](const std::string& why) { return rule == std::end(kVerbs) ? why : verb + ": " + why; };
     if (w.empty()) return fail("empty command");
-    if (rule == std::end(kVerbs)) return fail("unknown command \"" + verb + "\" (see console-sim --help)");
-    if (w.size() - 1 < rule->least || w.size() - 1 > rule->most)
-      return fail("wrong number of arguments (see console-sim --help)");
+    if (rule == std::end(kVerbs)) return fail("unknown command \"" + verb + "\" (see --help)");
+    if (w.size() - 1 < rule->least || w.size() - 1 > rule->most) return fail("wrong number of arguments (see --help)");
     command->verb = verb;
     int& fader = command->fader;
     if (rule->fader && (fader = w.size() > 1 ? sim::ParseFader(w[1]) : 0) < 0) {
@@ -265,7 +256,7 @@ class ConsoleSim {
       bytes = sim::EncodeFloatMessage(verb == "eq" || verb == "other" ? OtherAddress(verb, fader) : address, value);
       if (verb == "short") bytes.pop_back();
     }
-    return true;
+    return "";
   }
 
   int Run() {
@@ -376,15 +367,13 @@ class ConsoleSim {
     std::vector<std::string> words = SplitWords(line);
     if (words.empty() || words[0][0] == '#') return;  // blank line or comment
     Command command;
-    std::string error;
-    if (!ParseCommand(line, &command, &error)) {
+    if (std::string error = ParseCommand(line, &command); !error.empty()) {
       PrintLine("console-sim: " + error);
     } else if (command.verb == "quit") {
       quit_ = true;
     } else {
       if (command.verb == "touch") levels_[command.fader] = command.level;
-      if (SendToSubscribers(command.verb == "foreign" ? foreignSock_ : sock_, command.bytes, command.text, nullptr) ==
-          0) {
+      if (SendToSubscribers(command.verb == "foreign" ? foreignSock_ : sock_, command.bytes, command.text) == 0) {
         PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
         return;
       }
@@ -443,7 +432,7 @@ class ConsoleSim {
   }
 
   // Sends data to every live subscriber except `except`; returns how many got it.
-  int SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except) {
+  int SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except = nullptr) {
     int64_t nowUs = MonotonicUs();
     int sent = 0;
     for (const Subscriber& s : subscribers_) {
@@ -479,10 +468,6 @@ class ConsoleSim {
     };
     if (options_.timeoutSeconds > 0.0 && due(startUs_ + static_cast<int64_t>(options_.timeoutSeconds * 1e6))) {
       quit_ = true;
-      if (options_.exitAfterFades > 0 && fadesDone_ < options_.exitAfterFades) {
-        std::fprintf(stderr, "console-sim: timed out after %ld of %.0f fades\n", fadesDone_, options_.exitAfterFades);
-        exitCode_ = kExitTimedOut;
-      }
       return -1;
     }
     if (!fade_.messages.empty() && due(fade_.messages.back().us + static_cast<int64_t>(options_.fadeGapMs * 1000))) {
@@ -506,8 +491,6 @@ class ConsoleSim {
       std::fputs((sim::FormatSummaryJson(summary) + "\n").c_str(), summaryFile_);
       std::fflush(summaryFile_);
     }
-    ++fadesDone_;
-    if (options_.exitAfterFades > 0 && fadesDone_ >= options_.exitAfterFades) quit_ = true;
   }
 
   // On a terminal, the faded fader's level while the fade runs.
@@ -580,7 +563,6 @@ class ConsoleSim {
   int64_t firstXremoteUs_ = -1;
   int64_t lastStimulusUs_ = -1;
   std::string lastStimulus_;
-  long fadesDone_ = 0;
   std::vector<Subscriber> subscribers_;
   sim::Fade fade_;  // the fade under way, if it has messages
 };
@@ -636,8 +618,7 @@ int main(int argc, char** argv) {
   // seconds into a test.
   for (const Scheduled& s : options.scheduled) {
     Command command;
-    std::string error;
-    if (!console.ParseCommand(s.command, &command, &error)) {
+    if (std::string error = console.ParseCommand(s.command, &command); !error.empty()) {
       return Usage("scheduled \"" + s.command + "\": " + error);
     }
   }

@@ -45,11 +45,9 @@ Bytes EncodeIntMessage(const std::string& address, int32_t value);
 std::string FaderAddress(int fader);
 // The fader index of a fader address, or -1.
 int FaderIndexOf(const std::string& address);
-// "main", "ch05", "auxin1", "fxrtn8", "bus16", "mtx6", "mono" or "dca1": the
-// short name used on screen and on the command line.
+// The short name on screen and on the command line: "main", "ch05", "auxin1", "mono", "dca1" ...
 std::string FaderName(int fader);
-// "main", "0".."32" (0 is main too) or any short name. Returns -1 when the
-// text names no fader.
+// The fader that "0".."32" or a short name names, or -1.
 int ParseFader(const std::string& text);
 
 // Lower-case hex, no separators.
