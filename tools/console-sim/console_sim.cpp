@@ -196,7 +196,7 @@ bool OpenSocket(const in_addr& address, int port, int* fd, int* boundPort) {
 class ConsoleSim {
  public:
   explicit ConsoleSim(const Options& options) : options_(options) {
-    std::fill(std::begin(levels_), std::end(levels_), 0.75f);
+    std::fill(std::begin(levels_), std::end(levels_), 0.75f);  // where every fader starts
   }
 
   ~ConsoleSim() {
