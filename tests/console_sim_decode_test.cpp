@@ -73,7 +73,7 @@ TEST(ConsoleSimOsc, ReadsOtherArgumentKindsAndBareAddresses) {
   ASSERT_TRUE(m.ok) << m.reason;
   EXPECT_EQ(m.typeTag, ",isbTShdtcNFI");
   // Every value in host order, as the log writes it.
-  EXPECT_EQ(sim::ArgsJson(m), "[-7,\"abc\",{\"blob\":5},true,\"sym\",-2,1.5,4294967298,113,null,false,\"impulse\"]");
+  EXPECT_EQ(m.argsJson, "[-7,\"abc\",{\"blob\":5},true,\"sym\",-2,1.5,4294967298,113,null,false,\"impulse\"]");
 
   // A query: the address alone, no type tag.
   Bytes query;

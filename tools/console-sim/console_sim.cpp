@@ -35,7 +35,6 @@ using sim::Bytes;
 constexpr int kExitOk = 0;
 constexpr int kExitRuntimeError = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitTimedOut = 3;
 constexpr size_t kMaxSubscribers = 64;
 
 const char kUsage[] =
@@ -48,39 +47,27 @@ const char kUsage[] =
     "  --port P             UDP port (default 10023; 0 picks a free one). The first\n"
     "                       line on stdout is always \"console-sim listening on A:P\"\n"
     "  --xremote-seconds S  how long an /xremote subscription lasts (default 10)\n"
-    "  --initial L          starting level of all 80 faders (default 0.75)\n"
     "  --log FILE           write every datagram received and sent as a JSON line\n"
     "  --summary-json FILE  write each fade summary as a JSON line\n"
-    "  --touch F:L@MS       touch fader F at level L, MS ms after the first /xremote\n"
-    "  --at MS:COMMAND      run any command below MS ms after the first /xremote\n"
-    "                       (both repeatable; MS counts from the first /xremote the\n"
-    "                       simulator receives, so a test can start its client late)\n"
+    "  --at MS:COMMAND      run a command below MS ms after the first /xremote, so a\n"
+    "                       test can start its client late (repeatable)\n"
     "  --fade-gap MS        a fade ends after MS ms without fader messages (default 300)\n"
-    "  --exit-after-fades N exit after N completed fades\n"
-    "  --timeout SECONDS    exit after this long; exit code 3 if --exit-after-fades\n"
-    "                       was given and not reached\n"
+    "  --timeout SECONDS    exit after this long\n"
     "  --no-bar             no live level bar even on a terminal\n"
-    "  --help               this text\n"
     "\n"
-    "commands (stdin, one a line, or scheduled with --at). F is main, 0 (main), 1..32,\n"
-    "auxin1..8, fxrtn1..8, bus1..16, mtx1..6, mono or dca1..8.\n"
-    "Every report goes to every live subscriber:\n"
+    "commands (stdin, one a line, or from --at). F is main, 0 (main), 1..32, auxin1..8,\n"
+    "fxrtn1..8, bus1..16, mtx1..6, mono or dca1..8. Reports go to every live subscriber:\n"
     "  touch F L        F's report (28 bytes, a DCA's 24) at L (0..1), and F is set to L\n"
     "  level F V        F's report at any float V (-0.1, 1.5, nan, inf ...); F keeps its level\n"
     "  nan F / inf F    short for level F nan / level F inf\n"
     "  short F          F's report at its level, cut to 27 bytes\n"
     "  typetag F [N]    F's address with type tag \",i\" and the integer N (default 1)\n"
-    "  eq F [V]         another parameter: \"/ch/NN/eq/1/g\" (\"/main/st/eq/1/g\") \",f\" V,\n"
-    "                   24 bytes (V default 0.5)\n"
-    "  other F [V]      another parameter in 28 bytes: \"/ch/NN/mix/01/level\"\n"
-    "                   (\"/main/st/mix/pan\") \",f\" V (default 0.5)\n"
-    "  foreign [F [L]]  F's report (default main, at its level) from a second socket\n"
-    "                   on another loopback port, so the source differs\n"
+    "  eq F [V]         \"/ch/NN/eq/1/g\" (\"/main/st/eq/1/g\") \",f\" V (default 0.5), 24 bytes\n"
+    "  other F [V]      \"/ch/NN/mix/01/level\" (\"/main/st/mix/pan\") \",f\" V (default 0.5)\n"
+    "  foreign [F [L]]  F's report (default main, at its level) from a second loopback port\n"
     "  raw HEX          these bytes, e.g. raw 2f 78 00 00\n"
     "  empty            a datagram of 0 bytes\n"
     "  big [N]          N bytes (default 2049): main's report, then zeros\n"
-    "  status           print the fader levels and live subscribers\n"
-    "  help             list the commands\n"
     "  quit             exit\n"
     "\n"
     "Received fader messages (\",f\" to a fader address) set the level (clamped to 0..1,\n"
@@ -128,9 +115,8 @@ struct Command {
   std::string verb;
   int fader = 0;
   float level = 0.0f;  // the fader's new level, for touch
-  bool fromForeign = false;
-  Bytes bytes;       // the datagram
-  std::string text;  // the command line, for logs and summaries
+  Bytes bytes;         // the datagram
+  std::string text;    // the command line, for logs and summaries
 };
 
 // Each command: how many words may follow it, and whether the first of them
@@ -145,7 +131,7 @@ constexpr Verb kVerbs[] = {
     {"touch", 2, 2, true},   {"level", 2, 2, true},       {"nan", 1, 1, true},    {"inf", 1, 1, true},
     {"short", 1, 1, true},   {"typetag", 1, 2, true},     {"eq", 1, 2, true},     {"other", 1, 2, true},
     {"foreign", 0, 2, true}, {"raw", 0, SIZE_MAX, false}, {"empty", 0, 0, false}, {"big", 0, 1, false},
-    {"status", 0, 0, false}, {"help", 0, 0, false},       {"quit", 0, 0, false},
+    {"quit", 0, 0, false},
 };
 
 struct Scheduled {
@@ -158,12 +144,10 @@ struct Options {
   std::string address = "127.0.0.1";
   double port = 10023;
   double xremoteSeconds = 10.0;
-  double initial = 0.75;
   std::string logPath;
   std::string summaryPath;
   std::vector<Scheduled> scheduled;
   double fadeGapMs = 300;
-  double exitAfterFades = 0;
   double timeoutSeconds = 0.0;
   bool bar = true;
 };
@@ -174,16 +158,13 @@ struct NumberOption {
   double Options::*field;
   double lo, hi;
   bool whole;
-  const char* hint;  // added to "bad --flag VALUE"
 };
 
 constexpr NumberOption kNumberOptions[] = {
-    {"--port", &Options::port, 0, 65535, true, ""},
-    {"--xremote-seconds", &Options::xremoteSeconds, 0, 1e6, false, ""},
-    {"--initial", &Options::initial, 0, 1, false, " (0..1)"},
-    {"--fade-gap", &Options::fadeGapMs, 1, 3600000, true, ""},
-    {"--exit-after-fades", &Options::exitAfterFades, 0, 1000000, true, ""},
-    {"--timeout", &Options::timeoutSeconds, 0, 1e6, false, ""},
+    {"--port", &Options::port, 0, 65535, true},
+    {"--xremote-seconds", &Options::xremoteSeconds, 0, 1e6, false},
+    {"--fade-gap", &Options::fadeGapMs, 1, 3600000, true},
+    {"--timeout", &Options::timeoutSeconds, 0, 1e6, false},
 };
 
 struct Subscriber {
@@ -197,28 +178,25 @@ int Fail(int code, const std::string& why) {
   return code;
 }
 
-// A UDP socket bound to address:port, non-blocking; -1 with errno set on failure.
-int OpenSocket(const in_addr& address, int port, int* boundPort) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
+// A non-blocking UDP socket in *fd, bound to address:port; false with errno set
+// on failure (the caller closes *fd when it is not -1).
+bool OpenSocket(const in_addr& address, int port, int* fd, int* boundPort) {
   sockaddr_in local{
       .sin_family = AF_INET, .sin_port = htons(static_cast<uint16_t>(port)), .sin_addr = address, .sin_zero = {}};
   socklen_t size = sizeof local;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return -1;
+  if ((*fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0)) < 0 ||
+      bind(*fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      getsockname(*fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+    return false;
   }
   *boundPort = ntohs(local.sin_port);
-  return fd;
+  return true;
 }
 
 class ConsoleSim {
  public:
   explicit ConsoleSim(const Options& options) : options_(options) {
-    std::fill(std::begin(levels_), std::end(levels_), static_cast<float>(options.initial));
+    std::fill(std::begin(levels_), std::end(levels_), 0.75f);  // where every fader starts
   }
 
   ~ConsoleSim() {
@@ -229,21 +207,18 @@ class ConsoleSim {
     if (summaryFile_) std::fclose(summaryFile_);
   }
 
-  // Parses one command line. On failure returns false and sets *error.
-  bool ParseCommand(const std::string& line, Command* command, std::string* error) const {
+  // Parses one command line into *command; returns why it can't, or "".
+  std::string ParseCommand(const std::string& line, Command* command) const {
     const std::vector<std::string> w = SplitWords(line);
     *command = Command{};
     command->text = line;
     const std::string verb = w.empty() ? "" : w[0];
     const Verb* rule =
         std::find_if(std::begin(kVerbs), std::end(kVerbs), [&](const Verb& v) { return verb == v.name; });
-    auto fail = [&](const std::string& why) {
-      *error = rule == std::end(kVerbs) ? why : verb + ": " + why;
-      return false;
-    };
+    auto fail = [&](const std::string& why) { return rule == std::end(kVerbs) ? why : verb + ": " + why; };
     if (w.empty()) return fail("empty command");
-    if (rule == std::end(kVerbs)) return fail("unknown command \"" + verb + "\" (try help)");
-    if (w.size() - 1 < rule->least || w.size() - 1 > rule->most) return fail("wrong number of arguments (see help)");
+    if (rule == std::end(kVerbs)) return fail("unknown command \"" + verb + "\" (see --help)");
+    if (w.size() - 1 < rule->least || w.size() - 1 > rule->most) return fail("wrong number of arguments (see --help)");
     command->verb = verb;
     int& fader = command->fader;
     if (rule->fader && (fader = w.size() > 1 ? sim::ParseFader(w[1]) : 0) < 0) {
@@ -278,11 +253,10 @@ class ConsoleSim {
         return fail("a fader stands between 0 and 1 (use level for other values)");
       }
       command->level = value;
-      command->fromForeign = verb == "foreign";
       bytes = sim::EncodeFloatMessage(verb == "eq" || verb == "other" ? OtherAddress(verb, fader) : address, value);
       if (verb == "short") bytes.pop_back();
     }
-    return true;
+    return "";
   }
 
   int Run() {
@@ -298,12 +272,11 @@ class ConsoleSim {
                        {signals_, POLLIN, 0},
                        {stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0}};
       int ready = poll(fds, 4, timeoutMs);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) {
-        std::fprintf(stderr, "console-sim: poll: %s\n", std::strerror(errno));
-        exitCode_ = kExitRuntimeError;
+      if (ready < 0 && errno != EINTR) {
+        exitCode_ = Fail(kExitRuntimeError, std::string("poll: ") + std::strerror(errno));
         break;
       }
+      if (ready < 0) continue;           // EINTR
       if (fds[2].revents) quit_ = true;  // SIGINT or SIGTERM
       if (fds[0].revents) ReadSocket(sock_);
       if (fds[1].revents) ReadSocket(foreignSock_);
@@ -313,9 +286,8 @@ class ConsoleSim {
         stdinOpen_ = false;  // POLLNVAL or POLLERR: no usable stdin
       }
     }
+    // The bar is only up while a fade runs, and ending the fade takes it down.
     if (!fade_.messages.empty()) FinishFade();
-    ClearBar();
-    std::fflush(stdout);
     return exitCode_;
   }
 
@@ -328,19 +300,18 @@ class ConsoleSim {
 
   // kExitOk, or the exit code that says why the simulator can't run.
   int Open() {
-    std::string address = options_.address == "localhost" ? "127.0.0.1" : options_.address;
-    if (inet_pton(AF_INET, address.c_str(), &bindAddress_) != 1) {
+    if (inet_pton(AF_INET, options_.address.c_str(), &bindAddress_) != 1) {
       return Fail(kExitUsage, "--address " + options_.address + " is not an IPv4 address");
     }
     if (!IsLoopback(bindAddress_)) {
       return Fail(kExitUsage,
                   "refusing --address " + options_.address + ": only loopback addresses (127.0.0.0/8) are allowed");
     }
-    if ((sock_ = OpenSocket(bindAddress_, static_cast<int>(options_.port), &port_)) < 0) {
-      return Fail(kExitRuntimeError,
-                  sim::Printf("cannot listen on %s:%.0f: %s", address.c_str(), options_.port, std::strerror(errno)));
+    if (!OpenSocket(bindAddress_, static_cast<int>(options_.port), &sock_, &port_)) {
+      return Fail(kExitRuntimeError, sim::Printf("cannot listen on %s:%.0f: %s", options_.address.c_str(),
+                                                 options_.port, std::strerror(errno)));
     }
-    if ((foreignSock_ = OpenSocket(bindAddress_, 0, &foreignPort_)) < 0) {
+    if (!OpenSocket(bindAddress_, 0, &foreignSock_, &foreignPort_)) {
       return Fail(kExitRuntimeError, std::string("cannot open the second socket: ") + std::strerror(errno));
     }
     for (auto [path, file] : {std::pair{options_.logPath, &log_}, std::pair{options_.summaryPath, &summaryFile_}}) {
@@ -396,20 +367,13 @@ class ConsoleSim {
     std::vector<std::string> words = SplitWords(line);
     if (words.empty() || words[0][0] == '#') return;  // blank line or comment
     Command command;
-    std::string error;
-    if (!ParseCommand(line, &command, &error)) {
+    if (std::string error = ParseCommand(line, &command); !error.empty()) {
       PrintLine("console-sim: " + error);
     } else if (command.verb == "quit") {
       quit_ = true;
-    } else if (command.verb == "status") {
-      PrintStatus(MonotonicUs());
-    } else if (command.verb == "help") {
-      ClearBar();
-      std::fputs(std::strstr(kUsage, "commands (stdin"), stdout);
-      std::fflush(stdout);
     } else {
       if (command.verb == "touch") levels_[command.fader] = command.level;
-      if (SendToSubscribers(command.fromForeign ? foreignSock_ : sock_, command.bytes, command.text, nullptr) == 0) {
+      if (SendToSubscribers(command.verb == "foreign" ? foreignSock_ : sock_, command.bytes, command.text) == 0) {
         PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
         return;
       }
@@ -468,7 +432,7 @@ class ConsoleSim {
   }
 
   // Sends data to every live subscriber except `except`; returns how many got it.
-  int SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except) {
+  int SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except = nullptr) {
     int64_t nowUs = MonotonicUs();
     int sent = 0;
     for (const Subscriber& s : subscribers_) {
@@ -504,10 +468,6 @@ class ConsoleSim {
     };
     if (options_.timeoutSeconds > 0.0 && due(startUs_ + static_cast<int64_t>(options_.timeoutSeconds * 1e6))) {
       quit_ = true;
-      if (options_.exitAfterFades > 0 && fadesDone_ < options_.exitAfterFades) {
-        std::fprintf(stderr, "console-sim: timed out after %ld of %.0f fades\n", fadesDone_, options_.exitAfterFades);
-        exitCode_ = kExitTimedOut;
-      }
       return -1;
     }
     if (!fade_.messages.empty() && due(fade_.messages.back().us + static_cast<int64_t>(options_.fadeGapMs * 1000))) {
@@ -531,8 +491,6 @@ class ConsoleSim {
       std::fputs((sim::FormatSummaryJson(summary) + "\n").c_str(), summaryFile_);
       std::fflush(summaryFile_);
     }
-    ++fadesDone_;
-    if (options_.exitAfterFades > 0 && fadesDone_ >= options_.exitAfterFades) quit_ = true;
   }
 
   // On a terminal, the faded fader's level while the fade runs.
@@ -559,23 +517,6 @@ class ConsoleSim {
     std::fflush(stdout);
   }
 
-  void PrintStatus(int64_t nowUs) {
-    std::string text = "levels:";
-    for (int k = 0; k < sim::kFaderCount; ++k) {
-      text += sim::Printf("%s %s=%.4f", k % 8 == 1 ? "\n " : "", sim::FaderName(k).c_str(),
-                          static_cast<double>(levels_[k]));
-    }
-    text += "\nsubscribers:";
-    const size_t none = text.size();
-    for (const Subscriber& s : subscribers_) {
-      if (s.expiresUs <= nowUs) continue;
-      text += sim::Printf(" %s:%d (%.1f s left)", AddressText(s.peer.sin_addr).c_str(), ntohs(s.peer.sin_port),
-                          static_cast<double>(s.expiresUs - nowUs) / 1e6);
-    }
-    if (text.size() == none) text += " none";
-    PrintLine(text + "\nfades completed: " + std::to_string(fadesDone_));
-  }
-
   void Log(int64_t nowUs, const char* direction, int fd, const sockaddr_in& peer, const uint8_t* data, size_t length,
            const std::string& action) {
     if (!log_) return;
@@ -590,7 +531,7 @@ class ConsoleSim {
     int fader = sim::FaderIndexOf(m.address);
     if (fader >= 0) line += ",\"fader\":" + std::to_string(fader);
     if (m.hasTypeTag) line += ",\"typetag\":" + sim::JsonString(m.typeTag);
-    line += m.ok ? ",\"args\":" + sim::ArgsJson(m) : ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
+    line += m.ok ? ",\"args\":" + m.argsJson : ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
     // The level a fader-sized datagram carries at bytes 24..27, whatever it is:
     // what a reader that trusts the offset would take.
     if (length >= 28) {
@@ -622,24 +563,9 @@ class ConsoleSim {
   int64_t firstXremoteUs_ = -1;
   int64_t lastStimulusUs_ = -1;
   std::string lastStimulus_;
-  long fadesDone_ = 0;
   std::vector<Subscriber> subscribers_;
   sim::Fade fade_;  // the fade under way, if it has messages
 };
-
-// "F:L@MS", the --touch form, as "MS:touch F L", the --at form.
-std::string TouchAsAt(const std::string& text) {
-  size_t colon = text.find(':'), at = text.find('@');
-  if (colon == std::string::npos || at == std::string::npos || at < colon) return "";
-  return text.substr(at + 1) + ":touch " + text.substr(0, colon) + " " + text.substr(colon + 1, at - colon - 1);
-}
-
-// "MS:COMMAND".
-bool ParseAt(const std::string& text, Scheduled* out) {
-  size_t colon = text.find(':');
-  out->command = colon == std::string::npos ? "" : text.substr(colon + 1);
-  return colon != std::string::npos && Parse(text.substr(0, colon), 0L, 86400000L, &out->afterMs);
-}
 
 int Usage(const std::string& error) {
   return Fail(kExitUsage, error + "\n(console-sim --help lists the options)");
@@ -666,11 +592,10 @@ int main(int argc, char** argv) {
     const std::string value = argv[++k];
     auto number = std::find_if(std::begin(kNumberOptions), std::end(kNumberOptions),
                                [&](const NumberOption& o) { return flag == o.flag; });
-    Scheduled scheduled;
     if (number != std::end(kNumberOptions)) {
       double& field = options.*(number->field);
       if (!Parse(value, number->lo, number->hi, &field) || (number->whole && field != std::floor(field))) {
-        return Usage("bad " + flag + " " + value + number->hint);
+        return Usage("bad " + flag + " " + value);
       }
     } else if (flag == "--address") {
       options.address = value;
@@ -678,11 +603,12 @@ int main(int argc, char** argv) {
       options.logPath = value;
     } else if (flag == "--summary-json") {
       options.summaryPath = value;
-    } else if (flag == "--touch" || flag == "--at") {
-      if (!ParseAt(flag == "--at" ? value : TouchAsAt(value), &scheduled)) {
-        return Usage("bad " + flag + " " + value + (flag == "--at" ? " (MS:COMMAND)" : " (F:L@MS)"));
+    } else if (flag == "--at") {
+      size_t colon = value.find(':');
+      Scheduled& at = options.scheduled.emplace_back(Scheduled{0, value.substr(colon + 1)});
+      if (colon == std::string::npos || !Parse(value.substr(0, colon), 0L, 86400000L, &at.afterMs)) {
+        return Usage("bad --at " + value + " (MS:COMMAND)");
       }
-      options.scheduled.push_back(scheduled);
     } else {
       return Usage("unknown option " + flag);
     }
@@ -692,8 +618,7 @@ int main(int argc, char** argv) {
   // seconds into a test.
   for (const Scheduled& s : options.scheduled) {
     Command command;
-    std::string error;
-    if (!console.ParseCommand(s.command, &command, &error)) {
+    if (std::string error = console.ParseCommand(s.command, &command); !error.empty()) {
       return Usage("scheduled \"" + s.command + "\": " + error);
     }
   }

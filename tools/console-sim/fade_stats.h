@@ -24,20 +24,15 @@ struct Fade {
 struct FadeSummary {
   int fader = -1;
   int count = 0;
-  float first = 0.0f;
-  float last = 0.0f;
-  float lowest = 0.0f;
+  float first = 0.0f, last = 0.0f, lowest = 0.0f;
   bool hasIntervals = false;  // needs two messages or more
-  double meanIntervalMs = 0.0;
-  double p99IntervalMs = 0.0;
-  double maxIntervalMs = 0.0;
+  double meanIntervalMs = 0.0, p99IntervalMs = 0.0, maxIntervalMs = 0.0;
   bool hasLatency = false;
   double captureLatencyMs = 0.0;
   std::string stimulus;
   int port = 0;             // source port of the first message
   bool mixedPorts = false;  // some message came from another port
-  int64_t startUs = 0;
-  int64_t endUs = 0;
+  int64_t startUs = 0, endUs = 0;
 };
 
 // Nearest-rank percentile (percent in 0..100) of values; 0 for no values.

@@ -95,17 +95,16 @@ struct Fader {
   std::string name;
 };
 
-// Every fader's address and short name, in index order: Main, the channels,
-// then the others in runs numbered from 1.
+// Every fader's address and short name, in index order: runs numbered from 1.
 const std::vector<Fader>& Faders() {
   static const std::vector<Fader> faders = [] {
-    std::vector<Fader> all = {{"/main/st/mix/fader", "main"}};
-    for (int k = 1; k <= 32; ++k) all.push_back({Printf("/ch/%02d/mix/fader", k), Printf("ch%02d", k)});
+    std::vector<Fader> all;
     const struct {
       const char* address;  // printf formats, given the number in the run
       const char* name;
       int count;
-    } kRuns[] = {{"/auxin/%02d/mix/fader", "auxin%d", 8}, {"/fxrtn/%02d/mix/fader", "fxrtn%d", 8},
+    } kRuns[] = {{"/main/st/mix/fader", "main", 1},       {"/ch/%02d/mix/fader", "ch%02d", 32},
+                 {"/auxin/%02d/mix/fader", "auxin%d", 8}, {"/fxrtn/%02d/mix/fader", "fxrtn%d", 8},
                  {"/bus/%02d/mix/fader", "bus%d", 16},    {"/mtx/%02d/mix/fader", "mtx%d", 6},
                  {"/main/m/mix/fader", "mono", 1},        {"/dca/%d/fader", "dca%d", 8}};
     for (const auto& run : kRuns) {
@@ -145,18 +144,15 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
   lo_arg** argv = lo_message_get_argv(message);
   m.hasTypeTag = true;
   m.typeTag = std::string(",") + types;
+  std::string json;
   for (size_t k = 0; types[k] != 0; ++k) {
-    m.args.push_back({types[k], types[k] == LO_FLOAT ? Load<float>(argv[k]) : 0.0f, ArgJson(types[k], argv[k])});
+    m.args.push_back({types[k], types[k] == LO_FLOAT ? Load<float>(argv[k]) : 0.0f});
+    json += (k == 0 ? "" : ",") + ArgJson(types[k], argv[k]);
   }
+  m.argsJson = "[" + json + "]";
   lo_message_free(message);
   m.ok = true;
   return m;
-}
-
-std::string ArgsJson(const OscMessage& m) {
-  std::string json;
-  for (const OscArg& a : m.args) json += (json.empty() ? "" : ",") + a.json;
-  return "[" + json + "]";
 }
 
 Bytes EncodeFloatMessage(const std::string& address, float value) {
@@ -181,13 +177,12 @@ std::string FaderName(int fader) {
 }
 
 int ParseFader(const std::string& text) {
-  if (text == "main" || text == "st") return 0;
-  for (int k = kFirstOtherFader; k < kFaderCount; ++k) {
+  for (int k = 0; k < kFaderCount; ++k) {
     if (text == Faders()[k].name) return k;
   }
   if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
   int value = std::atoi(text.c_str());
-  return value < kFirstOtherFader ? value : -1;
+  return value <= 32 ? value : -1;  // numbers name Main and the channels only
 }
 
 std::string HexBytes(const uint8_t* data, size_t length) {

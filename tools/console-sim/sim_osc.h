@@ -16,13 +16,11 @@ using Bytes = std::vector<uint8_t>;
 // 0 = main stereo, 1..32 = channels, then aux ins 1..8, FX returns 1..8,
 // buses 1..16, matrices 1..6, Mono and DCAs 1..8.
 inline constexpr int kFaderCount = 80;
-inline constexpr int kFirstOtherFader = 33;  // aux in 1, the first after the channels
 
 // One decoded argument.
 struct OscArg {
-  char type = 0;     // an OSC type tag letter that liblo knows
-  float f = 0.0f;    // 'f'
-  std::string json;  // the value as the log writes it
+  char type = 0;   // an OSC type tag letter that liblo knows
+  float f = 0.0f;  // 'f'
 };
 
 struct OscMessage {
@@ -32,29 +30,24 @@ struct OscMessage {
   bool hasTypeTag = false;  // a bare address (a query) has none
   std::string typeTag;      // including the leading ','
   std::vector<OscArg> args;
+  std::string argsJson = "[]";  // the arguments as the log writes them
 };
 
 // Decodes one datagram. Never reads outside [data, data + length).
 OscMessage DecodeOsc(const uint8_t* data, size_t length);
-// The arguments as a JSON array, as the log writes them.
-std::string ArgsJson(const OscMessage& m);
 
 // "/addr" ",f" <float>: the layout of every fader report.
 Bytes EncodeFloatMessage(const std::string& address, float value);
 // "/addr" ",i" <int32>.
 Bytes EncodeIntMessage(const std::string& address, int32_t value);
 
-// "/main/st/mix/fader" for 0, "/ch/NN/mix/fader" for 1..32, then
-// "/auxin/NN/mix/fader", "/fxrtn/NN/mix/fader", "/bus/NN/mix/fader",
-// "/mtx/NN/mix/fader", "/main/m/mix/fader" and "/dca/N/fader"; "" otherwise.
+// "/main/st/mix/fader" for 0, "/ch/05/mix/fader" for 5 ... "/dca/8/fader"; "" past the last.
 std::string FaderAddress(int fader);
 // The fader index of a fader address, or -1.
 int FaderIndexOf(const std::string& address);
-// "main", "ch05", "auxin1", "fxrtn8", "bus16", "mtx6", "mono" or "dca1": the
-// short name used on screen and on the command line.
+// The short name on screen and on the command line: "main", "ch05", "auxin1", "mono", "dca1" ...
 std::string FaderName(int fader);
-// "main", "0".."32" (0 is main too) or any short name. Returns -1 when the
-// text names no fader.
+// The fader that "0".."32" or a short name names, or -1.
 int ParseFader(const std::string& text);
 
 // Lower-case hex, no separators.
