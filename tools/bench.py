@@ -50,16 +50,6 @@ PRESETS = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release", "na
 Program = collections.namedtuple("Program", "label path wine driver")
 
 
-def cpu_seconds(pid):
-    """The CPU time of every thread of PID so far, ended ones too; None once it
-    has ended. The process's CPU clock counts in nanoseconds, where psutil's
-    cpu_times reads 10 ms ticks, too coarse for steps of a few hundred us."""
-    try:
-        return time.clock_gettime((~pid << 3) | 2)  # the clock's id as clock_getcpuclockid(3) makes it
-    except OSError:
-        return None
-
-
 def watched_pids(program, session, root):
     """The program's process and, under Wine, the prefix's wineserver, found by
     the names Wine gives them; the 32-bit wrapper takes a moment to get there."""
@@ -91,8 +81,12 @@ class CpuSampler(threading.Thread):
     def run(self):
         last = dict.fromkeys(self.pids, 0.0)
         while not self.done.is_set():
-            last = {name: cpu_seconds(pid) or last[name] for name, pid in self.pids.items()}
-            self.samples.append((time.monotonic(), last))
+            for name, pid in self.pids.items():
+                # The process's CPU clock (its id as clock_getcpuclockid(3) makes it) counts in nanoseconds,
+                # where psutil's cpu_times reads 10 ms ticks, too coarse for steps of a few hundred us.
+                with contextlib.suppress(OSError):  # it has ended
+                    last[name] = time.clock_gettime((~pid << 3) | 2)
+            self.samples.append((time.monotonic(), dict(last)))
             self.done.wait(0.05)
 
     def stop(self):
@@ -274,12 +268,6 @@ def table(result, revision, ref):
     return title, heading, rows
 
 
-def text_table(heading, rows):
-    widths = [max(len(r[i]) for r in [heading] + rows) for i in range(len(heading))]
-    return "\n".join("  " + "  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in
-                                     enumerate(zip(r, widths))).rstrip() for r in [heading] + rows)
-
-
 def draw(results, png):
     """A row per program: its interval histogram and every fade's level."""
     figure, axes = fade_plot.plt.subplots(len(results), 2, figsize=(12.8, 3.2 * len(results)), dpi=100,
@@ -334,10 +322,9 @@ def programs_of(tree, options, log, instruments):
 def publish(report, texts, png):
     docs = os.path.join(REPO, "docs")
     shutil.copyfile(png, os.path.join(docs, "bench.png"))
-    against = ""
-    if report["ref"]:
-        against = (" against %s (ratio: this revision's figure over that one's, so below 1 is less%s)"
-                   % (report["ref"]["revision"], report["ref"]["noise_note"]))
+    ref = report["ref"]
+    against = (" against %s (ratio: this revision's figure over that one's, so below 1 is less%s)"
+               % (ref["revision"], ref["noise_note"]) if ref else "")
     paragraphs = ["# Bench",
                   "The latest run of `tools/bench.sh %s`: %s, revision %s%s. It took %.0f s on a shared 2-core machine "
                   "whose load average was %.1f before and %.1f after, so only figures of one run compare. Each fade "
@@ -425,7 +412,11 @@ def main():
         print("\nratio: the figure at %s over the one at %s%s" % (report["revision"], report["ref"]["revision"],
                                                                   report["ref"]["noise_note"]))
     for heading, columns, rows in texts:
-        print("\n%s\n%s" % (heading, text_table(columns, rows)))
+        widths = [max(len(row[i]) for row in [columns] + rows) for i in range(len(columns))]
+        print("\n" + heading)
+        for row in [columns] + rows:
+            cells = (c.rjust(w) if i else c.ljust(w) for i, (c, w) in enumerate(zip(row, widths)))
+            print(("  " + "  ".join(cells)).rstrip())
     print("\nbench: %.0f s in all, load average %.1f before and %.1f after; figures in %s, charts in %s"
           % (report["run_seconds"], report["load_before"][0], report["load_after"][0],
              os.path.join(options.out, "bench.json"), png))

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""The demo, as tools/demo.sh starts it (its head says what it shows): builds
-what it runs, then plays Quorlen against the console simulator in a new work
-directory."""
+"""The demo, as tools/demo.sh starts it: builds what it runs, then plays Quorlen
+against the console simulator in a new work directory."""
 
 import argparse
 import contextlib

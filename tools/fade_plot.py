@@ -3,13 +3,13 @@ level: the demo's plot() of a fader's level as the console simulator logged
 it, and the chart() and level_axes() of the bench's charts (tools/bench.py)."""
 
 import json
-import struct
 
 import debian_python  # noqa: F401  (first: it may start the script that imports this again)
 import matplotlib
 
 matplotlib.use("Agg")  # files only, never a window
 import matplotlib.pyplot as plt  # noqa: E402
+from quorlen_e2e import level_of  # noqa: E402  (tests/e2e: both scripts that import this put it on the path)
 
 # Where the console's fader shows each dB mark: engineers read faders in dB.
 DB_MARKS = [(1.0, "+10"), (0.75, "0"), (0.5, "-10"), (0.25, "-30"), (0.0625, "-60")]
@@ -39,8 +39,7 @@ def plot(log_path, png, fader=None, title="Fader level at the console"):
     when there is none."""
     with open(log_path, encoding="utf-8") as f:
         entries = [json.loads(line) for line in f if line.strip()]
-    # The level is the last four bytes: a DCA's message is 24 bytes, the others' 28.
-    points = [(e["t_us"] / 1000.0, struct.unpack(">f", bytes.fromhex(e["hex"])[-4:])[0], e["fader"]) for e in entries
+    points = [(e["t_us"] / 1000.0, level_of(e), e["fader"]) for e in entries
               if e.get("dir") == "in" and e.get("action") == "fader" and fader in (None, e["fader"])]
     if not points:
         return 0

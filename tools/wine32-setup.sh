@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Makes 32-bit Wine usable on a machine that refuses to execute 32-bit x86
-# code ("Exec format error" for every i386 ELF, Wine's loader included): fetches
-# qemu-i386 from bookworm-backports (bookworm's qemu 7.2 can't run Wine's loader)
-# into QUORLEN_QEMU_DIR without touching the system's apt sources; tools/wine32-ns
-# then hands i386 ELF files to it inside a private namespace.
+# Makes 32-bit Wine usable where every i386 ELF, Wine's loader included, fails
+# with "Exec format error" (HACKING.md): fetches qemu-i386 from bookworm-backports
+# (bookworm's qemu 7.2 can't run Wine's loader) into QUORLEN_QEMU_DIR, for
+# tools/wine32-ns, without touching the system's apt sources.
 set -euo pipefail
 
 qemu_dir=${QUORLEN_QEMU_DIR:-/opt/quorlen-qemu}

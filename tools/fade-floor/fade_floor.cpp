@@ -6,11 +6,10 @@
 // time from outside, as it reads the program's, and puts it beside the
 // program's.
 //
-//   fade-floor [steps] [address] [port] [look|nolook]
+//   fade-floor STEPS ADDRESS PORT look|nolook
 //
-// Defaults: 1000 steps to 127.0.0.3:10023, with the look at the socket (what
-// a step costs with "Stop When Fader Is Moved" on). Send only to 127.0.0.0/8
-// from the tests and the bench.
+// The look is what a step costs with "Stop When Fader Is Moved" on. Send only
+// to 127.0.0.0/8 from the tests and the bench.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,24 +19,18 @@
 #include "link/osc.h"
 #include "ui/controls.h"
 
-namespace {
-
-constexpr std::int64_t kPeriod = 10000;  // us, as in the fade
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  const int steps = argc > 1 ? std::atoi(argv[1]) : 1000;
-  const char* address = argc > 2 ? argv[2] : "127.0.0.3";
-  const int port = argc > 3 ? std::atoi(argv[3]) : 10023;
-  const int look = argc > 4 ? std::strcmp(argv[4], "nolook") != 0 : 1;
+  constexpr std::int64_t kPeriod = 10000;  // us, as in the fade
+  if (argc != 5) return 2;
+  const int steps = std::atoi(argv[1]);
+  const int look = std::strcmp(argv[4], "nolook") != 0;
   if (steps <= 0 || BuildMainWindow() == 0) return 1;
   // What showing the window queued (paint, activation) is taken now, so the
   // steps find the queue as a quiet fade does.
   for (int i = 0; i < 50; ++i) Drain();
 
   StartNetworking();
-  MixerConnection link = OpenMixerLink(address, port);
+  MixerConnection link = OpenMixerLink(argv[2], std::atoi(argv[3]));
   if (link == nullptr) return 1;
   // A real fader address and level, built once: building the message is the
   // program's own business, not part of the floor.
