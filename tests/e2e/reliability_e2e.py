@@ -37,15 +37,10 @@ FAST, CAPTURE, RESET_OFF, TOO_SLOW = e2e.FAST, e2e.CAPTURE, e2e.RESET_OFF, e2e.T
 LOOPBACK = ["127", "0", "0", "1"]
 
 
-def program_pid(app):
-    """The Linux process that runs the Windows program."""
-    name = os.path.basename(e2e.Settings.exe)
-    for _ in range(100):
-        pid = bench.find_process(name, app.proc.pid)
-        if pid:
-            return pid
-        time.sleep(0.05)
-    return None
+def watched(app):
+    """The Linux processes of the Windows program and of its prefix's wineserver."""
+    program = bench.Program(os.path.basename(e2e.Settings.exe), e2e.Settings.exe, True, "probe")
+    return bench.watched_pids(program, app.session, app.proc.pid)
 
 
 def linux_usage(pid):
@@ -64,7 +59,6 @@ def cpu(pids, seconds_fn):
     """Runs seconds_fn() while sampling the CPU time of PIDS; returns its
     result and % of one core per process and in all."""
     sampler = bench.CpuSampler(pids)
-    sampler.start()
     start = time.monotonic()
     result = seconds_fn()
     end = time.monotonic()
@@ -84,7 +78,7 @@ def start_app(config, name):
 def soak(cycles, every=50):
     app = start_app(LOOPBACK, "soak")
     sim = e2e.SESSION.sim
-    pid = program_pid(app)
+    pid = watched(app)["program"]
     expected = e2e.expected_fade(0.03, e2e.SPEEDS[FAST], 0)
     samples, ports, faults = [], [], []
 
@@ -251,8 +245,7 @@ def flood_fading(app, sim, option_on):
 def flood():
     app = start_app(LOOPBACK, "flood")
     sim = e2e.SESSION.sim
-    pids = {"program": program_pid(app), "wineserver": bench.find_wineserver(app.session.env["WINEPREFIX"])}
-    pids = {k: v for k, v in pids.items() if v}
+    pids = watched(app)
     waiting = flood_waiting(app, sim, pids)
     fading = [flood_fading(app, sim, False), flood_fading(app, sim, True)]
     app.close()
@@ -298,8 +291,7 @@ class Unreachables(threading.Thread):
 
 def absent(seconds=60.0):
     app = start_app(["127", "0", "0", "4"], "absent")
-    pids = {"program": program_pid(app), "wineserver": bench.find_wineserver(app.session.env["WINEPREFIX"])}
-    pids = {k: v for k, v in pids.items() if v}
+    pids = watched(app)
     icmp = Unreachables("127.0.0.4")
     icmp.start()
     app.press(CAPTURE)
