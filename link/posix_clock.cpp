@@ -1,5 +1,7 @@
 // The clocks and sleeps on POSIX: CLOCK_MONOTONIC, nanosleep and, to the
 // microsecond, clock_nanosleep with an absolute deadline.
+#include <sys/prctl.h>
+
 #include <cerrno>
 #include <ctime>
 
@@ -35,8 +37,18 @@ std::int64_t ClockMicroseconds() {
   return (now - g_microClockBase) / 1000;
 }
 
+static int g_slackNarrowed = 0;
+
 void SleepUntilMicroseconds(std::int64_t deadline) {
   if (!g_microClockStarted) ClockMicroseconds();
+  // Linux lets a sleeping thread's wake-up slip by its timer slack, 50 us by
+  // default, so that it can share a wake-up with other timers. A fade's steps
+  // are paced to the microsecond, so the thread that fades asks for the least
+  // slack, once: the setting stays with the thread.
+  if (!g_slackNarrowed) {
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    g_slackNarrowed = 1;
+  }
   const std::int64_t at = g_microClockBase + deadline * 1000;
   const timespec until{static_cast<time_t>(at / 1000000000), static_cast<long>(at % 1000000000)};
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
