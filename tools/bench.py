@@ -33,6 +33,7 @@ import fade_plot  # noqa: E402  (beside this file)
 import fade_stats  # noqa: E402  (beside this file)
 import quorlen_e2e as e2e  # noqa: E402
 
+ADDRESS = "127.0.0.3"  # the simulator's, on loopback
 PERIOD_MS = 10.0
 MINIMUM = 2  # percent; with the touched levels below every fade has 154 to 161 messages
 FADES = [  # option, name, touched level, colour in the level chart
@@ -45,6 +46,7 @@ ROWS = [1, 2, 3, 4, 5, 0]  # channel-list rows taken in turn; all of them show w
 LONG_FADE_LEVEL = 0.5  # from here at "Too Slow" (0.0005 a step) down to 0: 1000 steps
 LONG_FADES = 3
 EDGE_S = 1.0  # left out at either end of the long fade and of fade-floor's run: starting and ending are not steps
+FLOOR_STEPS = 1500  # of each fade-floor run
 FLOOR_START_S = 3.0  # fade-floor under Wine: the prefix's and the window's start come first
 PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
 PRESETS = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release", "native": "linux-qt"}
@@ -149,11 +151,11 @@ def measure(program, options, out_dir):
     if program.wine and (reason := e2e.find_skip_reason()):
         print("bench: %s skipped: %s" % (program.label, reason), file=sys.stderr)
         return None
-    with contextlib.closing(e2e.Session(address=options.address, wine=program.wine)) as session:
+    with contextlib.closing(e2e.Session(address=ADDRESS, wine=program.wine)) as session:
         starts = []
         for i in range(options.starts):
             begun = time.monotonic()
-            app = e2e.App(options.address.split("."), name="start%d" % i, session=session,
+            app = e2e.App(ADDRESS.split("."), name="start%d" % i, session=session,
                           command=None if program.wine else [program.path], probe=program.driver == "probe")
             app.wait_ready()
             starts.append((app.ready_at - begun) * 1000.0)
@@ -173,15 +175,13 @@ def measure(program, options, out_dir):
             except AssertionError as error:
                 raise RuntimeError("%s, fade %d (row %d, %s): %s" % (program.label, i + 1, row, how[1], error))
         rss = e2e.peak_memory_kib(app)
-        step_us = None
-        if options.floor_steps > 0:
-            # Main, "Too Slow", minimum 0: what every reset leaves. The median
-            # of a few: a natively run step costs tens of microseconds, which
-            # one busy moment on the machine can shift by a third.
-            print("bench: %s, %d long fades..." % (program.label, LONG_FADES), file=sys.stderr)
-            spans = [fade(app, sampler, 0, (e2e.TOO_SLOW, "Too Slow", LONG_FADE_LEVEL, None), 0)["span"]
-                     for _ in range(LONG_FADES)]
-            step_us = statistics.median(sampler.per_step_us(start + EDGE_S, end - EDGE_S) for start, end in spans)
+        # Main, "Too Slow", minimum 0: what every reset leaves. The median of
+        # a few: a natively run step costs tens of microseconds, which one
+        # busy moment on the machine can shift by a third.
+        print("bench: %s, %d long fades..." % (program.label, LONG_FADES), file=sys.stderr)
+        spans = [fade(app, sampler, 0, (e2e.TOO_SLOW, "Too Slow", LONG_FADE_LEVEL, None), 0)["span"]
+                 for _ in range(LONG_FADES)]
+        step_us = statistics.median(sampler.per_step_us(start + EDGE_S, end - EDGE_S) for start, end in spans)
         sampler.stop()
         app.close()
     latencies = [f["capture_latency_ms"] for f in fades if f["capture_latency_ms"] is not None]
@@ -212,17 +212,16 @@ def measure_floor(program, options):
     at the socket, run and read as the program is; Nones without fade-floor."""
     path = os.path.join(REPO, "build", PRESETS[program.label], "tools", "fade-floor",
                         "fade-floor" + (".exe" if program.wine else ""))
-    if options.floor_steps <= 0 or not os.path.exists(path):
+    if not os.path.exists(path):
         return None, None
     print("bench: fade-floor for %s..." % program.label, file=sys.stderr)
     e2e.Settings.out = os.path.join(options.out, "floor-" + program.label)
-    seconds = options.floor_steps * PERIOD_MS / 1000
+    seconds = FLOOR_STEPS * PERIOD_MS / 1000
     figures = []
     for look in ("nolook", "look"):
-        with contextlib.closing(e2e.Session(address=options.address, wine=program.wine)) as session:
+        with contextlib.closing(e2e.Session(address=ADDRESS, wine=program.wine)) as session:
             begun = time.monotonic()
-            command = (e2e.wine_command(path) if program.wine else [path]) + [str(options.floor_steps),
-                                                                             options.address, "10023", look]
+            command = (e2e.wine_command(path) if program.wine else [path]) + [str(FLOOR_STEPS), ADDRESS, "10023", look]
             proc = subprocess.Popen(command, env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             sampler = CpuSampler(watched_pids(program._replace(path=path), session, proc.pid))
             proc.wait(timeout=seconds + 120)
@@ -311,7 +310,7 @@ def programs_of(tree, options, log, instruments):
     if instruments:
         targets["win64-release"].append("quorlen-probe")
         targets["linux-debug"] = ["console-sim"]
-    for preset, names in [] if options.no_build else targets.items():
+    for preset, names in targets.items():
         for step in (["cmake", "--preset", preset], ["cmake", "--build", "build/" + preset, "-j2", "--target"] + names):
             if subprocess.run(step, cwd=tree, stdout=log, stderr=subprocess.STDOUT).returncode != 0:
                 raise SystemExit("bench: the build of %s failed; see %s" % (tree, log.name))
@@ -353,15 +352,9 @@ def main():
     parser.add_argument("--starts", type=int, default=3, help="starts timed per program")
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     parser.add_argument("--wait-seconds", type=float, default=10.0)
-    parser.add_argument("--address", default="127.0.0.3", help="the simulator's loopback address")
     parser.add_argument("--out", default=os.path.join(REPO, "build", "bench"))
-    parser.add_argument("--no-build", action="store_true")
-    parser.add_argument("--floor-steps", type=int, default=1500,
-                        help="steps of each fade-floor run (0: neither the floor nor the long fade)")
     parser.add_argument("--publish", action="store_true", help="write docs/bench.md and docs/bench.png")
     options = parser.parse_args()
-    if not options.address.startswith("127."):
-        parser.error("the simulator listens on loopback only")
     begun = time.monotonic()
     os.makedirs(options.out, exist_ok=True)
 

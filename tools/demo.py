@@ -75,8 +75,7 @@ def headless(options, command):
 
 
 def interactive(options, command):
-    session = e2e.Session(wine=options.wine, display=os.environ["DISPLAY"], simulator=False)
-    with contextlib.closing(session):
+    with contextlib.closing(e2e.Session(wine=options.wine, display=os.environ["DISPLAY"], simulator=False)) as session:
         app = e2e.App(e2e.LOOPBACK_CONFIG, session=session, command=command, directory=options.work)
         print('''
 Quorlen is running against the console simulator (127.0.0.1:10023).
@@ -126,8 +125,7 @@ def main():
             e2e.Settings.exe = os.path.join(win64, "quorlen.exe")
             e2e.Settings.probe = os.path.join(win64, "tools", "quorlen-probe", "quorlen-probe.exe")
             # A Wine prefix of the demo's own: stopping its wineserver at the end touches nothing else.
-            prefix = os.environ.get("QUORLEN_DEMO_WINEPREFIX", "/tmp/quorlen-demo-wineprefix")
-            os.environ["QUORLEN_E2E_WINEPREFIX"] = prefix
+            prefix = os.environ["QUORLEN_E2E_WINEPREFIX"] = "/tmp/quorlen-demo-wineprefix"
             print("Preparing Wine (%s; the first time takes a minute)..." % prefix, flush=True)
         else:
             print("Building the console simulator and the Linux program (a minute the first time)...", flush=True)

@@ -4,10 +4,8 @@ inside it, on a transparent background. The 64-pixel picture goes into an .ico
 file twice (8-bit with palette and AND mask, and 32-bit BGRA) and into a PNG
 for the Linux program; each other size of the Linux icon theme
 (resources/icons/<size>.png) is drawn from the shapes, not scaled. Pillow
-encodes them; the output is byte-for-byte stable.
-
-Usage: python3 tools/make_icon.py [output.ico [output.png [icons-dir]]]
-       (default resources/quorlen.ico, resources/quorlen.png, resources/icons)
+encodes them; the output is byte-for-byte stable. Writes resources/quorlen.ico,
+resources/quorlen.png and resources/icons/.
 """
 
 import io
@@ -15,7 +13,6 @@ import itertools
 import math
 import pathlib
 import struct
-import sys
 
 import debian_python  # noqa: F401  (first: it may start this script again)
 from PIL import Image
@@ -56,9 +53,7 @@ def coverage(size=SIZE):
 
 def rgba(alpha):
     """Green wherever the picture reaches, at its share; elsewhere all 0."""
-    green = Image.new("RGB", alpha.size, GREEN)
-    green.putalpha(alpha)
-    return Image.composite(green, Image.new("RGBA", alpha.size), alpha.point(lambda a: 255 if a else 0))
+    return Image.merge("RGBA", [alpha.point(lambda a, c=c: c if a else 0) for c in GREEN] + [alpha])
 
 
 def icon_image(picture, transparent):
@@ -84,19 +79,17 @@ def icon_file(images):
 
 def main():
     resources = pathlib.Path(__file__).resolve().parent.parent / "resources"
-    defaults = [resources / "quorlen.ico", resources / "quorlen.png", resources / "icons"]
-    ico, png, icons = [pathlib.Path(arg) for arg in sys.argv[1:4]] + defaults[len(sys.argv[1:4]):]
     alpha = coverage()
     picture = rgba(alpha)
     # 8-bit: index 1 (green) where the picture covers half a pixel or more, else index 0.
     indexed = alpha.point(lambda a: 1 if a >= 128 else 0)
     indexed.putpalette(bytes(3) + bytes(GREEN) + bytes(3 * 254))
-    ico.write_bytes(icon_file([(8, icon_image(indexed, alpha.point(lambda a: 255 if a < 128 else 0, "1"))),
-                               (32, icon_image(picture, alpha.point(lambda a: 255 if a == 0 else 0, "1")))]))
-    picture.save(png, optimize=True)
-    icons.mkdir(parents=True, exist_ok=True)
+    images = [(8, icon_image(indexed, alpha.point(lambda a: 255 if a < 128 else 0, "1"))),
+              (32, icon_image(picture, alpha.point(lambda a: 255 if a == 0 else 0, "1")))]
+    (resources / "quorlen.ico").write_bytes(icon_file(images))
+    picture.save(resources / "quorlen.png", optimize=True)
     for size in THEME_SIZES:
-        rgba(coverage(size)).save(icons / ("%d.png" % size), optimize=True)
+        rgba(coverage(size)).save(resources / "icons" / ("%d.png" % size), optimize=True)
 
 
 if __name__ == "__main__":

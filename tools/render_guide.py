@@ -79,12 +79,10 @@ def contents(page):
 
 
 def for_platform(page, platform):
-    for name in PLATFORMS:
-        # A block whose marks stand on lines of their own goes with those
-        # lines; one within a line leaves the line's end in place.
-        block = re.compile(r"<!--%s-->(\n?)(.*?)<!--/%s-->(\n?)" % (name, name), re.S)
-        page = block.sub(lambda m, kept=(name == platform): (m.group(2) if kept else "") +
-                         ("" if m.group(1) else m.group(3)), page)
+    # A block whose marks stand on lines of their own goes with those lines;
+    # one within a line leaves the line's end in place.
+    page = re.sub(r"<!--(%s)-->(\n?)(.*?)<!--/\1-->(\n?)" % "|".join(PLATFORMS),
+                  lambda m: (m[3] if m[1] == platform else "") + ("" if m[2] else m[4]), page, flags=re.S)
     left = re.findall(r"<!--/?(?:%s)-->" % "|".join(PLATFORMS), page)
     if left:
         sys.exit("render_guide: unpaired platform marks: %s" % ", ".join(left))
