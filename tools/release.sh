@@ -38,10 +38,8 @@ fail() {
 # The commit, and whether the work tree differs from it.
 check_tree() {
   commit=$(git rev-parse --verify HEAD) || fail "not a git work tree"
-  local changed
-  changed=$(git status --porcelain --untracked-files=no)
-  if [ -n "$changed" ]; then
-    echo "$changed" >&2
+  if ! git diff --quiet HEAD; then
+    git status --porcelain --untracked-files=no >&2
     [ "$allow_dirty" = 1 ] ||
       fail "uncommitted changes (above): commit them, or pass --allow-dirty to build $commit without them"
     echo "release: WARNING: the changes above are NOT in this release; it is built from $commit alone" >&2
@@ -177,10 +175,8 @@ publish() {
 # rest are shown (BUILDING.md explains each warning that is left).
 check_deb() {
   echo "=== lintian dist/quorlen_${version}_amd64.deb"
-  local report status=0
-  report=$(lintian --pedantic --fail-on error "dist/quorlen_${version}_amd64.deb" 2>&1) || status=$?
-  grep -v '^running with root privileges' <<<"$report" || true
-  [ "$status" = 0 ] || fail "lintian reports errors in the package"
+  lintian --pedantic --fail-on error "dist/quorlen_${version}_amd64.deb" 2>&1 |
+    { grep -v '^running with root privileges' || true; } || fail "lintian reports errors in the package"
 }
 
 # suite NAME COMMAND...: runs one suite and keeps how it went for the summary;
