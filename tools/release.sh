@@ -201,7 +201,6 @@ run_e2e() {
   echo "=== end-to-end suite on the zip's programs"
   build "$dir" linux-debug console-sim
   build "$dir" win64-release quorlen-probe
-  build "$dir" linux-qt console-sim -DCMAKE_BUILD_TYPE=Release
   rm -rf "$unpacked"
   mkdir -p "$unpacked/linux"
   python3 -m zipfile -e "dist/quorlen-$version-windows.zip" "$unpacked"
@@ -216,7 +215,7 @@ run_e2e() {
   done
   suite "quorlen (Linux)" "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" \
     --exe "$unpacked/linux/quorlen-$version/quorlen" \
-    --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-linux"
+    --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" --out "$dir/e2e-linux"
   suite "quorlen (.deb)" run_deb_e2e "$dir"
   printf '=== end-to-end: %s\n' "${results[@]}"
   [ "$all_passed" = 1 ] || fail "the end-to-end suite did not pass on the zip's programs"
@@ -247,7 +246,7 @@ run_deb_e2e() {
     files=$(dpkg-query -L quorlen)
     "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe /usr/bin/quorlen \
       --desktop /usr/share/applications/quorlen.desktop \
-      --sim "$dir/src/build/linux-qt/tools/console-sim/console-sim" --out "$dir/e2e-deb" || status=$?
+      --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" --out "$dir/e2e-deb" || status=$?
   else
     problem "installing the .deb failed; the log is $dir/deb-install.log"
     files=$(dpkg-query -L quorlen 2>/dev/null || true)
