@@ -12,14 +12,11 @@ source tools/wine-env.sh  # how to run 32-bit programs here, and Wine's settings
 
 ROWS=(fuzz bad_files_native bad_files_wine soak64 soak32 flood absent)
 fuzz_minutes=16
-picked=()
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --fuzz-minutes) fuzz_minutes=$2; shift 2 ;;
-    *) picked+=("$1"); shift ;;
-  esac
-done
-[ ${#picked[@]} -gt 0 ] || picked=("${ROWS[@]}")
+if [ "${1:-}" = --fuzz-minutes ]; then
+  fuzz_minutes=$2
+  shift 2
+fi
+[ $# -gt 0 ] || set -- "${ROWS[@]}"
 
 log_dir=build/reliability
 mkdir -p "$log_dir"
@@ -36,11 +33,13 @@ run_locked() { flock /tmp/quorlen-10023.lock "$@"; }
 # pass_if COMMAND...: "pass" when COMMAND succeeds, else "FAIL".
 pass_if() { if "$@"; then echo pass; else echo FAIL; fi; }
 
-# build PRESET TARGET...: configure and build, quietly; 1 on failure.
+# build TEST PRESET TARGET...: configure and build, quietly; on failure TEST's
+# failed row, and 1.
 build() {
-  local preset=$1
-  shift
-  { cmake --preset "$preset" && cmake --build --preset "$preset" -j2 --target "$@"; } >"$log_dir/build-$preset.log" 2>&1
+  local test=$1 preset=$2
+  shift 2
+  { cmake --preset "$preset" && cmake --build --preset "$preset" -j2 --target "$@"; } >"$log_dir/build-$preset.log" 2>&1 ||
+    { add_row "$test" build - FAIL "see $log_dir/build-$preset.log"; return 1; }
 }
 
 # --- rows -----------------------------------------------------------------
@@ -62,10 +61,7 @@ row_fuzz() {
 # config.txt that is no file, natively: the open returns at once; and a
 # 50 MiB first line read by the headless program, with its peak memory.
 row_bad_files_native() {
-  if ! build linux-debug file_test app_test; then
-    add_row "bad config.txt, native" build - FAIL "see $log_dir/build-linux-debug.log"
-    return
-  fi
+  build "bad config.txt, native" linux-debug file_test app_test || return
   local start=$SECONDS result=pass
   build/linux-debug/tests/file_test --gtest_filter='ExistingFile.*' >"$log_dir/file_test.log" 2>&1 || result=FAIL
   add_row "config.txt a FIFO, a device, a dangling link, a directory; removed after the open" \
@@ -82,10 +78,8 @@ row_bad_files_native() {
 # The same under Wine, one end-to-end test each: quorlen.exe shows an
 # address or takes the missing-file path, never crashes or hangs.
 row_bad_files_wine() {
-  if ! build linux-debug console-sim || ! build win64-release quorlen quorlen-probe; then
-    add_row "bad config.txt, Wine" build - FAIL "see $log_dir/build-*.log"
-    return
-  fi
+  build "bad config.txt, Wine" linux-debug console-sim &&
+    build "bad config.txt, Wine" win64-release quorlen quorlen-probe || return
   local test label load figure measured
   while IFS='|' read -r test label load figure; do
     local start=$SECONDS log="$log_dir/e2e-${test##*.}.log" result
@@ -112,11 +106,8 @@ EOF_ROWS
 reliability_e2e() {
   local test=$1 bits=$2 exe=$3 run=$4 log="$log_dir/$4-$(basename "$3" .exe).log"
   shift 4
-  if ! build linux-debug console-sim || ! build win64-release quorlen quorlen-probe ||
-    { [ "$bits" = 32 ] && ! build win32-release quorlen; }; then
-    add_row "$test" build - FAIL "see $log_dir/build-*.log"
-    return 1
-  fi
+  build "$test" linux-debug console-sim && build "$test" win64-release quorlen quorlen-probe &&
+    { [ "$bits" = 64 ] || build "$test" win32-release quorlen; } || return 1
   run_locked python3 tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
     --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "$log_dir/e2e-$run" "$run" "$@" \
     >"$log" 2>&1
@@ -166,7 +157,7 @@ row_absent() {
 
 # --- run and print ---------------------------------------------------------
 
-for row in "${picked[@]}"; do
+for row in "$@"; do
   if ! declare -F "row_$row" >/dev/null; then
     add_row "$row" - - FAIL "no such row (rows: ${ROWS[*]})"
     continue

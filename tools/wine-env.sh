@@ -1,7 +1,7 @@
 # Sourced by the test and demo scripts: one Wine prefix and one X display for
 # the whole run.
 #   QUORLEN_WINEPREFIX  the prefix (default /tmp/quorlen-wine), made once
-#   DISPLAY             an Xvfb of our own unless QUORLEN_USE_DISPLAY=1
+#   DISPLAY             an Xvfb of our own (quorlen_start_display)
 #   QUORLEN_WINE32      how to run 32-bit programs, when plain wine can't
 
 export QUORLEN_WINEPREFIX="${QUORLEN_WINEPREFIX:-/tmp/quorlen-wine}"
@@ -18,9 +18,6 @@ if [ -z "${QUORLEN_WINE32:-}" ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&
 fi
 
 quorlen_start_display() {
-  if [ "${QUORLEN_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
-    return 0
-  fi
   # Xvfb takes a free display number itself and writes it once it listens,
   # so that two runs starting together never pick the same one.
   coproc quorlen_xvfb { exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null; }

@@ -1,7 +1,7 @@
 // quorlen-probe: reads and drives a running Quorlen window from another process, the
-// way a UI-automation tool does, for the end-to-end tests and the demo. It runs the
-// command its arguments give, or with "serve" one command a line from stdin, each
-// answered by its output and a line "=> CODE":
+// way a UI-automation tool does, for the end-to-end tests and the demo. "quorlen-probe
+// serve" runs one command a line from stdin until "quit", each answered by its output and
+// a line "=> CODE":
 //   wait [ms], gone [ms]  wait until the main window is there, or no longer is
 //   info                  window, screen and every control, as JSON
 //   click ID              BM_CLICK on a push or option button
@@ -15,9 +15,9 @@
 //   message-ok            press the message box's OK
 //   windows               every visible top-level window: pid, class, title (and a box's text)
 //   terminate PID         end that process (for an editor Quorlen started)
-//   hold FILE MS          open FILE sharing nothing, print "held", keep it open for MS
-//                         milliseconds (a locked config.txt)
-// Waits last 10 s unless told. Exit code 0 on success, 1 when the window (or box) isn't
+// "quorlen-probe hold FILE MS" opens FILE sharing nothing, prints "held" and keeps it open
+// for MS milliseconds: another program holding config.txt, so a process of its own.
+// Waits last 10 s unless told. The code is 0 on success, 1 when the window (or box) isn't
 // there, 2 on misuse.
 #include <windows.h>
 #include <commctrl.h>
@@ -25,9 +25,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -114,7 +112,8 @@ HWND MessageBoxWindow() {
   return nullptr;
 }
 
-bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
+template <typename Done>
+bool WaitUntil(Done done, int milliseconds) {
   for (int waited = 0; !done(); waited += 50) {
     if (waited >= milliseconds) return false;
     Sleep(50);
@@ -124,24 +123,23 @@ bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
 
 // Messages whose lParam points at memory the control writes to are not marshalled between
 // processes: the pointer must be valid in the target, so it is a block allocated there and
-// read back. The message's answer, or -1 when the block can't be placed or read.
-LRESULT RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size) {
+// read back. False when the block can't be placed or read.
+bool RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size) {
   const Process process = OpenProcessHandle(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, ProcessOf(hwnd));
   void* remote =
       process ? VirtualAllocEx(process.get(), nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
-  if (remote == nullptr) return -1;
-  const LRESULT result = SendMessageW(hwnd, message, 0, reinterpret_cast<LPARAM>(remote));
+  if (remote == nullptr) return false;
+  SendMessageW(hwnd, message, 0, reinterpret_cast<LPARAM>(remote));
   SIZE_T read = 0;
   const bool ok = ReadProcessMemory(process.get(), remote, out, size, &read) && read == size;
   VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
-  return ok ? result : -1;
+  return ok;
 }
 
 // One control as JSON, with what its class holds: a button's check, a list's
 // entries, a spin's position, an address field's address.
 std::string DescribeControl(HWND hwnd, HWND main) {
   const std::wstring cls = ClassOf(hwnd);
-  const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
   RECT r{};
   GetWindowRect(hwnd, &r);
   MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
@@ -150,9 +148,7 @@ std::string DescribeControl(HWND hwnd, HWND main) {
                 r.bottom - r.top);
   std::string item = "{\"id\":" + std::to_string(GetDlgCtrlID(hwnd)) + ",\"class\":" + Json(cls) +
                      ",\"text\":" + Json(WindowText(hwnd)) + ",\"rect\":" + rect +
-                     ",\"enabled\":" + Bool(IsWindowEnabled(hwnd)) + ",\"visible\":" + Bool(IsWindowVisible(hwnd)) +
-                     ",\"tabstop\":" + Bool(style & WS_TABSTOP) +
-                     ",\"style\":" + std::to_string(static_cast<unsigned long>(style));
+                     ",\"enabled\":" + Bool(IsWindowEnabled(hwnd)) + ",\"visible\":" + Bool(IsWindowVisible(hwnd));
   auto send = [hwnd](UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
     return SendMessageW(hwnd, message, wparam, lparam);
   };
@@ -172,12 +168,11 @@ std::string DescribeControl(HWND hwnd, HWND main) {
     item += ",\"position\":" + std::to_string(send(UDM_GETPOS32));
   } else if (cls == L"SysIPAddress32") {
     DWORD address = 0;
-    const LRESULT filled = RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address);
+    RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address);
     char dotted[32];
     std::snprintf(dotted, sizeof dotted, "\"%lu.%lu.%lu.%lu\"", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
                   (address >> 8) & 0xFF, address & 0xFF);
-    item += ",\"address\":" + std::string(dotted) + ",\"filled\":" + std::to_string(filled) +
-            ",\"blank\":" + Bool(send(IPM_ISBLANK));
+    item += ",\"address\":" + std::string(dotted) + ",\"blank\":" + Bool(send(IPM_ISBLANK));
   }
   return item + "}";
 }
@@ -209,13 +204,14 @@ int Info() {
   return 0;
 }
 
-int Point(int id, const char* row) {
+// The control's centre, or with ROW 0 or more that list row's.
+int Point(int id, int row) {
   HWND control = GetDlgItem(MainWindow(), id);
   if (control == nullptr) return 1;
   RECT r{};
-  if (row != nullptr) {
+  if (row >= 0) {
     // LB_GETITEMRECT's rectangle comes back through the system's marshalling.
-    SendMessageW(control, LB_GETITEMRECT, static_cast<WPARAM>(std::atoi(row)), reinterpret_cast<LPARAM>(&r));
+    SendMessageW(control, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
     MapWindowPoints(control, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
   } else {
     GetWindowRect(control, &r);
@@ -247,8 +243,8 @@ int Usage() {
 int Message(int milliseconds) {
   HWND box = nullptr;
   if (!WaitUntil([&] { return (box = MessageBoxWindow()) != nullptr; }, milliseconds)) return 1;
-  std::printf("{\"title\":%s,\"text\":%s,\"owner\":%s}\n", Json(WindowText(box)).c_str(),
-              Json(WindowText(GetDlgItem(box, kMessageBoxText))).c_str(), Bool(GetWindow(box, GW_OWNER) != nullptr));
+  std::printf("{\"title\":%s,\"text\":%s}\n", Json(WindowText(box)).c_str(),
+              Json(WindowText(GetDlgItem(box, kMessageBoxText))).c_str());
   return 0;
 }
 
@@ -282,36 +278,36 @@ int Hold(const char* name, int milliseconds) {
   return 0;
 }
 
-int Dispatch(const std::string& command, const std::vector<std::string>& args) {
-  const char* arg = !args.empty() ? args[0].c_str() : nullptr;
-  const int number = arg != nullptr ? std::atoi(arg) : 10000;  // 10 s when a wait isn't told
+// One line of serve: a command and its numbers.
+int Dispatch(std::istream& words) {
+  std::string command;
+  int number = 0, row = 0;
+  words >> command;
+  const bool given = static_cast<bool>(words >> number);
+  const int wait = given ? number : 10000;  // 10 s when a wait isn't told
   const auto code = [](bool done) { return done ? 0 : 1; };
-  if (command == "wait") return code(WaitUntil([] { return MainWindow() != nullptr; }, number));
-  if (command == "gone") return code(WaitUntil([] { return MainWindow() == nullptr; }, number));
+  if (command == "wait") return code(WaitUntil([] { return MainWindow() != nullptr; }, wait));
+  if (command == "gone") return code(WaitUntil([] { return MainWindow() == nullptr; }, wait));
   if (command == "info") return Info();
-  if (command == "click" && arg != nullptr) return code(Post(GetDlgItem(MainWindow(), number), BM_CLICK));
-  if (command == "point" && arg != nullptr) return Point(number, args.size() > 1 ? args[1].c_str() : nullptr);
+  if (command == "click" && given) return code(Post(GetDlgItem(MainWindow(), number), BM_CLICK));
+  if (command == "point" && given) return Point(number, words >> row ? row : -1);
   if (command == "close") return code(Post(MainWindow(), WM_SYSCOMMAND, SC_CLOSE));
-  if (command == "syscommand" && arg != nullptr) return code(Post(MainWindow(), WM_SYSCOMMAND, number));
-  if (command == "key" && arg != nullptr)
+  if (command == "syscommand" && given) return code(Post(MainWindow(), WM_SYSCOMMAND, number));
+  if (command == "key" && given)
     return code(Post(MainWindow(), WM_KEYDOWN, number, 1) && Post(MainWindow(), WM_KEYUP, number, 0xC0000001));
   if (command == "usage") return Usage();
-  if (command == "message") return Message(number);
+  if (command == "message") return Message(wait);
   if (command == "message-ok") return code(MessageOk());
   if (command == "windows") return Windows();
-  if (command == "terminate" && arg != nullptr)
-    return code(TerminateProcess(OpenProcessHandle(PROCESS_TERMINATE, std::strtoul(arg, nullptr, 10)).get(), 0));
-  if (command == "hold" && args.size() > 1) return Hold(arg, std::atoi(args[1].c_str()));
+  if (command == "terminate" && given)
+    return code(TerminateProcess(OpenProcessHandle(PROCESS_TERMINATE, number).get(), 0));
   return 2;
 }
 
 int Serve() {
-  for (std::string line; std::getline(std::cin, line);) {
-    std::istringstream split(line);
-    const std::vector<std::string> words{std::istream_iterator<std::string>(split), {}};
-    if (words.empty()) continue;
-    if (words[0] == "quit") break;
-    std::printf("=> %d\n", Dispatch(words[0], {words.begin() + 1, words.end()}));
+  for (std::string line; std::getline(std::cin, line) && line != "quit";) {
+    std::istringstream words(line);
+    std::printf("=> %d\n", Dispatch(words));
     std::fflush(stdout);
   }
   return 0;
@@ -320,6 +316,6 @@ int Serve() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return 2;
-  return argc == 2 && std::string(argv[1]) == "serve" ? Serve() : Dispatch(argv[1], {argv + 2, argv + argc});
+  if (argc == 4 && std::string(argv[1]) == "hold") return Hold(argv[2], std::atoi(argv[3]));
+  return argc == 2 && std::string(argv[1]) == "serve" ? Serve() : 2;
 }
