@@ -238,7 +238,8 @@ run_deb_e2e() {
     echo "release: $*" >&2
     status=1
   }
-  if dpkg-query -W -f='${Status}' quorlen 2>/dev/null | grep -q 'installed'; then
+  # Any state but "not-installed" (which dpkg reports for a package it only knows of) is a package here.
+  if ! [[ "$(dpkg-query -W -f='${db:Status-Status}' quorlen 2>/dev/null)" =~ ^(not-installed)?$ ]]; then
     echo "release: a quorlen package is installed on this machine already; remove it first" >&2
     return 1
   fi
