@@ -24,11 +24,10 @@ struct OscArg {
 };
 
 struct OscMessage {
-  bool ok = false;          // false: malformed, see `reason`
-  std::string reason;       // why it is malformed
-  std::string address;      // as far as it could be read
-  bool hasTypeTag = false;  // a bare address (a query) has none
-  std::string typeTag;      // including the leading ','
+  bool ok = false;      // false: malformed, see `reason`
+  std::string reason;   // why it is malformed
+  std::string address;  // as far as it could be read
+  std::string typeTag;  // including the leading ','; "" for a bare address (a query)
   std::vector<OscArg> args;
   std::string argsJson = "[]";  // the arguments as the log writes them
 };
@@ -52,8 +51,8 @@ int ParseFader(const std::string& text);
 
 // Lower-case hex, no separators.
 std::string HexBytes(const uint8_t* data, size_t length);
-// Words of hex digit pairs, each word with an optional "0x", separated by
-// spaces, ':' or ','; returns false on an odd digit count or a non-hex character.
+// Words of hex digit pairs, separated by spaces; false on an odd digit count or
+// a non-hex character.
 bool ParseHex(const std::string& text, Bytes* out);
 
 // JSON text helpers: a quoted, escaped string; a float as a number, or the
