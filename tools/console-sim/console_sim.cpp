@@ -469,7 +469,7 @@ class ConsoleSim {
 
   // On a terminal, the faded fader's level while the fade runs.
   void DrawBar() {
-    if (!tty_ || fade_.messages.empty()) return;
+    if (!tty_) return;
     constexpr int kWidth = 40;
     float level = levels_[fade_.fader];
     auto filled = static_cast<size_t>(level * kWidth + 0.5f);

@@ -1,7 +1,5 @@
-// The console simulator's OSC reading and writing. Apart from the program's
-// link/ code on purpose: liblo decodes what the simulator receives and writes
-// its reports, so the program's encoder is checked by a library it shares
-// nothing with.
+// The console simulator's OSC, read and written by liblo rather than the
+// program's link/ code, so that the program's encoder is checked by a library it shares nothing with.
 #pragma once
 
 #include <cstddef>
