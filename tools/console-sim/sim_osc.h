@@ -1,5 +1,6 @@
 // The console simulator's OSC, read and written by liblo rather than the
-// program's link/ code, so that the program's encoder is checked by a library it shares nothing with.
+// program's link/ code, so that the program's encoder is checked by a library
+// it shares nothing with.
 #pragma once
 
 #include <cstddef>
