@@ -80,7 +80,7 @@ TEST(ConsoleSimOsc, ReadsOtherArgumentKindsAndBareAddresses) {
   AppendOscString(query, "/ch/05/mix/fader");
   m = Decode(query);
   EXPECT_TRUE(m.ok);
-  EXPECT_FALSE(m.hasTypeTag);
+  EXPECT_EQ(m.typeTag, "");
   EXPECT_EQ(sim::FaderIndexOf(m.address), 5);
 }
 
@@ -141,7 +141,7 @@ TEST(ConsoleSimOsc, FaderNamesHexAndJson) {
   EXPECT_EQ(sim::ParseFader("dca9"), -1);
 
   Bytes bytes;
-  EXPECT_TRUE(sim::ParseHex("2f 78:0x00 FF", &bytes));
+  EXPECT_TRUE(sim::ParseHex("2f 7800 FF", &bytes));
   EXPECT_EQ(bytes, (Bytes{0x2F, 0x78, 0x00, 0xFF}));
   EXPECT_TRUE(sim::ParseHex("", &bytes));
   EXPECT_TRUE(bytes.empty());

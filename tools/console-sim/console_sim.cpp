@@ -53,7 +53,6 @@ const char kUsage[] =
     "                       test can start its client late (repeatable)\n"
     "  --fade-gap MS        a fade ends after MS ms without fader messages (default 300)\n"
     "  --timeout SECONDS    exit after this long\n"
-    "  --no-bar             no live level bar even on a terminal\n"
     "\n"
     "commands (stdin, one a line, or from --at). F is main, 0 (main), 1..32, auxin1..8,\n"
     "fxrtn1..8, bus1..16, mtx1..6, mono or dca1..8. Reports go to every live subscriber:\n"
@@ -67,16 +66,19 @@ const char kUsage[] =
     "  foreign [F [L]]  F's report (default main, at its level) from a second loopback port\n"
     "  raw HEX          these bytes, e.g. raw 2f 78 00 00\n"
     "  empty            a datagram of 0 bytes\n"
-    "  big [N]          N bytes (default 2049): main's report, then zeros\n"
+    "  big              2049 bytes: main's report, then zeros\n"
     "  quit             exit\n"
     "\n"
     "Received fader messages (\",f\" to a fader address) set the level (clamped to 0..1,\n"
     "NaN ignored) and are echoed to the other live subscribers. A bare fader address\n"
     "is a query: the sender gets the report. End of stdin does not stop the simulator.\n";
 
-int64_t MonotonicUs() {
-  auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+// The clock of the log, the summaries and the timers: microseconds since the
+// simulator started.
+const auto kStarted = std::chrono::steady_clock::now();
+
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - kStarted).count();
 }
 
 bool IsLoopback(const in_addr& address) {
@@ -110,13 +112,11 @@ std::vector<std::string> SplitWords(const std::string& line) {
   return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
 }
 
-// A parsed command: what to send (if anything) and how to describe it.
+// A parsed command: what to send, if anything.
 struct Command {
-  std::string verb;
   int fader = 0;
   float level = 0.0f;  // the fader's new level, for touch
   Bytes bytes;         // the datagram
-  std::string text;    // the command line, for logs and summaries
 };
 
 // Each command: how many words may follow it, and whether the first of them
@@ -130,7 +130,7 @@ struct Verb {
 constexpr Verb kVerbs[] = {
     {"touch", 2, 2, true},   {"level", 2, 2, true},       {"nan", 1, 1, true},    {"inf", 1, 1, true},
     {"short", 1, 1, true},   {"typetag", 1, 2, true},     {"eq", 1, 2, true},     {"other", 1, 2, true},
-    {"foreign", 0, 2, true}, {"raw", 0, SIZE_MAX, false}, {"empty", 0, 0, false}, {"big", 0, 1, false},
+    {"foreign", 0, 2, true}, {"raw", 0, SIZE_MAX, false}, {"empty", 0, 0, false}, {"big", 0, 0, false},
     {"quit", 0, 0, false},
 };
 
@@ -149,7 +149,6 @@ struct Options {
   std::vector<Scheduled> scheduled;
   double fadeGapMs = 300;
   double timeoutSeconds = 0.0;
-  bool bar = true;
 };
 
 // The options that take a number: the range of each, and whether it counts.
@@ -179,7 +178,7 @@ int Fail(int code, const std::string& why) {
 }
 
 // A non-blocking UDP socket in *fd, bound to address:port; false with errno set
-// on failure (the caller closes *fd when it is not -1).
+// on failure.
 bool OpenSocket(const in_addr& address, int port, int* fd, int* boundPort) {
   sockaddr_in local{
       .sin_family = AF_INET, .sin_port = htons(static_cast<uint16_t>(port)), .sin_addr = address, .sin_zero = {}};
@@ -193,25 +192,18 @@ bool OpenSocket(const in_addr& address, int port, int* fd, int* boundPort) {
   return true;
 }
 
+// The simulator lives as long as its process, whose end closes its sockets and
+// files; every line written to a file is flushed at once.
 class ConsoleSim {
  public:
   explicit ConsoleSim(const Options& options) : options_(options) {
     std::fill(std::begin(levels_), std::end(levels_), 0.75f);  // where every fader starts
   }
 
-  ~ConsoleSim() {
-    for (int fd : {sock_, foreignSock_, signals_}) {
-      if (fd >= 0) close(fd);
-    }
-    if (log_) std::fclose(log_);
-    if (summaryFile_) std::fclose(summaryFile_);
-  }
-
   // Parses one command line into *command; returns why it can't, or "".
   std::string ParseCommand(const std::string& line, Command* command) const {
     const std::vector<std::string> w = SplitWords(line);
     *command = Command{};
-    command->text = line;
     const std::string verb = w.empty() ? "" : w[0];
     const Verb* rule =
         std::find_if(std::begin(kVerbs), std::end(kVerbs), [&](const Verb& v) { return verb == v.name; });
@@ -219,7 +211,6 @@ class ConsoleSim {
     if (w.empty()) return fail("empty command");
     if (rule == std::end(kVerbs)) return fail("unknown command \"" + verb + "\" (see --help)");
     if (w.size() - 1 < rule->least || w.size() - 1 > rule->most) return fail("wrong number of arguments (see --help)");
-    command->verb = verb;
     int& fader = command->fader;
     if (rule->fader && (fader = w.size() > 1 ? sim::ParseFader(w[1]) : 0) < 0) {
       return fail("no fader \"" + w[1] + "\" (main, 0..32, bus16, dca1 ...)");
@@ -235,10 +226,8 @@ class ConsoleSim {
       }
       if (bytes.size() > 65507) return fail("at most 65507 bytes");
     } else if (verb == "big") {
-      long size = 2049;
-      if (word && !Parse(*word, 28L, 65507L, &size)) return fail("a size from 28 to 65507");
       bytes = sim::EncodeFloatMessage(sim::FaderAddress(0), levels_[0]);
-      bytes.resize(static_cast<size_t>(size), 0);
+      bytes.resize(2049, 0);
     } else if (verb == "typetag") {
       long n = 1;
       if (word && !Parse<long>(*word, INT32_MIN, INT32_MAX, &n)) return fail("not an integer \"" + *word + "\"");
@@ -260,13 +249,12 @@ class ConsoleSim {
   }
 
   int Run() {
-    startUs_ = MonotonicUs();
     if (int failed = Open(); failed != kExitOk) return failed;
     PrintLine("console-sim listening on " + AddressText(bindAddress_) + ":" + std::to_string(port_));
     while (!quit_) {
-      int64_t next = RunTimers(MonotonicUs());
+      int64_t next = RunTimers(NowUs());
       if (quit_) break;
-      int timeoutMs = next < 0 ? -1 : static_cast<int>((std::max<int64_t>(next - MonotonicUs(), 0) + 999) / 1000);
+      int timeoutMs = next < 0 ? -1 : static_cast<int>((std::max<int64_t>(next - NowUs(), 0) + 999) / 1000);
       pollfd fds[4] = {{sock_, POLLIN, 0},
                        {foreignSock_, POLLIN, 0},
                        {signals_, POLLIN, 0},
@@ -280,11 +268,7 @@ class ConsoleSim {
       if (fds[2].revents) quit_ = true;  // SIGINT or SIGTERM
       if (fds[0].revents) ReadSocket(sock_);
       if (fds[1].revents) ReadSocket(foreignSock_);
-      if (fds[3].revents & (POLLIN | POLLHUP)) {
-        ReadStdin();
-      } else if (fds[3].revents) {
-        stdinOpen_ = false;  // POLLNVAL or POLLERR: no usable stdin
-      }
+      if (fds[3].revents) ReadStdin();  // after POLLHUP, POLLERR or POLLNVAL, the read fails and says so
     }
     // The bar is only up while a fade runs, and ending the fade takes it down.
     if (!fade_.messages.empty()) FinishFade();
@@ -300,10 +284,7 @@ class ConsoleSim {
 
   // kExitOk, or the exit code that says why the simulator can't run.
   int Open() {
-    if (inet_pton(AF_INET, options_.address.c_str(), &bindAddress_) != 1) {
-      return Fail(kExitUsage, "--address " + options_.address + " is not an IPv4 address");
-    }
-    if (!IsLoopback(bindAddress_)) {
+    if (inet_pton(AF_INET, options_.address.c_str(), &bindAddress_) != 1 || !IsLoopback(bindAddress_)) {
       return Fail(kExitUsage,
                   "refusing --address " + options_.address + ": only loopback addresses (127.0.0.0/8) are allowed");
     }
@@ -321,7 +302,7 @@ class ConsoleSim {
       }
     }
     // SIGINT and SIGTERM are read in the poll loop, so that an interrupted
-    // run still prints its last fade and closes its files.
+    // run still prints its last fade.
     sigset_t quitSignals;
     sigemptyset(&quitSignals);
     sigaddset(&quitSignals, SIGINT);
@@ -329,7 +310,7 @@ class ConsoleSim {
     sigprocmask(SIG_BLOCK, &quitSignals, nullptr);
     if ((signals_ = signalfd(-1, &quitSignals, SFD_NONBLOCK)) < 0) return kExitRuntimeError;
     signal(SIGPIPE, SIG_IGN);
-    tty_ = options_.bar && isatty(STDOUT_FILENO);
+    tty_ = isatty(STDOUT_FILENO);
     return kExitOk;
   }
 
@@ -342,7 +323,7 @@ class ConsoleSim {
       // EAGAIN: drained. Anything else (an ICMP error from an earlier send)
       // is consumed; the next poll tells whether more is waiting.
       if (n < 0) return;
-      HandleDatagram(buffer, static_cast<size_t>(n), peer, fd, MonotonicUs());
+      HandleDatagram(buffer, static_cast<size_t>(n), peer, fd, NowUs());
     }
   }
 
@@ -351,7 +332,7 @@ class ConsoleSim {
     ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {
-      stdinOpen_ = false;  // end of input: keep running, stop reading
+      stdinOpen_ = false;  // end of input, or none usable: keep running, stop reading
       return;
     }
     stdinBuffer_.append(chunk, static_cast<size_t>(n));
@@ -369,16 +350,16 @@ class ConsoleSim {
     Command command;
     if (std::string error = ParseCommand(line, &command); !error.empty()) {
       PrintLine("console-sim: " + error);
-    } else if (command.verb == "quit") {
+    } else if (words[0] == "quit") {
       quit_ = true;
     } else {
-      if (command.verb == "touch") levels_[command.fader] = command.level;
-      if (SendToSubscribers(command.verb == "foreign" ? foreignSock_ : sock_, command.bytes, command.text) == 0) {
-        PrintLine("console-sim: no live subscriber (send /xremote first); \"" + command.text + "\" went nowhere");
+      if (words[0] == "touch") levels_[command.fader] = command.level;
+      if (SendToSubscribers(words[0] == "foreign" ? foreignSock_ : sock_, command.bytes, line) == 0) {
+        PrintLine("console-sim: no live subscriber (send /xremote first); \"" + line + "\" went nowhere");
         return;
       }
-      lastStimulusUs_ = MonotonicUs();
-      lastStimulus_ = command.text;
+      lastStimulusUs_ = NowUs();
+      lastStimulus_ = line;
     }
   }
 
@@ -389,7 +370,7 @@ class ConsoleSim {
                          : fd != sock_                     ? "ignored (foreign socket)"
                          : m.address == "/xremote"         ? "subscribe"
                          : fader >= 0 && m.typeTag == ",f" ? "fader"
-                         : fader >= 0 && !m.hasTypeTag     ? "query"
+                         : fader >= 0 && m.typeTag.empty() ? "query"
                                                            : "ignored";
     Log(nowUs, "in", fd, peer, data, length, action);
     if (action == "subscribe") {
@@ -403,29 +384,22 @@ class ConsoleSim {
 
   void Subscribe(const sockaddr_in& peer, int64_t nowUs) {
     if (firstXremoteUs_ < 0) firstXremoteUs_ = nowUs;
-    int64_t expires = nowUs + static_cast<int64_t>(options_.xremoteSeconds * 1e6);
-    auto known =
-        std::find_if(subscribers_.begin(), subscribers_.end(), [&](auto& s) { return SamePeer(s.peer, peer); });
-    if (known != subscribers_.end()) {
-      known->expiresUs = expires;
-      return;
-    }
-    // Forget expired subscribers before adding one.
-    std::erase_if(subscribers_, [nowUs](const Subscriber& s) { return s.expiresUs <= nowUs; });
+    // The expired go, and a renewal moves its peer to the end: when the list
+    // is full, the first is the one that renewed longest ago.
+    std::erase_if(subscribers_, [&](const Subscriber& s) { return s.expiresUs <= nowUs || SamePeer(s.peer, peer); });
     if (subscribers_.size() >= kMaxSubscribers) subscribers_.erase(subscribers_.begin());
-    subscribers_.push_back(Subscriber{peer, expires});
+    subscribers_.push_back(Subscriber{peer, nowUs + static_cast<int64_t>(options_.xremoteSeconds * 1e6)});
   }
 
   void ApplyFaderMessage(int fader, float value, const sockaddr_in& peer, int64_t nowUs) {
     // The console's faders stand between 0 and 1: clamp, and ignore NaN.
     if (!std::isnan(value)) levels_[fader] = std::clamp(value, 0.0f, 1.0f);
-    int port = ntohs(peer.sin_port);
     if (!fade_.messages.empty() && fade_.fader != fader) FinishFade();
     if (fade_.messages.empty()) {
       fade_ = {fader, lastStimulusUs_, lastStimulus_, {}};
       lastStimulusUs_ = -1;
     }
-    fade_.messages.push_back({nowUs, value, port});
+    fade_.messages.push_back({nowUs, value, ntohs(peer.sin_port)});
     // The console reports a change to every other client that subscribed.
     SendToSubscribers(sock_, sim::EncodeFloatMessage(sim::FaderAddress(fader), levels_[fader]), "echo", &peer);
     DrawBar();
@@ -433,7 +407,7 @@ class ConsoleSim {
 
   // Sends data to every live subscriber except `except`; returns how many got it.
   int SendToSubscribers(int fd, const Bytes& data, const std::string& note, const sockaddr_in* except = nullptr) {
-    int64_t nowUs = MonotonicUs();
+    int64_t nowUs = NowUs();
     int sent = 0;
     for (const Subscriber& s : subscribers_) {
       if (s.expiresUs > nowUs && !(except && SamePeer(s.peer, *except)) && SendTo(fd, s.peer, data, note)) ++sent;
@@ -442,7 +416,7 @@ class ConsoleSim {
   }
 
   bool SendTo(int fd, const sockaddr_in& to, const Bytes& data, const std::string& note) {
-    int64_t nowUs = MonotonicUs();
+    int64_t nowUs = NowUs();
     // The simulator talks to this machine only.
     if (to.sin_family != AF_INET || !IsLoopback(to.sin_addr)) {
       Log(nowUs, "refused", fd, to, data.data(), data.size(), note + ": not loopback");
@@ -466,7 +440,7 @@ class ConsoleSim {
       if (next < 0 || atUs < next) next = atUs;
       return false;
     };
-    if (options_.timeoutSeconds > 0.0 && due(startUs_ + static_cast<int64_t>(options_.timeoutSeconds * 1e6))) {
+    if (options_.timeoutSeconds > 0.0 && due(static_cast<int64_t>(options_.timeoutSeconds * 1e6))) {
       quit_ = true;
       return -1;
     }
@@ -484,8 +458,6 @@ class ConsoleSim {
   void FinishFade() {
     sim::FadeSummary summary = sim::Summarise(fade_);
     fade_.messages.clear();
-    summary.startUs -= startUs_;
-    summary.endUs -= startUs_;
     PrintLine(sim::FormatSummaryText(summary));
     if (summaryFile_) {
       std::fputs((sim::FormatSummaryJson(summary) + "\n").c_str(), summaryFile_);
@@ -495,7 +467,7 @@ class ConsoleSim {
 
   // On a terminal, the faded fader's level while the fade runs.
   void DrawBar() {
-    if (!tty_ || fade_.messages.empty()) return;
+    if (!tty_) return;
     constexpr int kWidth = 40;
     float level = levels_[fade_.fader];
     auto filled = static_cast<size_t>(level * kWidth + 0.5f);
@@ -503,16 +475,10 @@ class ConsoleSim {
                 std::string(filled, '#').c_str(), std::string(kWidth - filled, '-').c_str(), static_cast<double>(level),
                 fade_.messages.size());
     std::fflush(stdout);
-    barShown_ = true;
-  }
-
-  void ClearBar() {
-    if (barShown_) std::fputs("\r\x1b[K", stdout);
-    barShown_ = false;
   }
 
   void PrintLine(const std::string& line) {
-    ClearBar();
+    if (tty_) std::fputs("\r\x1b[K", stdout);  // takes the place of the bar, if one is drawn
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
   }
@@ -522,15 +488,15 @@ class ConsoleSim {
     if (!log_) return;
     sim::OscMessage m = sim::DecodeOsc(data, length);
     std::string line = sim::Printf("{\"t_us\":%lld,\"dir\":\"%s\",\"socket\":\"%s\",\"local_port\":%d,\"peer\":",
-                                   static_cast<long long>(nowUs - startUs_), direction,
-                                   fd == foreignSock_ ? "foreign" : "main", fd == foreignSock_ ? foreignPort_ : port_) +
+                                   static_cast<long long>(nowUs), direction, fd == foreignSock_ ? "foreign" : "main",
+                                   fd == foreignSock_ ? foreignPort_ : port_) +
                        sim::JsonString(AddressText(peer.sin_addr)) +
                        sim::Printf(",\"port\":%d,\"len\":%zu,\"action\":", ntohs(peer.sin_port), length) +
                        sim::JsonString(action);
     if (!m.address.empty() || m.ok) line += ",\"address\":" + sim::JsonString(m.address);
     int fader = sim::FaderIndexOf(m.address);
     if (fader >= 0) line += ",\"fader\":" + std::to_string(fader);
-    if (m.hasTypeTag) line += ",\"typetag\":" + sim::JsonString(m.typeTag);
+    if (!m.typeTag.empty()) line += ",\"typetag\":" + sim::JsonString(m.typeTag);
     line += m.ok ? ",\"args\":" + m.argsJson : ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
     // The level a fader-sized datagram carries at bytes 24..27, whatever it is:
     // what a reader that trusts the offset would take.
@@ -556,10 +522,8 @@ class ConsoleSim {
   bool stdinOpen_ = true;
   std::string stdinBuffer_;
   bool tty_ = false;
-  bool barShown_ = false;
   bool quit_ = false;
   int exitCode_ = kExitOk;
-  int64_t startUs_ = 0;
   int64_t firstXremoteUs_ = -1;
   int64_t lastStimulusUs_ = -1;
   std::string lastStimulus_;
@@ -583,10 +547,6 @@ int main(int argc, char** argv) {
     if (flag == "--help" || flag == "-h") {
       std::fputs(kUsage, stdout);
       return kExitOk;
-    }
-    if (flag == "--no-bar") {
-      options.bar = false;
-      continue;
     }
     if (k + 1 >= argc) return Usage(flag + " needs a value");
     const std::string value = argv[++k];

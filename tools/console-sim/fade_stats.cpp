@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 #include "sim_osc.h"
 
@@ -31,8 +30,7 @@ FadeSummary Summarise(const Fade& fade) {
   std::vector<double> intervalsMs;
   for (size_t k = 1; k < m.size(); ++k) intervalsMs.push_back(static_cast<double>(m[k].us - m[k - 1].us) / 1000.0);
   if ((s.hasIntervals = !intervalsMs.empty())) {
-    s.meanIntervalMs =
-        std::accumulate(intervalsMs.begin(), intervalsMs.end(), 0.0) / static_cast<double>(intervalsMs.size());
+    s.meanIntervalMs = static_cast<double>(s.endUs - s.startUs) / 1000.0 / static_cast<double>(intervalsMs.size());
     s.p99IntervalMs = NearestRankPercentile(intervalsMs, 99.0);
     s.maxIntervalMs = *std::max_element(intervalsMs.begin(), intervalsMs.end());
   }

@@ -32,10 +32,7 @@ void ReadWhatCanBeRead(const uint8_t* data, size_t length, OscMessage* m) {
   size_t end = strnlen(text, length);
   m->address.assign(text, end);
   size_t tag = (end + 4) & ~size_t{3};
-  if (tag < length && data[tag] == ',') {
-    m->hasTypeTag = true;
-    m->typeTag.assign(text + tag, strnlen(text + tag, length - tag));
-  }
+  if (tag < length && data[tag] == ',') m->typeTag.assign(text + tag, strnlen(text + tag, length - tag));
 }
 
 // liblo's argument pointers are only 4-byte aligned, less than lo_arg asks
@@ -142,7 +139,6 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
   }
   const char* types = lo_message_get_types(message);
   lo_arg** argv = lo_message_get_argv(message);
-  m.hasTypeTag = true;
   m.typeTag = std::string(",") + types;
   std::string json;
   for (size_t k = 0; types[k] != 0; ++k) {
@@ -178,11 +174,10 @@ std::string FaderName(int fader) {
 
 int ParseFader(const std::string& text) {
   for (int k = 0; k < kFaderCount; ++k) {
-    if (text == Faders()[k].name) return k;
+    // Numbers, with or without a leading 0, name Main and the channels only.
+    if (text == Faders()[k].name || (k <= 32 && (text == std::to_string(k) || text == Printf("%02d", k)))) return k;
   }
-  if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
-  int value = std::atoi(text.c_str());
-  return value <= 32 ? value : -1;  // numbers name Main and the channels only
+  return -1;
 }
 
 std::string HexBytes(const uint8_t* data, size_t length) {
@@ -193,12 +188,8 @@ std::string HexBytes(const uint8_t* data, size_t length) {
 
 bool ParseHex(const std::string& text, Bytes* out) {
   out->clear();
-  std::string spaced = text;
-  std::replace_if(
-      spaced.begin(), spaced.end(), [](char c) { return c == ':' || c == ','; }, ' ');
-  std::istringstream words(spaced);
+  std::istringstream words(text);
   for (std::string word; words >> word;) {
-    if (word.rfind("0x", 0) == 0 || word.rfind("0X", 0) == 0) word.erase(0, 2);
     if (word.size() % 2 != 0) return false;
     for (size_t k = 0; k < word.size(); k += 2) {
       uint8_t byte = 0;

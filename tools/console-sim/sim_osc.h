@@ -1,7 +1,6 @@
-// The console simulator's OSC reading and writing. Apart from the program's
-// link/ code on purpose: liblo decodes what the simulator receives and writes
-// its reports, so the program's encoder is checked by a library it shares
-// nothing with.
+// The console simulator's OSC, read and written by liblo rather than the
+// program's link/ code, so that the program's encoder is checked by a library
+// it shares nothing with.
 #pragma once
 
 #include <cstddef>
@@ -24,11 +23,10 @@ struct OscArg {
 };
 
 struct OscMessage {
-  bool ok = false;          // false: malformed, see `reason`
-  std::string reason;       // why it is malformed
-  std::string address;      // as far as it could be read
-  bool hasTypeTag = false;  // a bare address (a query) has none
-  std::string typeTag;      // including the leading ','
+  bool ok = false;      // false: malformed, see `reason`
+  std::string reason;   // why it is malformed
+  std::string address;  // as far as it could be read
+  std::string typeTag;  // including the leading ','; "" for a bare address (a query)
   std::vector<OscArg> args;
   std::string argsJson = "[]";  // the arguments as the log writes them
 };
@@ -52,8 +50,8 @@ int ParseFader(const std::string& text);
 
 // Lower-case hex, no separators.
 std::string HexBytes(const uint8_t* data, size_t length);
-// Words of hex digit pairs, each word with an optional "0x", separated by
-// spaces, ':' or ','; returns false on an odd digit count or a non-hex character.
+// Words of hex digit pairs, separated by spaces; false on an odd digit count or
+// a non-hex character.
 bool ParseHex(const std::string& text, Bytes* out);
 
 // JSON text helpers: a quoted, escaped string; a float as a number, or the
