@@ -285,7 +285,7 @@ class Simulator:
         self.stdout_path = os.path.join(Settings.out, "console-sim.out")
         self.out = open(self.stdout_path, "w")
         self.proc = subprocess.Popen([Settings.sim, "--address", address, "--log", self.log_path, "--summary-json",
-                                      self.summary_path, "--fade-gap", "200"], stdin=subprocess.PIPE,
+                                      self.summary_path, "--no-bar", "--fade-gap", "200"], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         first = self.proc.stdout.readline()
         if "listening on %s:10023" % address not in first:

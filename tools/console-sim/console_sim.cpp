@@ -53,6 +53,7 @@ const char kUsage[] =
     "                       test can start its client late (repeatable)\n"
     "  --fade-gap MS        a fade ends after MS ms without fader messages (default 300)\n"
     "  --timeout SECONDS    exit after this long\n"
+    "  --no-bar             no live level bar, even on a terminal\n"
     "\n"
     "commands (stdin, one a line, or from --at). F is main, 0 (main), 1..32, auxin1..8,\n"
     "fxrtn1..8, bus1..16, mtx1..6, mono or dca1..8. Reports go to every live subscriber:\n"
@@ -149,6 +150,7 @@ struct Options {
   std::vector<Scheduled> scheduled;
   double fadeGapMs = 300;
   double timeoutSeconds = 0.0;
+  bool bar = true;
 };
 
 // The options that take a number: the range of each, and whether it counts.
@@ -310,7 +312,7 @@ class ConsoleSim {
     sigprocmask(SIG_BLOCK, &quitSignals, nullptr);
     if ((signals_ = signalfd(-1, &quitSignals, SFD_NONBLOCK)) < 0) return kExitRuntimeError;
     signal(SIGPIPE, SIG_IGN);
-    tty_ = isatty(STDOUT_FILENO);
+    tty_ = options_.bar && isatty(STDOUT_FILENO);
     return kExitOk;
   }
 
@@ -547,6 +549,10 @@ int main(int argc, char** argv) {
     if (flag == "--help" || flag == "-h") {
       std::fputs(kUsage, stdout);
       return kExitOk;
+    }
+    if (flag == "--no-bar") {
+      options.bar = false;
+      continue;
     }
     if (k + 1 >= argc) return Usage(flag + " needs a value");
     const std::string value = argv[++k];
