@@ -43,7 +43,7 @@ TEST(ConsoleSimOsc, WritesAndReadsTheFaderReportAndSubscription) {
   EXPECT_EQ(m.address, "/ch/05/mix/fader");
   EXPECT_EQ(m.typeTag, ",f");
   ASSERT_EQ(m.args.size(), 1u);
-  EXPECT_EQ(m.args[0].f, 0.8f);
+  EXPECT_EQ(m.args[0], 0.8f);
 
   const Bytes xremote = {0x2F, 0x78, 0x72, 0x65, 0x6D, 0x6F, 0x74, 0x65, 0x00, 0x00,
                          0x00, 0x00, 0x2C, 0x66, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};

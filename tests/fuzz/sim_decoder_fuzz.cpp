@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(json.front() == '[' && json.back() == ']');
   FUZZ_CHECK(std::none_of(json.begin(), json.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
   if (m.typeTag == ",f") {
-    const sim::Bytes again = sim::EncodeFloatMessage(m.address, m.args[0].f);
+    const sim::Bytes again = sim::EncodeFloatMessage(m.address, m.args[0]);
     FUZZ_CHECK(again.size() == size && std::equal(again.begin(), again.end(), data));
   }
   return 0;

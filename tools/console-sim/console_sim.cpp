@@ -378,7 +378,7 @@ class ConsoleSim {
     if (action == "subscribe") {
       Subscribe(peer, nowUs);
     } else if (action == "fader") {
-      ApplyFaderMessage(fader, m.args[0].f, peer, nowUs);
+      ApplyFaderMessage(fader, m.args[0], peer, nowUs);
     } else if (action == "query") {
       SendTo(sock_, peer, sim::EncodeFloatMessage(m.address, levels_[fader]), "query reply");
     }

@@ -142,7 +142,7 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
   m.typeTag = std::string(",") + types;
   std::string json;
   for (size_t k = 0; types[k] != 0; ++k) {
-    m.args.push_back({types[k], types[k] == LO_FLOAT ? Load<float>(argv[k]) : 0.0f});
+    m.args.push_back(types[k] == LO_FLOAT ? Load<float>(argv[k]) : 0.0f);
     json += (k == 0 ? "" : ",") + ArgJson(types[k], argv[k]);
   }
   m.argsJson = "[" + json + "]";

@@ -16,18 +16,12 @@ using Bytes = std::vector<uint8_t>;
 // buses 1..16, matrices 1..6, Mono and DCAs 1..8.
 inline constexpr int kFaderCount = 80;
 
-// One decoded argument.
-struct OscArg {
-  char type = 0;   // an OSC type tag letter that liblo knows
-  float f = 0.0f;  // 'f'
-};
-
 struct OscMessage {
-  bool ok = false;      // false: malformed, see `reason`
-  std::string reason;   // why it is malformed
-  std::string address;  // as far as it could be read
-  std::string typeTag;  // including the leading ','; "" for a bare address (a query)
-  std::vector<OscArg> args;
+  bool ok = false;              // false: malformed, see `reason`
+  std::string reason;           // why it is malformed
+  std::string address;          // as far as it could be read
+  std::string typeTag;          // including the leading ','; "" for a bare address (a query)
+  std::vector<float> args;      // each argument's value where it is a float ('f'), else 0
   std::string argsJson = "[]";  // the arguments as the log writes them
 };
 
