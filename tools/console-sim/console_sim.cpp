@@ -198,9 +198,7 @@ bool OpenSocket(const in_addr& address, int port, int* fd, int* boundPort) {
 // files; every line written to a file is flushed at once.
 class ConsoleSim {
  public:
-  explicit ConsoleSim(const Options& options) : options_(options) {
-    std::fill(std::begin(levels_), std::end(levels_), 0.75f);  // where every fader starts
-  }
+  explicit ConsoleSim(const Options& options) : options_(options) {}
 
   // Parses one command line into *command; returns why it can't, or "".
   std::string ParseCommand(const std::string& line, Command* command) const {
@@ -512,7 +510,7 @@ class ConsoleSim {
   }
 
   Options options_;
-  float levels_[sim::kFaderCount];
+  std::vector<float> levels_ = std::vector<float>(sim::kFaderCount, 0.75f);  // where every fader starts
   int sock_ = -1;
   int foreignSock_ = -1;
   int signals_ = -1;
