@@ -1,15 +1,13 @@
-// fade-floor: what one fade step costs at the least. Each step does only what
-// the program's fade has to do, with the program's own link, clock and window
-// code: one datagram to the console, the wait for the next 10 ms deadline, two
-// drains of the program's window's input queue and, unless told not to, one
-// look at the socket without waiting. The bench (tools/bench.py) reads its CPU
-// time from outside, as it reads the program's, and puts it beside the
-// program's.
+// fade-floor: the least a fade step costs, which the bench (tools/bench.py)
+// puts beside the program's, reading both CPU times from outside. A step does
+// only what the fade must, with the program's own link, clock and window code:
+// one datagram to the console, the wait for the next 10 ms deadline, two drains
+// of the window's input queue and, with "look", one look at the socket without
+// waiting, as "Stop When Fader Is Moved" adds.
 //
 //   fade-floor STEPS ADDRESS PORT look|nolook
 //
-// The look is what a step costs with "Stop When Fader Is Moved" on. Send only
-// to 127.0.0.0/8 from the tests and the bench.
+// Send only to 127.0.0.0/8 from the tests and the bench.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
