@@ -210,12 +210,10 @@ run_e2e() {
   source "$dir/src/tools/wine-env.sh"
   for exe in quorlen.exe quorlen32.exe; do
     suite "$exe" "${lock[@]}" python3 "$dir/src/tests/e2e/quorlen_e2e.py" --exe "$unpacked/$exe" \
-      --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" \
-      --probe "$dir/src/build/win64-release/tools/quorlen-probe/quorlen-probe.exe" --out "$dir/e2e-${exe%.exe}"
+      --sim "$quorlen_sim" --probe "$quorlen_probe" --out "$dir/e2e-${exe%.exe}"
   done
   suite "quorlen (Linux)" "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" \
-    --exe "$unpacked/linux/quorlen-$version/quorlen" \
-    --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" --out "$dir/e2e-linux"
+    --exe "$unpacked/linux/quorlen-$version/quorlen" --sim "$quorlen_sim" --out "$dir/e2e-linux"
   suite "quorlen (.deb)" run_deb_e2e "$dir"
   printf '=== end-to-end: %s\n' "${results[@]}"
   [ "$all_passed" = 1 ] || fail "the end-to-end suite did not pass on the zip's programs"
@@ -246,8 +244,7 @@ run_deb_e2e() {
   if apt_get install "$root/dist/quorlen_${version}_amd64.deb" >"$dir/deb-install.log" 2>&1; then
     files=$(dpkg-query -L quorlen)
     "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe /usr/bin/quorlen \
-      --desktop /usr/share/applications/quorlen.desktop \
-      --sim "$dir/src/build/linux-debug/tools/console-sim/console-sim" --out "$dir/e2e-deb" || status=$?
+      --desktop /usr/share/applications/quorlen.desktop --sim "$quorlen_sim" --out "$dir/e2e-deb" || status=$?
   else
     problem "installing the .deb failed; the log is $dir/deb-install.log"
     files=$(dpkg-query -L quorlen 2>/dev/null || true)

@@ -84,7 +84,7 @@ row_bad_files_wine() {
   while IFS='|' read -r test label load figure; do
     local start=$SECONDS log="$log_dir/e2e-${test##*.}.log" result
     run_locked python3 tests/e2e/quorlen_e2e.py --exe build/win64-release/quorlen.exe \
-      --sim build/linux-debug/tools/console-sim/console-sim --out "$log_dir/e2e" "$test" >"$log" 2>&1
+      --sim "$quorlen_sim" --out "$log_dir/e2e" "$test" >"$log" 2>&1
     case "$(grep -E '^(OK|FAILED)' "$log" | tail -1)" in
       "OK (skipped"*) result=skipped ;;
       OK*) result=pass ;;
@@ -108,9 +108,8 @@ reliability_e2e() {
   shift 4
   build "$test" linux-debug console-sim && build "$test" win64-release quorlen quorlen-probe &&
     { [ "$bits" = 64 ] || build "$test" win32-release quorlen; } || return 1
-  run_locked python3 tests/e2e/reliability_e2e.py --exe "$exe" --sim build/linux-debug/tools/console-sim/console-sim \
-    --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe --out "$log_dir/e2e-$run" "$run" "$@" \
-    >"$log" 2>&1
+  run_locked python3 tests/e2e/reliability_e2e.py --exe "$exe" --sim "$quorlen_sim" --probe "$quorlen_probe" \
+    --out "$log_dir/e2e-$run" "$run" "$@" >"$log" 2>&1
   result=$(sed -n 's/^RESULT //p' "$log" | tail -1)
   [ -n "$result" ] || add_row "$test" - "$((SECONDS - start))s" FAIL "no result"
   [ -n "$result" ]

@@ -13,9 +13,7 @@ source tools/wine-env.sh
 
 passed=0 failed=0 skipped=0
 failures=()
-# The console simulator and the 64-bit window probe, for both Windows programs.
-helpers=(--sim build/linux-debug/tools/console-sim/console-sim
-  --probe build/win64-release/tools/quorlen-probe/quorlen-probe.exe)
+helpers=(--sim "$quorlen_sim" --probe "$quorlen_probe")
 
 # tally PASSED FAILED [WHAT_FAILED]
 tally() {

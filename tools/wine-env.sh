@@ -1,8 +1,7 @@
-# Sourced by the test and demo scripts: one Wine prefix and one X display for
-# the whole run.
-#   QUORLEN_WINEPREFIX  the prefix (default /tmp/quorlen-wine), made once
-#   DISPLAY             an Xvfb of our own (quorlen_start_display)
-#   QUORLEN_WINE32      how to run 32-bit programs, when plain wine can't
+# Sourced by the test, bench, reliability and release scripts: one Wine prefix
+# for the whole run (QUORLEN_WINEPREFIX, default /tmp/quorlen-wine, made once),
+# an Xvfb of our own (quorlen_start_display), how to run 32-bit programs where
+# plain wine can't (QUORLEN_WINE32), and the end-to-end suites' helpers.
 
 export QUORLEN_WINEPREFIX="${QUORLEN_WINEPREFIX:-/tmp/quorlen-wine}"
 # No Mono or Gecko: nothing here needs them, and Wine would offer to install them.
@@ -16,6 +15,10 @@ quorlen_tools_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ -z "${QUORLEN_WINE32:-}" ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   export QUORLEN_WINE32="$quorlen_tools_dir/wine32-ns wine"
 fi
+# The console simulator and the 64-bit window probe the end-to-end suites run
+# with, from the builds of the tree this file is in.
+quorlen_sim=${quorlen_tools_dir%/tools}/build/linux-debug/tools/console-sim/console-sim
+quorlen_probe=${quorlen_tools_dir%/tools}/build/win64-release/tools/quorlen-probe/quorlen-probe.exe
 
 quorlen_start_display() {
   # Xvfb takes a free display number itself and writes it once it listens,
@@ -33,10 +36,9 @@ quorlen_stop_display() {
   QUORLEN_XVFB_PID=""
 }
 
-# Makes the prefix once; later runs reuse it. Keeps a wineserver running for
-# the whole run so that each program starts in well under a second.
-# Where 32-bit programs go through qemu, the prefix must be made through the
-# same path, or its syswow64 stays empty; such a prefix is made anew.
+# Makes the prefix once (through qemu where 32-bit programs go that way, or its
+# syswow64 stays empty; a prefix without it is made anew) and keeps a wineserver
+# running for the whole run, so that each program starts in well under a second.
 quorlen_prepare_wine() {
   local wine64=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64) wrap=()
   [ -n "${QUORLEN_WINE32:-}" ] && wrap=("$quorlen_tools_dir/wine32-ns")
