@@ -81,7 +81,7 @@ run_soak() {
 
 mkdir -p build
 quorlen_start_display || exit 1
-trap 'quorlen_stop_wine; quorlen_stop_display' EXIT
+trap quorlen_stop EXIT
 quorlen_prepare_wine
 
 # The end-to-end entries of the native builds run once, below, after the

@@ -31,11 +31,6 @@ quorlen_start_display() {
   export DISPLAY=":$number"
 }
 
-quorlen_stop_display() {
-  [ -z "${QUORLEN_XVFB_PID:-}" ] || kill "$QUORLEN_XVFB_PID" 2>/dev/null
-  QUORLEN_XVFB_PID=""
-}
-
 # Makes the prefix once (through qemu where 32-bit programs go that way, or its
 # syswow64 stays empty; a prefix without it is made anew) and keeps a wineserver
 # running for the whole run, so that each program starts in well under a second.
@@ -60,6 +55,8 @@ quorlen_prepare_wine() {
   "${wine64[@]}" wineboot </dev/null >/dev/null 2>&1 || true
 }
 
-quorlen_stop_wine() {
-  WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -k 2>/dev/null || true
+# The end of the run: its wineserver, then its Xvfb.
+quorlen_stop() {
+  /usr/lib/wine/wineserver -k 2>/dev/null
+  [ -z "${QUORLEN_XVFB_PID:-}" ] || kill "$QUORLEN_XVFB_PID" 2>/dev/null
 }
