@@ -24,7 +24,6 @@ quorlen_start_display() {
   # Xvfb takes a free display number itself and writes it once it listens,
   # so that two runs starting together never pick the same one.
   coproc quorlen_xvfb { exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null; }
-  QUORLEN_XVFB_PID=$quorlen_xvfb_PID
   local number=""
   read -r -t 10 number <&"${quorlen_xvfb[0]}"
   [ -n "$number" ] || { echo "could not start Xvfb" >&2; return 1; }
@@ -58,5 +57,5 @@ quorlen_prepare_wine() {
 # The end of the run: its wineserver, then its Xvfb.
 quorlen_stop() {
   /usr/lib/wine/wineserver -k 2>/dev/null
-  [ -z "${QUORLEN_XVFB_PID:-}" ] || kill "$QUORLEN_XVFB_PID" 2>/dev/null
+  [ -z "${quorlen_xvfb_PID:-}" ] || kill "$quorlen_xvfb_PID" 2>/dev/null
 }
