@@ -203,7 +203,6 @@ class ConsoleSim {
   // Parses one command line into *command; returns why it can't, or "".
   std::string ParseCommand(const std::string& line, Command* command) const {
     const std::vector<std::string> w = SplitWords(line);
-    *command = Command{};
     const std::string verb = w.empty() ? "" : w[0];
     const Verb* rule =
         std::find_if(std::begin(kVerbs), std::end(kVerbs), [&](const Verb& v) { return verb == v.name; });
