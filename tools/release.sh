@@ -123,7 +123,6 @@ deb() {
   strip --remove-section=.comment --remove-section=.note --strip-unneeded "$stage/usr/bin/quorlen"
   mkdir -p "$doc" "$stage/usr/share/doc-base" "$stage/DEBIAN" "$dir/shlibdeps/debian"
   cp "$dir/out/linux/quorlen-guide.html" "$dir/src/resources/copyright" "$doc/"
-  # -n: no name and no date in gzip's header.
   gzip -9n <"$dir/src/CHANGELOG.md" >"$doc/changelog.gz"
   gzip -9n "$stage/usr/share/man/man1/quorlen.1"
   cp "$dir/src/resources/debian/quorlen-guide.doc-base" "$stage/usr/share/doc-base/quorlen.quorlen-guide"
@@ -242,13 +241,12 @@ run_deb_e2e() {
     return 1
   fi
   if apt_get install "$root/dist/quorlen_${version}_amd64.deb" >"$dir/deb-install.log" 2>&1; then
-    files=$(dpkg-query -L quorlen)
     "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe /usr/bin/quorlen \
       --desktop /usr/share/applications/quorlen.desktop --sim "$quorlen_sim" --out "$dir/e2e-deb" || status=$?
   else
     problem "installing the .deb failed; the log is $dir/deb-install.log"
-    files=$(dpkg-query -L quorlen 2>/dev/null || true)
   fi
+  files=$(dpkg-query -L quorlen 2>/dev/null || true)
   # Removed as a user removes it (apt remove), also after a failed install,
   # which can leave the package unpacked.
   if dpkg-query -W quorlen >/dev/null 2>&1 && ! apt_get remove quorlen >"$dir/deb-remove.log" 2>&1; then
