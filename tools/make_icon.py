@@ -1,12 +1,10 @@
 #!/usr/bin/env python3
-"""Draws Quorlen's icon: a bright green ring with a bright green check mark
-inside it, on a transparent background. The 64-pixel picture goes into an .ico
-file twice (8-bit with palette and AND mask, and 32-bit BGRA) and into a PNG
-for the Linux program; each other size of the Linux icon theme
-(resources/icons/<size>.png) is drawn from the shapes, not scaled. Pillow
-encodes them; the output is byte-for-byte stable. Writes resources/quorlen.ico,
-resources/quorlen.png and resources/icons/.
-"""
+"""Draws Quorlen's icon, a bright green ring with a bright green check mark
+inside it on a transparent background, into resources/: quorlen.ico (the
+64-pixel picture twice, 8-bit with palette and AND mask and 32-bit BGRA),
+quorlen.png (the same picture, for the Linux program) and icons/<size>.png,
+each other size of the Linux icon theme, drawn from the shapes, not scaled.
+Pillow encodes them; the output is byte-for-byte stable."""
 
 import io
 import itertools

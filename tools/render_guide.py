@@ -3,13 +3,11 @@
 self-contained HTML file: the version, a contents list from the section
 headings, the screenshot as a data: address, and the tables of fader units in
 dB (from the console's fader law) and of the speeds (from the steps in the
-program's sources, so a figure they no longer give stops the render).
-
-Text between <!--windows--> and <!--/windows--> (or <!--linux--> and
-<!--/linux-->), also within a paragraph, is left out of the other platform's
-guide. Only Python's standard library, and nothing but the inputs, so two
-release builds of one commit agree.
-"""
+program's sources, so a figure they no longer give stops the render). Text
+between <!--windows--> and <!--/windows--> (or the same linux marks), also
+within a paragraph, is left out of the other platform's guide. Only Python's
+standard library, and nothing but the inputs, so two release builds of one
+commit agree."""
 
 import argparse
 import base64
