@@ -204,11 +204,8 @@ bool ParseHex(const std::string& text, Bytes* out) {
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
-    if (c < 0x20 || c >= 0x7f) {
-      out += Printf("\\u%04x", c);  // bytes from the wire are not necessarily UTF-8
-    } else {
-      out += std::string(c == '"' || c == '\\' ? "\\" : "") + static_cast<char>(c);
-    }
+    // Bytes from the wire are not necessarily UTF-8: all but printable ASCII is escaped by number.
+    out += Printf(c < 0x20 || c >= 0x7f ? "\\u%04x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
   }
   return out + "\"";
 }
