@@ -236,10 +236,8 @@ run_deb_e2e() {
     status=1
   }
   # Any state but "not-installed" (which dpkg reports for a package it only knows of) is a package here.
-  if ! [[ "$(dpkg-query -W -f='${db:Status-Status}' quorlen 2>/dev/null)" =~ ^(not-installed)?$ ]]; then
-    echo "release: a quorlen package is installed on this machine already; remove it first" >&2
-    return 1
-  fi
+  [[ "$(dpkg-query -W -f='${db:Status-Status}' quorlen 2>/dev/null)" =~ ^(not-installed)?$ ]] ||
+    { problem "a quorlen package is installed on this machine already; remove it first"; return 1; }
   if apt_get install "$root/dist/quorlen_${version}_amd64.deb" >"$dir/deb-install.log" 2>&1; then
     "${lock[@]}" python3 "$dir/src/tests/e2e/linux_smoke.py" --exe /usr/bin/quorlen \
       --desktop /usr/share/applications/quorlen.desktop --sim "$quorlen_sim" --out "$dir/e2e-deb" || status=$?
