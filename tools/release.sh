@@ -126,9 +126,8 @@ deb() {
   gzip -9n <"$dir/src/CHANGELOG.md" >"$doc/changelog.gz"
   gzip -9n "$stage/usr/share/man/man1/quorlen.1"
   cp "$dir/src/resources/debian/quorlen-guide.doc-base" "$stage/usr/share/doc-base/quorlen.quorlen-guide"
-  # Depends is what dpkg-shlibdeps reads from the libraries the program links,
-  # as a Debian build would have it; it wants a debian/control to look at, so
-  # it gets a minimal one of its own.
+  # Depends, as a Debian build has it, from dpkg-shlibdeps, which reads the
+  # libraries the program links and wants a debian/control: a minimal one here.
   printf 'Source: quorlen\n\nPackage: quorlen\nArchitecture: any\n' >"$dir/shlibdeps/debian/control"
   depends=$(cd "$dir/shlibdeps" && dpkg-shlibdeps -O "$stage/usr/bin/quorlen" 2>"$dir/shlibdeps.log" |
     sed -n 's/^shlibs:Depends=//p')

@@ -9,8 +9,7 @@
 //   close, syscommand N   WM_SYSCOMMAND SC_CLOSE (the close box), or N (a system menu item)
 //   key VK                a key press and release posted to the window (reaches Windows'
 //                         own modal loops, which an X key event may not without a window manager)
-//   usage                 handles, GDI and USER objects and private bytes of the window's
-//                         process, as Windows tells them (JSON)
+//   usage                 the window's process's handles, GDI and USER objects and private bytes (JSON)
 //   message [ms]          wait for a message box; print its title and text
 //   message-ok            press the message box's OK
 //   windows               every visible top-level window: pid, class, title (and a box's text)
