@@ -157,10 +157,7 @@ row_absent() {
 # --- run and print ---------------------------------------------------------
 
 for row in "$@"; do
-  if ! declare -F "row_$row" >/dev/null; then
-    add_row "$row" - - FAIL "no such row (rows: ${ROWS[*]})"
-    continue
-  fi
+  declare -F "row_$row" >/dev/null || { add_row "$row" - - FAIL "no such row (rows: ${ROWS[*]})"; continue; }
   echo "running $row..." >&2
   start=$SECONDS  # a row's duration, unless it times its lines itself
   "row_$row"
