@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs every test of Quorlen on a Debian 12 machine: native (null UI,
-# POSIX sockets), native under ASan + UBSan, the Linux program on Qt (its control
-# layer, starting programs, and the program end to end under Xvfb), the win64 and
-# win32 builds under Wine, and the end-to-end suite that drives quorlen.exe and
-# quorlen32.exe. Installs what is missing first. Ends with one "N passed, N
-# failed" line.
+# Builds and runs every test of Quorlen on a Debian 12 machine, installing what
+# is missing first: native (null UI, POSIX sockets) and under ASan + UBSan, the
+# Linux program on Qt (its control layer, starting programs, the program end to
+# end under Xvfb), the win64 and win32 builds under Wine, and the end-to-end
+# suite on quorlen.exe and quorlen32.exe. Ends with one "N passed, N failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 

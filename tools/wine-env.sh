@@ -15,8 +15,7 @@ quorlen_tools_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ -z "${QUORLEN_WINE32:-}" ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   export QUORLEN_WINE32="$quorlen_tools_dir/wine32-ns wine"
 fi
-# The console simulator and the 64-bit window probe the end-to-end suites run
-# with, from the builds of the tree this file is in.
+# The end-to-end suites' simulator and 64-bit window probe, of this tree's builds.
 quorlen_sim=${quorlen_tools_dir%/tools}/build/linux-debug/tools/console-sim/console-sim
 quorlen_probe=${quorlen_tools_dir%/tools}/build/win64-release/tools/quorlen-probe/quorlen-probe.exe
 
