@@ -167,10 +167,10 @@ std::string DescribeControl(HWND hwnd, HWND main) {
     item += ",\"position\":" + std::to_string(send(UDM_GETPOS32));
   } else if (cls == L"SysIPAddress32") {
     DWORD address = 0;
-    RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address);
-    char dotted[32];
-    std::snprintf(dotted, sizeof dotted, "\"%lu.%lu.%lu.%lu\"", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
-                  (address >> 8) & 0xFF, address & 0xFF);
+    char dotted[32] = "null";  // not read: never a made-up 0.0.0.0
+    if (RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address))
+      std::snprintf(dotted, sizeof dotted, "\"%lu.%lu.%lu.%lu\"", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
+                    (address >> 8) & 0xFF, address & 0xFF);
     item += ",\"address\":" + std::string(dotted) + ",\"blank\":" + Bool(send(IPM_ISBLANK));
   }
   return item + "}";
