@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "link/fader_table.h"
 #include "link/osc.h"
 
 int IsReportOfFader(const unsigned char* datagram, int length, UdpEndpoint sender, UdpEndpoint console,

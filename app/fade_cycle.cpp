@@ -7,13 +7,15 @@
 #include <cmath>
 
 #include "app/capture_filter.h"
+#include "app/console.h"
 #include "app/quorlen.h"
 #include "app/timer_list.h"
 #include "config/address_file.h"
 #include "config/address_text.h"
 #include "link/clock.h"
-#include "link/osc.h"
+#include "link/fader_table.h"
 #include "link/mixer_link.h"
+#include "link/osc.h"
 #include "ui/controls.h"
 
 namespace {
@@ -30,9 +32,8 @@ constexpr std::int64_t kGrabGrace = 250000;     // us after the first message: t
 constexpr float kConsoleStep = 1.0f / 1023.0f;  // the console's fader resolution
 constexpr int kMostDatagramsPerStep = 256;      // a flood can't hold a step up for long
 
-
 void DisableSettings(int disabled) {
-  for (int option : kSpeedOptions) DisableControl(option, disabled);
+  for (const SpeedOption& speed : kSpeedOptions) DisableControl(speed.control, disabled);
   DisableControl(ChannelList, disabled);
   DisableControl(MinimumSpin, disabled);
 }
@@ -133,7 +134,7 @@ void RunFadeLoop() {
       // /xremote, and a grab it doesn't report can't stop the fade. So the
       // subscription is renewed here too, on the wait's timer, but without
       // the wait's 20 ms pause, which would hold the next message up.
-      if (KeepAliveFellDue() != 0) SendSubscriptionMessage(g_mixerConnection);
+      if (KeepAliveFellDue() != 0) SendRemoteSubscriptionWithoutPause(g_mixerConnection);
     }
     if (g_fade.position <= g_fade.minimum) break;
   }
@@ -199,73 +200,42 @@ void WaitForDatagramInputOrKeepAlive() {
   WaitForInputOrReadable(waitable, timeout);
 }
 
-
-// The end of every cycle: settings back to "Too Slow", 0 and "Main", controls
-// idle, and a new link, so nothing that reached the old one is ever read.
-void FinishCycle() {
-  ResetFadeCycle();
-  g_fade.resetRequest = 0;
-  SendRemoteSubscription(g_mixerConnection);
-  FreeMessageBlock(&g_fade.receiveBuffer);
-  g_fade.position = 0.0f;
-  ZeroMinimumSpin();
-  DisableControl(ChannelList, 0);
-  DisableControl(MinimumSpin, 0);
-  SetControlText(CaptureButton, kCaptureIdleText);
+// The end of every cycle. Three flushes first: every click made while the
+// cycle came to its end is taken and discarded, while the settings are still
+// disabled - enabled, a click would choose a speed or a fader whose event the
+// flushes then threw away. The console hears one more /xremote on the old
+// link, and a new link replaces it, so nothing that reached the old one is
+// ever read. Then the controls and the fade state go back to idle.
+void ResetFadeCycle() {
+  RemoveTimer(kKeepAliveKey);
+  FlushEvents();
+  FlushEvents();
+  FlushEvents();
+  SendRemoteSubscriptionAndPause(g_mixerConnection);
   CloseMixerLink(g_mixerConnection);
   StartNetworking();
   g_mixerConnection = OpenMixerLink(g_mixerAddressText.c_str(), kMixerPort);
+  EnterIdleState();
 }
 
 }  // namespace
-
-float StepOfSpeedOption(int control) {
-  switch (control) {
-    case TooSlowOption:
-      return 0.0005f;
-    case SlowOption:
-      return 0.0015f;
-    case NormalOption:
-      return 0.003f;
-    case FastOption:
-      return 0.006f;
-    default:
-      return 0.0f;
-  }
-}
 
 void ResetOffHandler() {
   g_fade.resetRequest = kResetRequested;
   g_fade.stopRequested = 1;
 }
 
-void ResetFadeCycle() {
-  g_fade.selectedFader = 0;
-  SetControlValue(ChannelList, 0);
-  ZeroMinimumSpin();
-
-  g_fade.stopRequested = 0;
-  g_fade.position = 0.0f;
-  g_fade.fadeAddress = "";
-  g_fade.armed = 1;
-  g_fade.minimum = 0.0f;
-
+void EnterIdleState() {
   FreeMessageBlock(&g_fade.receiveBuffer);
   FreeMessageBlock(&g_fade.sendBuffer);
-  RemoveTimer(kKeepAliveKey);
-
+  g_fade = FadeState{};
+  SetControlValue(kSpeedOptions[0].control, 1);
+  SetControlValue(ChannelList, 0);
+  ZeroMinimumSpin();
+  SetControlText(CaptureButton, kCaptureIdleText);
   DisableControl(CaptureButton, 0);
   DisableControl(ResetOffButton, 1);
-  for (int option : kSpeedOptions) DisableControl(option, 0);
-  SetControlValue(TooSlowOption, 1);
-  g_fade.step = kTooSlowStep;
-
-  // Three flushes: every click made while the controls went back to idle is
-  // taken and discarded here, so none of them reaches the main loop as the
-  // start of a new action.
-  FlushEvents();
-  FlushEvents();
-  FlushEvents();
+  DisableSettings(0);
 }
 
 void RunFadeCycle() {
@@ -279,7 +249,7 @@ void RunFadeCycle() {
   g_fade.minimum = static_cast<float>(static_cast<double>(static_cast<float>(typed)) / 100.0);
 
   AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
-  SendRemoteSubscription(g_mixerConnection);
+  SendRemoteSubscriptionAndPause(g_mixerConnection);
 
   // While armed, every pass renews the keep-alive when it is due, takes one
   // datagram from the link if one waits, and drains the window's events,
@@ -287,12 +257,12 @@ void RunFadeCycle() {
   // the pass blocks until a datagram arrives, the user acts, or the keep-alive
   // falls due - rather than sleeping a millisecond twice and polling again.
   for (;;) {
-    if (KeepAliveFellDue() != 0) SendRemoteSubscription(g_mixerConnection);
+    if (KeepAliveFellDue() != 0) SendRemoteSubscriptionAndPause(g_mixerConnection);
     const int wasArmed = g_fade.armed;
     if (g_fade.armed == 1 && PollMixerLink(g_mixerConnection) != 0) CaptureAndFade();
     if (wasArmed == 1) Drain();
     if (g_fade.resetRequest == kResetRequested) {
-      FinishCycle();
+      ResetFadeCycle();
       return;
     }
     WaitForDatagramInputOrKeepAlive();

@@ -5,7 +5,7 @@
 void RunFadeCycle();
 // Bound to ResetOffButton: asks the running cycle to stop and reset.
 void ResetOffHandler();
-// Returns the fade state and the controls to idle.
-void ResetFadeCycle();
-// The speed option's step, or 0 for a number that is no speed option.
-float StepOfSpeedOption(int control);
+// The idle state, at start-up and after every cycle: the fade state at rest,
+// "Too Slow", "Main" and a minimum of 0 chosen, the settings and the capture
+// button enabled, the capture button's idle caption, Reset Off disabled.
+void EnterIdleState();

@@ -7,15 +7,17 @@
 #include "app/fade_cycle.h"
 #include "app/timer_list.h"
 #include "config/address_file.h"
+#include "link/fader_table.h"
 #include "link/osc.h"
 #include "ui/controls.h"
 
 FadeState g_fade;
 MixerConnection g_mixerConnection = nullptr;
 int g_quitRequested = 0;
-int g_lastControl = 0;
 
 namespace {
+
+int g_lastControl = 0;  // the control that reported the event being handled
 
 void OnChannelList() {
   const std::int64_t index = GetControlValue(ChannelList);
@@ -35,9 +37,9 @@ void OnMinimumSpin() {
   SetControlText(MinimumSpin, std::to_string(GetControlValue(MinimumSpin)).c_str());
 }
 
-void OnSpeedOption(int option) {
-  SetControlValue(option, 1);
-  g_fade.step = StepOfSpeedOption(option);
+void OnSpeedOption(const SpeedOption& speed) {
+  SetControlValue(speed.control, 1);
+  g_fade.step = speed.step;
 }
 
 void DispatchControlEvent(int control) {
@@ -45,22 +47,14 @@ void DispatchControlEvent(int control) {
   if (g_lastControl == ChannelList) OnChannelList();
   if (g_lastControl == UpdatesButton) OnUpdatesButton();
   if (g_lastControl == MinimumSpin) OnMinimumSpin();
-  for (int option : kSpeedOptions) {
-    if (g_lastControl == option) OnSpeedOption(option);
+  for (const SpeedOption& speed : kSpeedOptions) {
+    if (g_lastControl == speed.control) OnSpeedOption(speed);
   }
   if (g_lastControl == EditIpButton) {
     EditMixerAddress();
     g_quitRequested = 1;
   }
   if (g_lastControl == CaptureButton) RunFadeCycle();
-}
-
-void SetStartingStates() {
-  SetControlValue(MinimumSpin, 0);
-  SetControlText(MinimumSpin, "0");
-  SetControlValue(TooSlowOption, 1);
-  DisableControl(MixerIpField, 1);
-  g_fade.step = kTooSlowStep;
 }
 
 void RunMainLoop() {
@@ -96,26 +90,23 @@ void FreeMessageBlock(unsigned char** block) {
 int RunQuorlen() {
   FillFaderAddressTable();
   ClearTimers();
-  g_fade = FadeState{};
   g_quitRequested = 0;
   g_lastControl = 0;
 
   BuildMainWindow();
-  SetStartingStates();
+  EnterIdleState();
 
   if (ReadMixerAddress() != 0) {
     StartNetworking();
     g_mixerConnection = OpenMixerLink(g_mixerAddressText.c_str(), kMixerPort);
 
     Drain();
-    DisableControl(ResetOffButton, 1);
     BindControlCallback(ResetOffButton, ResetOffHandler);
     // Switching "Show All Faders" off while one of its faders is selected
     // selects Main. A callback rather than a handler, so that the fader
     // follows the list even when a drain (Updates') discards the event.
     BindControlCallback(ShowAllFadersOption, OnChannelList);
     FlushEvents();
-    g_fade.position = 0.0f;
 
     RunMainLoop();
   }

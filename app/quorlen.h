@@ -4,11 +4,12 @@
 #include <cstdint>
 
 #include "link/mixer_link.h"
+#include "ui/controls.h"
 
 struct FadeState {
   float position = 0.0f;                   // the level the next fader-level message carries
   float minimum = 0.0f;                    // the fade ends once position <= minimum
-  float step = 0.0005f;                    // subtracted from position after each message
+  float step = kSpeedOptions[0].step;      // subtracted from position after each message
   int selectedFader = 0;                   // index into FaderAddressTable
   int armed = 1;                           // 1 while the cycle waits for the console's report
   int stopRequested = 0;                   // ends the fade loop at its next test
@@ -23,10 +24,8 @@ extern FadeState g_fade;
 // reset of every cycle closes it and opens a new one.
 extern MixerConnection g_mixerConnection;
 extern int g_quitRequested;
-extern int g_lastControl;
 
 inline constexpr int kResetRequested = 100;
-inline constexpr float kTooSlowStep = 0.0005f;
 
 // Start-up, main loop and shutdown. Returns the exit code, always 0.
 int RunQuorlen();

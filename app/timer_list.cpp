@@ -24,38 +24,26 @@ std::intptr_t AddTimer(std::intptr_t start, std::intptr_t interval, std::intptr_
   return record.key;
 }
 
-static int IsDueAt(std::intptr_t key, std::intptr_t now) {
-  for (const TimerRecord& record : g_timerList) {
-    if (record.key != key) {
-      continue;
-    }
-    // now - start in unsigned arithmetic: a clock that has wrapped in a
-    // 32-bit machine word still gives the right elapsed time, without
-    // signed overflow.
-    std::uintptr_t elapsed = static_cast<std::uintptr_t>(now) - static_cast<std::uintptr_t>(record.start);
-    if (static_cast<std::intptr_t>(elapsed) >= record.interval) {
-      return 1;
-    }
-  }
-  return 0;
-}
-
 std::intptr_t MillisecondsUntilDue(std::intptr_t key) {
+  // A 64-bit reading narrows modulo 2^32 in the 32-bit build, like the
+  // machine-word start it is compared with. now - start in unsigned
+  // arithmetic: a clock that has wrapped in a machine word still gives the
+  // right elapsed time, without signed overflow.
   const auto now = static_cast<std::uintptr_t>(ClockMilliseconds());
+  std::intptr_t soonest = -1;
   for (const TimerRecord& record : g_timerList) {
     if (record.key != key) {
       continue;
     }
     const auto elapsed = static_cast<std::intptr_t>(now - static_cast<std::uintptr_t>(record.start));
-    return elapsed >= record.interval ? 0 : record.interval - elapsed;
+    const std::intptr_t left = elapsed >= record.interval ? 0 : record.interval - elapsed;
+    if (soonest < 0 || left < soonest) soonest = left;
   }
-  return -1;
+  return soonest;
 }
 
 int CheckTimer(std::intptr_t key) {
-  // A 64-bit reading narrows modulo 2^32 in the 32-bit build, like the
-  // machine-word start it is compared with.
-  return IsDueAt(key, static_cast<std::intptr_t>(ClockMilliseconds()));
+  return MillisecondsUntilDue(key) == 0 ? 1 : 0;
 }
 
 int RemoveTimer(std::intptr_t key) {

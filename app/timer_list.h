@@ -6,10 +6,10 @@
 // Adds a record {start, interval, key} at the end of the list and returns its
 // key. Key -1 asks for a key unique for the record's life: its own address.
 std::intptr_t AddTimer(std::intptr_t start, std::intptr_t interval, std::intptr_t key);
-// 1 if the first-found record with this key has clock - start >= interval.
+// 1 if any record with this key has clock - start >= interval.
 int CheckTimer(std::intptr_t key);
-// Milliseconds until the first-found record with this key is due: 0 when it
-// is, -1 when there is no such record.
+// Milliseconds until the soonest record with this key is due: 0 when one is,
+// -1 when there is no such record. A wait that ends then misses none of them.
 std::intptr_t MillisecondsUntilDue(std::intptr_t key);
 // Deletes the first record with this key; 1 if one was removed.
 int RemoveTimer(std::intptr_t key);

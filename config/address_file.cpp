@@ -9,6 +9,7 @@
 #include "config/address_text.h"
 #include "config/file.h"
 #include "config/launch.h"
+#include "link/ip_address.h"
 #include "ui/controls.h"
 
 std::string g_mixerAddressText;

@@ -1,5 +1,5 @@
-// Text-to-number conversion, address packing and formatting, and the reader
-// that takes lines 1 to 4 of the mixer address file from a byte stream.
+// Text-to-number conversion, and the reader that takes lines 1 to 4 of the
+// mixer address file from a byte stream.
 #include "config/address_text.h"
 
 namespace {
@@ -77,16 +77,6 @@ std::int64_t ParseInteger(const char* text) {
     ScanCharacter(&scanner, static_cast<unsigned char>(*p));
   }
   return ScannedInteger(&scanner);
-}
-
-std::uint32_t PackIpAddress(std::int64_t w, std::int64_t x, std::int64_t y, std::int64_t z) {
-  // The low 32 bits of each, in unsigned arithmetic: carries and borrows
-  // cross octets and whatever passes beyond the fourth octet is lost.
-  std::uint32_t value = static_cast<std::uint32_t>(w);
-  value += static_cast<std::uint32_t>(x) * 0x100u;
-  value += static_cast<std::uint32_t>(y) * 0x10000u;
-  value += static_cast<std::uint32_t>(z) * 0x1000000u;
-  return value;
 }
 
 namespace {

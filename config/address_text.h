@@ -11,10 +11,6 @@
 // A null text, or one without digits, gives 0.
 std::int64_t ParseInteger(const char* text);
 
-// (w + 256x + 65536y + 16777216z) mod 2^32: octet 1 in the least significant byte.
-// Nothing is clamped; a number above 255 carries into the next octet.
-std::uint32_t PackIpAddress(std::int64_t w, std::int64_t x, std::int64_t y, std::int64_t z);
-
 // Streaming ParseInteger: feed it characters one at a time; memory stays
 // constant however long the line is.
 struct IntegerScanner {

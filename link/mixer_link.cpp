@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "link/clock.h"
 #include "link/osc.h"
 #include "link/udp_socket.h"
 
@@ -137,20 +136,6 @@ std::uint32_t ConsoleAddressOfMixerLink(MixerConnection link) {
 
 int ConsolePortOfMixerLink(MixerConnection link) {
   return link ? link->consolePort : 0;
-}
-
-void SendSubscriptionMessage(MixerConnection link) {
-  auto* buffer = static_cast<unsigned char*>(std::malloc(kMessageBlockSize));
-  if (buffer) {
-    int length = BuildOscMessage(buffer, kMessageBlockSize, "/xremote", ",f", 0.0f);
-    SendToMixer(link, buffer, length);
-  }
-  std::free(buffer);
-}
-
-void SendRemoteSubscription(MixerConnection link) {
-  SendSubscriptionMessage(link);
-  SleepMilliseconds(20);
 }
 
 std::intptr_t WaitableOfMixerLink(MixerConnection link) {

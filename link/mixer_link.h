@@ -1,6 +1,7 @@
-// The UDP link to the mixer. One neutral header; win32_udp_socket.cpp and
-// posix_udp_socket.cpp hold the platform code behind link/udp_socket.h, mixer_link.cpp
-// what they share.
+// The UDP link to the mixer: it carries datagrams and knows nothing of what
+// they say. One neutral header; win32_udp_socket.cpp and posix_udp_socket.cpp
+// hold the platform code behind link/udp_socket.h, mixer_link.cpp what they
+// share.
 #pragma once
 
 #include <cstdint>
@@ -47,9 +48,3 @@ int ConsolePortOfMixerLink(MixerConnection link);
 // where none could be made.
 inline constexpr std::intptr_t kNoWaitable = -1;
 std::intptr_t WaitableOfMixerLink(MixerConnection link);
-
-// Sends "/xremote" ,f 0.0 (20 bytes) over the link, then sleeps 20 ms.
-void SendRemoteSubscription(MixerConnection link);
-// The same datagram without the pause: a fade renews the subscription
-// between two of its messages and must not lose its 10 ms step to it.
-void SendSubscriptionMessage(MixerConnection link);

@@ -1,42 +1,7 @@
-// OSC 1.0 float messages, the console's fader reports and the fader address table.
+// OSC 1.0 float messages: the encoder and its big-endian floats.
 #include "link/osc.h"
 
-#include <cstdio>
 #include <cstring>
-
-char FaderAddressTable[kFaderCount][kLongestFaderAddress + 1];
-
-namespace {
-
-// A run of faders whose addresses differ only in their number, from 1 up. The
-// two single faders have no number in their address.
-struct FaderGroup {
-  const char* format;
-  int count;
-};
-
-constexpr FaderGroup kFaderGroups[] = {
-    {"/main/st/mix/fader", 1},   {"/ch/%02d/mix/fader", 32}, {"/auxin/%02d/mix/fader", 8}, {"/fxrtn/%02d/mix/fader", 8},
-    {"/bus/%02d/mix/fader", 16}, {"/mtx/%02d/mix/fader", 6}, {"/main/m/mix/fader", 1},     {"/dca/%d/fader", 8},
-};
-
-constexpr int GroupedFaders() {
-  int total = 0;
-  for (const FaderGroup& group : kFaderGroups) total += group.count;
-  return total;
-}
-static_assert(GroupedFaders() == kFaderCount);
-
-}  // namespace
-
-void FillFaderAddressTable() {
-  int index = 0;
-  for (const FaderGroup& group : kFaderGroups) {
-    for (int number = 1; number <= group.count; ++number, ++index) {
-      std::snprintf(FaderAddressTable[index], sizeof FaderAddressTable[index], group.format, number);
-    }
-  }
-}
 
 void StoreFloatBigEndian(unsigned char* out, float value) {
   std::uint32_t bits = 0;
@@ -63,7 +28,7 @@ static std::size_t PaddedLength(const char* text) {
 
 static std::size_t WritePaddedText(unsigned char* out, const char* text) {
   std::size_t length = text ? std::strlen(text) : 0;
-  std::size_t padded = (length + 4) & ~std::size_t{3};
+  std::size_t padded = PaddedLength(text);
   if (length > 0) std::memcpy(out, text, length);
   std::memset(out + length, 0, padded - length);
   return padded;

@@ -92,10 +92,3 @@ std::intptr_t RawWatchReadable(RawSocket socket) {
 void RawRearmReadable(std::intptr_t) {}
 
 void RawUnwatchReadable(std::intptr_t) {}
-
-int RawLocalPort(RawSocket socket) {
-  sockaddr_in local{};
-  socklen_t localLength = sizeof local;
-  if (::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), &localLength) != 0) return 0;
-  return ntohs(local.sin_port);
-}

@@ -62,5 +62,3 @@ std::intptr_t RawWatchReadable(RawSocket socket);
 void RawRearmReadable(std::intptr_t waitable);
 void RawUnwatchReadable(std::intptr_t waitable);
 
-// The local port the socket is bound to, 0 when it is not bound yet.
-int RawLocalPort(RawSocket socket);

@@ -97,10 +97,3 @@ void RawRearmReadable(std::intptr_t waitable) {
 void RawUnwatchReadable(std::intptr_t waitable) {
   if (waitable != kNoWaitable) WSACloseEvent(reinterpret_cast<WSAEVENT>(waitable));
 }
-
-int RawLocalPort(RawSocket socket) {
-  sockaddr_in local{};
-  int localLength = sizeof local;
-  if (getsockname(Handle(socket), reinterpret_cast<sockaddr*>(&local), &localLength) != 0) return 0;
-  return ntohs(local.sin_port);
-}

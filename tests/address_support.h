@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "config/address_text.h"
+#include "link/ip_address.h"
 
 inline std::uint32_t AddressFromBytes(const unsigned char* data, std::size_t length) {
   AddressLineReader reader;

@@ -12,7 +12,7 @@
 
 #include "address_support.h"
 #include "config/address_text.h"
-#include "ui/controls.h"  // FormatIpAddress: the text the address field shows
+#include "link/ip_address.h"
 
 namespace {
 

@@ -24,6 +24,7 @@
 #include "app/fade_cycle.h"
 #include "app/quorlen.h"
 #include "config/null_launch.h"
+#include "link/fader_table.h"
 #include "link/osc.h"
 #include "link/clock.h"
 #include "clock_support.h"

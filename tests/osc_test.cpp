@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "link/fader_table.h"
 #include "link/osc.h"
 
 namespace {
@@ -24,83 +26,48 @@ void ExpectUntouchedFrom(const Block& block, int from) {
     ASSERT_EQ(block.bytes[i], kJunk) << "byte " << i << " written past the message";
 }
 
-TEST(BuildOscMessage, RemoteSubscriptionIsTwentyBytes) {
-  Block block;
+// Each message against its bytes: the address padded with at least one zero
+// to a multiple of 4, ",f" and two zeros, the float big-endian.
+TEST(BuildOscMessage, WritesTheBytesOfEachMessageAndNothingPast) {
+  struct Case {
+    const char* address;
+    float value;
+    std::vector<unsigned char> expected;
+  };
   // clang-format off
-    const unsigned char expected[20] = {
-        // 0     1     2     3     4     5     6     7     8     9    10    11
-        0x2F, 0x78, 0x72, 0x65, 0x6D, 0x6F, 0x74, 0x65, 0x00, 0x00, 0x00, 0x00,  // "/xremote" + 4 zeros
-        // 12   13    14    15
-        0x2C, 0x66, 0x00, 0x00,                                                  // ",f"
-        // 16   17    18    19
-        0x00, 0x00, 0x00, 0x00,                                                  // 0.0
-    };
+  const Case cases[] = {
+      {"/xremote", 0.0f, {
+          // 0     1     2     3     4     5     6     7     8     9    10    11
+          0x2F, 0x78, 0x72, 0x65, 0x6D, 0x6F, 0x74, 0x65, 0x00, 0x00, 0x00, 0x00,  // "/xremote" + 4 zeros
+          // 12   13    14    15    16    17    18    19
+          0x2C, 0x66, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},                        // ",f" 0.0
+      {"/ch/05/mix/fader", 0.5f, {
+          // 0 .. 15: "/ch/05/mix/fader"
+          '/', 'c', 'h', '/', '0', '5', '/', 'm', 'i', 'x', '/', 'f', 'a', 'd', 'e', 'r',
+          // 16   17    18    19    20    21    22    23    24    25    26    27
+          0x00, 0x00, 0x00, 0x00, 0x2C, 0x66, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x00}},  // pad, ",f", 0.5
+      {"/main/st/mix/fader", 1.0f, {
+          // 0 .. 17: "/main/st/mix/fader"
+          '/', 'm', 'a', 'i', 'n', '/', 's', 't', '/', 'm', 'i', 'x', '/', 'f', 'a', 'd', 'e', 'r',
+          // 18   19    20    21    22    23    24    25    26    27
+          0x00, 0x00, 0x2C, 0x66, 0x00, 0x00, 0x3F, 0x80, 0x00, 0x00}},              // pad, ",f", 1.0
+      // An address filling its field but one byte gets exactly one zero.
+      {"/ab", -2.0f, {
+          // 0    1    2     3     4     5     6     7     8     9    10    11
+          '/', 'a', 'b', 0x00, 0x2C, 0x66, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00}},   // -2.0
+      {"/abcdef", 0.25f, {
+          // 0    1    2    3    4    5    6     7     8     9    10    11    12    13    14    15
+          '/', 'a', 'b', 'c', 'd', 'e', 'f', 0x00, 0x2C, 0x66, 0x00, 0x00, 0x3E, 0x80, 0x00, 0x00}},  // 0.25
+  };
   // clang-format on
-  ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, "/xremote", ",f", 0.0f), 20);
-  ExpectBytes(block.bytes, expected, 20);
-  ExpectUntouchedFrom(block, 20);
-}
-
-TEST(BuildOscMessage, ChannelFiveAtHalf) {
-  Block block;
-  // clang-format off
-    const unsigned char expected[28] = {
-        // 0     1     2     3     4     5     6     7     8     9    10    11    12    13    14    15
-        0x2F, 0x63, 0x68, 0x2F, 0x30, 0x35, 0x2F, 0x6D, 0x69, 0x78, 0x2F, 0x66, 0x61, 0x64, 0x65, 0x72,
-        // 16   17    18    19
-        0x00, 0x00, 0x00, 0x00,                                                  // pad to 20
-        // 20   21    22    23
-        0x2C, 0x66, 0x00, 0x00,                                                  // ",f"
-        // 24   25    26    27
-        0x3F, 0x00, 0x00, 0x00,                                                  // 0.5
-    };
-  // clang-format on
-  ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, "/ch/05/mix/fader", ",f", 0.5f), 28);
-  ExpectBytes(block.bytes, expected, 28);
-  ExpectUntouchedFrom(block, 28);
-}
-
-TEST(BuildOscMessage, MainFaderAtTop) {
-  Block block;
-  // clang-format off
-    const unsigned char expected[28] = {
-        // 0 .. 17: "/main/st/mix/fader"
-        '/', 'm', 'a', 'i', 'n', '/', 's', 't', '/', 'm', 'i', 'x', '/', 'f', 'a', 'd', 'e', 'r',
-        // 18   19
-        0x00, 0x00,
-        // 20   21    22    23
-        0x2C, 0x66, 0x00, 0x00,
-        // 24   25    26    27
-        0x3F, 0x80, 0x00, 0x00,                                                  // 1.0
-    };
-  // clang-format on
-  ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, "/main/st/mix/fader", ",f", 1.0f), 28);
-  ExpectBytes(block.bytes, expected, 28);
-  ExpectUntouchedFrom(block, 28);
-}
-
-TEST(BuildOscMessage, AddressFillingItsFieldGetsExactlyOneZero) {
-  Block block;
-  // clang-format off
-    const unsigned char three[12] = {
-        // 0    1    2     3     4     5     6     7     8     9    10    11
-        '/', 'a', 'b', 0x00, 0x2C, 0x66, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00,    // -2.0
-    };
-  // clang-format on
-  ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, "/ab", ",f", -2.0f), 12);
-  ExpectBytes(block.bytes, three, 12);
-  ExpectUntouchedFrom(block, 12);
-
-  Block seven;
-  // clang-format off
-    const unsigned char expected[16] = {
-        // 0    1    2    3    4    5    6     7     8     9    10    11    12    13    14    15
-        '/', 'a', 'b', 'c', 'd', 'e', 'f', 0x00, 0x2C, 0x66, 0x00, 0x00, 0x3E, 0x80, 0x00, 0x00,  // 0.25
-    };
-  // clang-format on
-  ASSERT_EQ(BuildOscMessage(seven.bytes, kMessageBlockSize, "/abcdef", ",f", 0.25f), 16);
-  ExpectBytes(seven.bytes, expected, 16);
-  ExpectUntouchedFrom(seven, 16);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    Block block;
+    const int length = static_cast<int>(c.expected.size());
+    ASSERT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, c.address, ",f", c.value), length);
+    ExpectBytes(block.bytes, c.expected.data(), length);
+    ExpectUntouchedFrom(block, length);
+  }
 }
 
 TEST(BuildOscMessage, NullBufferAndNullTexts) {
@@ -152,35 +119,40 @@ TEST(FaderLevel, ReadsBytes24To27AndRoundTripsTheEncoder) {
   }
 }
 
-TEST(FaderAddressTable, EveryFaderInListOrderWithItsMessageLength) {
-  struct Run {
-    int first;
-    int last;
-    const char* format;  // the address, given the number in the run
-    int messageLength;   // of BuildOscMessage(address, ",f", level)
+// Every entry of the fader list names the address its fades go to, as the
+// console's OSC documentation gives them, in the order the README lists them.
+TEST(FaderTable, EveryListLabelNamesTheAddressItSendsTo) {
+  struct Published {
+    const char* name;
+    int count;
+    const char* address;  // given the number
+    int messageLength;    // of BuildOscMessage(address, ",f", level)
   };
-  const Run runs[] = {
-      {0, 0, "/main/st/mix/fader", 28},      {1, 32, "/ch/%02d/mix/fader", 28},   {33, 40, "/auxin/%02d/mix/fader", 28},
-      {41, 48, "/fxrtn/%02d/mix/fader", 28}, {49, 64, "/bus/%02d/mix/fader", 28}, {65, 70, "/mtx/%02d/mix/fader", 28},
-      {71, 71, "/main/m/mix/fader", 28},     {72, 79, "/dca/%d/fader", 24},
+  const Published published[] = {
+      {"Main", 1, "/main/st/mix/fader", 28},      {"Ch", 32, "/ch/%02d/mix/fader", 28}, {"AuxIn", 8, "/auxin/%02d/mix/fader", 28},
+      {"FxRtn", 8, "/fxrtn/%02d/mix/fader", 28}, {"Bus", 16, "/bus/%02d/mix/fader", 28}, {"Mtx", 6, "/mtx/%02d/mix/fader", 28},
+      {"Mono", 1, "/main/m/mix/fader", 28},      {"DCA", 8, "/dca/%d/fader", 24},
   };
   FillFaderAddressTable();
-  int next = 0;
-  for (const Run& run : runs) {
-    ASSERT_EQ(run.first, next);
-    for (int index = run.first; index <= run.last; ++index, ++next) {
-      char expected[32];
-      std::snprintf(expected, sizeof expected, run.format, index - run.first + 1);
-      EXPECT_STREQ(FaderAddressTable[index], expected);
+  int index = 0;
+  for (const Published& fader : published) {
+    for (int number = 1; number <= fader.count; ++number, ++index) {
+      char label[16], address[32], shown[kLongestFaderLabel + 1];
+      std::snprintf(label, sizeof label, fader.count == 1 ? "%s" : "%s %d", fader.name, number);
+      std::snprintf(address, sizeof address, fader.address, number);
+      FaderLabel(index, shown, sizeof shown);
+      EXPECT_STREQ(shown, label) << "entry " << index;
+      EXPECT_STREQ(FaderAddressTable[index], address) << label;
       Block block;
       EXPECT_EQ(BuildOscMessage(block.bytes, kMessageBlockSize, FaderAddressTable[index], ",f", 0.5f),
-                run.messageLength)
-          << expected;
+                fader.messageLength)
+          << label;
     }
   }
-  EXPECT_EQ(next, kFaderCount);
-  EXPECT_STREQ(FaderAddressTable[13], "/ch/13/mix/fader");
-  EXPECT_STREQ(FaderAddressTable[72], "/dca/1/fader");
+  EXPECT_EQ(index, kFaderCount);
+  char past[8] = "x";
+  FaderLabel(kFaderCount, past, sizeof past);
+  EXPECT_STREQ(past, "");
 }
 
 }  // namespace

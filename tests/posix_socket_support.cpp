@@ -8,6 +8,13 @@ static int Descriptor(RawSocket socket) {
   return static_cast<int>(socket);
 }
 
+int RawLocalPort(RawSocket socket) {
+  sockaddr_in local{};
+  socklen_t localLength = sizeof local;
+  if (::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), &localLength) != 0) return 0;
+  return ntohs(local.sin_port);
+}
+
 int RawBindLoopback(RawSocket socket, int port) {
   sockaddr_in local{};
   local.sin_family = AF_INET;

@@ -6,6 +6,8 @@
 #include "link/mixer_link.h"
 #include "link/udp_socket.h"
 
+// The local port the socket is bound to, 0 when it is not bound yet.
+int RawLocalPort(RawSocket socket);
 // Binds the socket to 127.0.0.1:port (0: any free port); 1 on success.
 int RawBindLoopback(RawSocket socket, int port);
 // Makes the socket report an ICMP port unreachable for an earlier datagram

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <vector>
 
+#include "link/fader_table.h"
 #include "link/osc.h"
 #include "link/clock.h"
 #include "link/udp_socket.h"
 #include "socket_support.h"
 #include "link/mixer_link.h"
+#include "app/console.h"
 
 namespace {
 
@@ -278,9 +280,9 @@ TEST_F(MixerLinkTest, SendToAClosedPortStillSucceedsAndPollsFindNothing) {
   CloseMixerLink(nobody);
 }
 
-TEST_F(MixerLinkTest, SendRemoteSubscriptionSendsThenSleeps) {
+TEST_F(MixerLinkTest, RemoteSubscriptionAndPauseSendsThenSleeps) {
   std::int64_t before = ClockMilliseconds();
-  SendRemoteSubscription(link);
+  SendRemoteSubscriptionAndPause(link);
   std::int64_t after = ClockMilliseconds();
   EXPECT_GE(after - before, 20);
 
@@ -336,7 +338,7 @@ TEST(MixerLinkOpening, EmptyHandleOperationsReturnAtOnce) {
   EXPECT_EQ(LocalPortOfMixerLink(nullptr), 0);
   EXPECT_EQ(buffer[0], kJunk);
 
-  SendRemoteSubscription(nullptr);  // nothing to send through; still just sleeps
+  SendRemoteSubscriptionAndPause(nullptr);  // nothing to send through; still just sleeps
 }
 
 TEST(MixerLinkNetworking, StartTwiceAndStopReleasesOpenLinks) {

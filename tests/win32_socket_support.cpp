@@ -6,6 +6,13 @@ static SOCKET Handle(RawSocket socket) {
   return static_cast<SOCKET>(socket);
 }
 
+int RawLocalPort(RawSocket socket) {
+  sockaddr_in local{};
+  int localLength = sizeof local;
+  if (getsockname(Handle(socket), reinterpret_cast<sockaddr*>(&local), &localLength) != 0) return 0;
+  return ntohs(local.sin_port);
+}
+
 int RawBindLoopback(RawSocket socket, int port) {
   sockaddr_in local{};
   local.sin_family = AF_INET;

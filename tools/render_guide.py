@@ -53,20 +53,18 @@ def fader_law_table():
 
 
 def speeds_table(root):
-    """Each speed option's caption (ui/control_core.h) and step
-    (app/fade_cycle.cpp), in the window's order, as fader units and times."""
-    table_source = (root / "ui" / "control_core.h").read_text(encoding="utf-8")
-    captions = dict(re.findall(r'\{(\w+Option), ControlKind::Option, "([^"]+)"', table_source))
-    fade_source = (root / "app" / "fade_cycle.cpp").read_text(encoding="utf-8")
-    steps = re.findall(r"case (\w+Option):\s*return ([0-9.]+)f;", fade_source)
-    if len(steps) != 4 or any(option not in captions for option, _ in steps):
-        sys.exit("render_guide: the four speed options' captions and steps are not where the guide looks")
+    """Each speed option's caption and step, from the speed table of
+    ui/controls.h, in the window's order, as fader units and times."""
+    source = (root / "ui" / "controls.h").read_text(encoding="utf-8")
+    speeds = re.findall(r'\{(\w+Option), ([0-9.]+)f, "([^"]+)"\}', source)
+    if len(speeds) != 4:
+        sys.exit("render_guide: the four speed options are not where the guide looks (ui/controls.h)")
     rows = []
-    for option, step in steps:
+    for _, step, caption in speeds:
         units = float(step) * 100
         rows.append('<tr><td>%s</td><td class="num">%g</td><td class="num">%g</td><td class="num">%.2g s</td>'
                     '<td class="num">%.2g s</td></tr>'
-                    % (html.escape(captions[option]), units, units * 100, 100 / units / 100, 75 / units / 100))
+                    % (html.escape(caption), units, units * 100, 100 / units / 100, 75 / units / 100))
     return table("<tr><th>Speed</th><th>Step every 10 ms (fader units)</th><th>Fader units per second</th>"
                  "<th>Whole travel, 100 to 0</th><th>From 0 dB (75) to 0</th></tr>", rows)
 

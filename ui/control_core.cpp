@@ -3,11 +3,11 @@
 // the spin's range, and event delivery.
 #include "ui/control_core.h"
 
-#include <cstdio>
 #include <deque>
 
 #include "link/clock.h"
-#include "link/osc.h"
+#include "link/fader_table.h"
+#include "link/ip_address.h"
 
 namespace {
 
@@ -60,24 +60,6 @@ std::int64_t ClampToSpinRange(std::int64_t value) {
   return value;
 }
 
-constexpr int ChannelListEntryCount() {
-  int total = 0;
-  for (const ListEntryGroup& group : kChannelListEntries) total += group.count;
-  return total;
-}
-// An entry's index is its fader's index in the address table.
-static_assert(ChannelListEntryCount() == kFaderCount);
-
-void ChannelListEntryText(int index, char* text, std::size_t size) {
-  for (const ListEntryGroup& group : kChannelListEntries) {
-    if (index < group.count) {
-      std::snprintf(text, size, group.format, index + 1);
-      return;
-    }
-    index -= group.count;
-  }
-  if (size > 0) text[0] = '\0';
-}
 
 // Adds entries at the end, or takes them from the end, until the list holds
 // `length`. Main is selected first if the selected entry is about to go, so
@@ -87,8 +69,8 @@ void SetChannelListLength(const ControlRow& list, int length) {
   if (PlatformGetValue(list) >= length) PlatformSetValue(list, 0);
   for (int count = PlatformListCount(list); count > length; --count) PlatformDeleteListEntry(list, count - 1);
   for (int count = PlatformListCount(list); count < length; ++count) {
-    char text[16];
-    ChannelListEntryText(count, text, sizeof text);
+    char text[kLongestFaderLabel + 1];
+    FaderLabel(count, text, sizeof text);
     PlatformInsertListEntry(list, count, text);
   }
 }
@@ -273,8 +255,9 @@ std::string GetControlText(int control) {
   const ControlRow* row = LiveRow(control);
   if (row == nullptr) return std::string();
   if (row->kind == ControlKind::IpField) {
-    const std::int64_t value = PlatformGetValue(*row);
-    return value < 0 ? std::string() : FormatIpAddress(static_cast<std::uint32_t>(value));
+    int octets[4];
+    return PlatformGetOctets(*row, octets) ? FormatIpAddress(PackIpAddress(octets[0], octets[1], octets[2], octets[3]))
+                                           : std::string();
   }
   return PlatformGetText(*row);
 }
@@ -297,9 +280,12 @@ void SetControlValue(int control, std::int64_t value) {
     case ControlKind::Spin:
       PlatformSetValue(*row, ClampToSpinRange(value));
       break;
-    case ControlKind::IpField:
-      PlatformSetValue(*row, static_cast<std::uint32_t>(value));
+    case ControlKind::IpField: {
+      int octets[4];
+      for (int i = 0; i < 4; ++i) octets[i] = IpAddressOctet(static_cast<std::uint32_t>(value), i);
+      PlatformSetOctets(*row, octets);
       break;
+    }
     case ControlKind::MenuCheck:
       g_menuChecks[ControlRowIndex(*row)] = value != 0 ? 1 : 0;
       PlatformSetValue(*row, g_menuChecks[ControlRowIndex(*row)]);
@@ -323,8 +309,8 @@ std::int64_t GetControlValue(int control) {
     case ControlKind::Spin:
       return PlatformGetValue(*row);
     case ControlKind::IpField: {
-      const std::int64_t value = PlatformGetValue(*row);
-      return value < 0 ? 0 : value;
+      int octets[4];
+      return PlatformGetOctets(*row, octets) ? PackIpAddress(octets[0], octets[1], octets[2], octets[3]) : 0;
     }
     default:
       return 0;
@@ -394,12 +380,4 @@ void OpenWebPage(const char* address) {
 
 void ShowMessageBox(const char* title, const char* text) {
   PlatformShowMessageBox(title != nullptr ? title : "", text != nullptr ? text : "");
-}
-
-std::string FormatIpAddress(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(value & 0xFF),
-                static_cast<unsigned>((value >> 8) & 0xFF), static_cast<unsigned>((value >> 16) & 0xFF),
-                static_cast<unsigned>((value >> 24) & 0xFF));
-  return text;
 }

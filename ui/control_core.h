@@ -6,7 +6,8 @@
 // changes) and Tab order. A backend (win32_window.cpp, qt_window.cpp,
 // null_window.cpp) only draws controls and translates what its toolkit
 // reports: it implements the Platform* functions below and calls the Input*
-// functions when the user acts. Only ui/ includes this header.
+// functions when the user acts. Only ui/ and the control layer's own tests
+// and tools include this header.
 #pragma once
 
 #include <cstdint>
@@ -33,14 +34,15 @@ inline constexpr int kChannelListLabel = 1001;  // the labels' numbers; nothing 
 inline constexpr int kMixerIpLabel = 1002;
 inline constexpr int kMinimumLabel = 1003;
 
-// The window's controls in creation order: the layout itself. ChannelList's
+// The window's controls in creation order: the layout itself. The speed
+// options come first, in the speed table's order. ChannelList's
 // entries are added right after the list, and the status bar places itself
 // along the bottom edge of the client area (its rectangle here is empty).
 inline constexpr ControlRow kControlRows[] = {
-    {TooSlowOption, ControlKind::Option, "Too Slow", 18, 22, 62, 25, 0, 1, 1},
-    {SlowOption, ControlKind::Option, "Slow", 18, 46, 62, 25, 0, 0, 1},
-    {NormalOption, ControlKind::Option, "Normal", 18, 68, 62, 25, 0, 0, 1},
-    {FastOption, ControlKind::Option, "Fast", 18, 90, 62, 25, 0, 0, 1},
+    {kSpeedOptions[0].control, ControlKind::Option, kSpeedOptions[0].caption, 18, 22, 62, 25, 0, 1, 1},
+    {kSpeedOptions[1].control, ControlKind::Option, kSpeedOptions[1].caption, 18, 46, 62, 25, 0, 0, 1},
+    {kSpeedOptions[2].control, ControlKind::Option, kSpeedOptions[2].caption, 18, 68, 62, 25, 0, 0, 1},
+    {kSpeedOptions[3].control, ControlKind::Option, kSpeedOptions[3].caption, 18, 90, 62, 25, 0, 0, 1},
     {CaptureButton, ControlKind::PushButton, kCaptureIdleText, 95, 10, 155, 35, 0, 0, 1},
     {ResetOffButton, ControlKind::PushButton, "Reset Off", 95, 52, 155, 35, 1, 0, 1},
     {UpdatesButton, ControlKind::PushButton, "Updates", 95, 92, 155, 35, 0, 0, 1},
@@ -56,18 +58,6 @@ inline constexpr ControlRow kControlRows[] = {
     {ShowAllFadersOption, ControlKind::MenuCheck, kShowAllFadersText, 0, 0, 0, 0, 0, 0, 0},
 };
 inline constexpr int kControlRowCount = static_cast<int>(sizeof kControlRows / sizeof kControlRows[0]);
-
-// ChannelList's entries, one per entry of the fader address table and in its
-// order: runs of labels numbered from 1 ("%d" takes the number). Without
-// ShowAllFadersOption the list stops after "Ch 32".
-struct ListEntryGroup {
-  const char* format;
-  int count;
-};
-inline constexpr ListEntryGroup kChannelListEntries[] = {
-    {"Main", 1},    {"Ch %d", 32}, {"AuxIn %d", 8}, {"FxRtn %d", 8},
-    {"Bus %d", 16}, {"Mtx %d", 6}, {"Mono", 1},     {"DCA %d", 8},
-};
 
 // The row of a control number, or null when the number names no control.
 const ControlRow* FindControlRow(int number);
@@ -86,8 +76,6 @@ inline constexpr int SpinArrowWidth(int height, int arrowWidth = kSpinArrowWidth
   return arrowWidth > height / 2 ? arrowWidth : height / 2;
 }
 inline constexpr int kStatusBarMinimumHeight = 18;
-inline constexpr int kRequestedWindowX = 20;  // superseded by the centring
-inline constexpr int kRequestedWindowY = 20;
 
 // The actions a control reports. The values are the Win32 notification and
 // message codes, which the Win32 backend passes on as they come, so that the
@@ -162,12 +150,15 @@ int PlatformControlExists(const ControlRow& row);
 void PlatformSetText(const ControlRow& row, const char* text);
 std::string PlatformGetText(const ControlRow& row);
 // Option: 1 checks this option alone, 0 clears it (the core handles the
-// group). Menu check item: 1 checks it, 0 clears it. List: selects that entry. Spin: the value (already in range).
-// Address field: shows the address value (octet 1 in the lowest byte).
+// group). Menu check item: 1 checks it, 0 clears it. List: selects that entry.
+// Spin: the value (already in range).
 void PlatformSetValue(const ControlRow& row, std::int64_t value);
-// Option and menu check item: 1 when checked. List: the selected entry. Spin: the value. Address
-// field: the value shown, or -1 while it is blank.
+// Option and menu check item: 1 when checked. List: the selected entry. Spin: the value.
 std::int64_t PlatformGetValue(const ControlRow& row);
+// The address field's four numbers, octet 1 first: shows them; reads them
+// back, returning 0 while the field is blank.
+void PlatformSetOctets(const ControlRow& row, const int octets[4]);
+int PlatformGetOctets(const ControlRow& row, int octets[4]);
 void PlatformEnable(const ControlRow& row, int enabled);
 int PlatformListCount(const ControlRow& row);
 void PlatformInsertListEntry(const ControlRow& row, int position, const char* text);

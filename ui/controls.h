@@ -26,8 +26,20 @@ enum ControlNumber : int {
   MixerIpField = 999,
 };
 
-// The four speed options, in creation order: one option group.
-inline constexpr int kSpeedOptions[] = {TooSlowOption, SlowOption, NormalOption, FastOption};
+// The four speed options, in creation order: one option group. Each sets the
+// fade's step, the amount by which every fader-level message lowers the
+// level; the first is selected at start-up and after every fade.
+struct SpeedOption {
+  int control;
+  float step;
+  const char* caption;
+};
+inline constexpr SpeedOption kSpeedOptions[] = {
+    {TooSlowOption, 0.0005f, "Too Slow"},
+    {SlowOption, 0.0015f, "Slow"},
+    {NormalOption, 0.003f, "Normal"},
+    {FastOption, 0.006f, "Fast"},
+};
 
 // The window's texts that more than the control table uses: the capture
 // button's two captions (the fade cycle switches them), the check items'
@@ -60,7 +72,7 @@ struct Event {
 // Builds MainWindow and its controls in creation order, fills ChannelList with
 // its 33 entries (entry 0 selected) and sets the status bar's credits line.
 // While ShowAllFadersOption is checked, ChannelList holds every fader of the
-// address table (80 entries); checking it off takes the extra entries away
+// fader table (80 entries); checking it off takes the extra entries away
 // again and, if one of them was selected, selects "Main". Disabling
 // ChannelList disables ShowAllFadersOption too, so the list never changes
 // while a fade cycle holds it.
@@ -108,7 +120,3 @@ void OpenWebPage(const char* address);
 // A modal box with a title, a text (lines split by lone CR), one OK button and
 // no icon. Returns when the user dismisses it.
 void ShowMessageBox(const char* title, const char* text);
-
-// Bytes 0..3 of an address value (least significant first) as "a.b.c.d": what
-// the address field shows for it.
-std::string FormatIpAddress(std::uint32_t value);

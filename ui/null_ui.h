@@ -33,7 +33,7 @@ int NullListEntryCount(int control);
 std::string NullListEntry(int control, int index);
 int NullWindowExists();
 
-// Message boxes shown so far, in order ("title\ntext").
+// Message boxes shown so far, in order.
 struct NullMessage {
   std::string title;
   std::string text;

@@ -15,6 +15,7 @@ struct NullControl {
   std::int64_t value = 0;
   bool enabled = true;
   std::vector<std::string> entries;
+  std::vector<int> octets;  // the address field's, once one is shown
 };
 
 std::map<int, NullControl> g_controls;
@@ -64,7 +65,6 @@ int PlatformWindowExists() {
 void PlatformCreateControl(const ControlRow& row) {
   NullControl c;
   c.text = row.text;
-  if (row.kind == ControlKind::IpField) c.value = -1;  // blank until an address is set
   g_controls[row.number] = c;
 }
 
@@ -89,6 +89,16 @@ void PlatformSetValue(const ControlRow& row, std::int64_t value) {
 
 std::int64_t PlatformGetValue(const ControlRow& row) {
   return Record(row).value;
+}
+
+void PlatformSetOctets(const ControlRow& row, const int octets[4]) {
+  Record(row).octets.assign(octets, octets + 4);
+}
+
+int PlatformGetOctets(const ControlRow& row, int octets[4]) {
+  const std::vector<int>& shown = Record(row).octets;
+  for (std::size_t i = 0; i < shown.size(); ++i) octets[i] = shown[i];
+  return shown.empty() ? 0 : 1;
 }
 
 void PlatformEnable(const ControlRow& row, int enabled) {

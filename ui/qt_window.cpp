@@ -53,7 +53,7 @@ struct QtControl {
   QWidget* arrows = nullptr;  // the spin's arrow pair
   QLineEdit* octets[4] = {};  // the address field's four fields
   QAction* action = nullptr;  // the check item of the window's context menu
-  std::int64_t value = 0;     // the spin's value; the address shown, -1 while blank
+  std::int64_t value = 0;     // the spin's value
 };
 
 std::map<int, QtControl> g_controls;
@@ -193,7 +193,6 @@ void CreateAddressField(const ControlRow& row, QtControl& c) {
     }
   }
   c.widget = frame;
-  c.value = -1;
 }
 
 void CreateList(const ControlRow& row, QtControl& c) {
@@ -273,7 +272,6 @@ int PlatformCreateWindow(const char* title, int clientWidth, int clientHeight) {
   if (font.pointSizeF() > kControlFontPoints) font.setPointSizeF(kControlFontPoints);
   g_main->setFont(font);
   g_main->setFixedSize(clientWidth, clientHeight);
-  g_main->move(kRequestedWindowX, kRequestedWindowY);
   // Centred on the whole primary screen. Before the window is shown its frame
   // isn't known; a window manager that adds one places the window itself.
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -396,10 +394,6 @@ void PlatformSetValue(const ControlRow& row, std::int64_t value) {
     case ControlKind::Spin:
       c->value = value;
       break;
-    case ControlKind::IpField:
-      c->value = value;
-      for (int i = 0; i < 4; ++i) c->octets[i]->setText(QString::number((value >> (8 * i)) & 0xFF));
-      break;
     default:
       break;
   }
@@ -415,11 +409,26 @@ std::int64_t PlatformGetValue(const ControlRow& row) {
     case ControlKind::List:
       return c->list->currentRow();
     case ControlKind::Spin:
-    case ControlKind::IpField:
       return c->value;
     default:
       return 0;
   }
+}
+
+void PlatformSetOctets(const ControlRow& row, const int octets[4]) {
+  QtControl* c = Find(row.number);
+  for (int i = 0; i < 4; ++i) c->octets[i]->setText(QString::number(octets[i]));
+}
+
+// The field is disabled throughout: what its four fields hold is what the
+// program put there, or nothing yet.
+int PlatformGetOctets(const ControlRow& row, int octets[4]) {
+  QtControl* c = Find(row.number);
+  for (int i = 0; i < 4; ++i) {
+    if (c->octets[i]->text().isEmpty()) return 0;
+    octets[i] = c->octets[i]->text().toInt();
+  }
+  return 1;
 }
 
 void PlatformEnable(const ControlRow& row, int enabled) {

@@ -363,7 +363,7 @@ int PlatformCreateWindow(const char* title, int clientWidth, int clientHeight) {
   RECT frame = {0, 0, Scale(clientWidth), Scale(clientHeight)};
   AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
   g_hwndMain =
-      CreateWindowExW(0, kWindowClass, WideFromUtf8(title).c_str(), kWindowStyle, kRequestedWindowX, kRequestedWindowY,
+      CreateWindowExW(0, kWindowClass, WideFromUtf8(title).c_str(), kWindowStyle, 0, 0,
                       frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, g_hinst, nullptr);
   if (g_hwndMain == nullptr) return 0;
   CentreMainWindow();
@@ -483,13 +483,6 @@ void PlatformSetValue(const ControlRow& row, std::int64_t value) {
     case ControlKind::MenuCheck:
       CheckMenuItem(SystemMenu(), MenuCommandOf(row), MF_BYCOMMAND | (value != 0 ? MF_CHECKED : MF_UNCHECKED));
       break;
-    case ControlKind::IpField: {
-      // Octet 1 sits in the least significant byte of the value.
-      const auto address = static_cast<std::uint32_t>(value);
-      SendMessageW(hwnd, IPM_SETADDRESS, 0,
-                   MAKEIPADDRESS(address & 0xFF, (address >> 8) & 0xFF, (address >> 16) & 0xFF, address >> 24));
-      break;
-    }
     default:
       break;
   }
@@ -509,17 +502,25 @@ std::int64_t PlatformGetValue(const ControlRow& row) {
       BOOL failed = FALSE;
       return static_cast<int>(SendMessageW(SpinArrows(row), UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&failed)));
     }
-    case ControlKind::IpField: {
-      if (SendMessageW(hwnd, IPM_ISBLANK, 0, 0)) return -1;
-      DWORD address = 0;
-      SendMessageW(hwnd, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
-      return static_cast<std::int64_t>(FIRST_IPADDRESS(address) | (SECOND_IPADDRESS(address) << 8) |
-                                       (THIRD_IPADDRESS(address) << 16) |
-                                       (static_cast<std::uint32_t>(FOURTH_IPADDRESS(address)) << 24));
-    }
     default:
       return 0;
   }
+}
+
+void PlatformSetOctets(const ControlRow& row, const int octets[4]) {
+  SendMessageW(ControlWindow(row.number), IPM_SETADDRESS, 0, MAKEIPADDRESS(octets[0], octets[1], octets[2], octets[3]));
+}
+
+int PlatformGetOctets(const ControlRow& row, int octets[4]) {
+  HWND hwnd = ControlWindow(row.number);
+  if (SendMessageW(hwnd, IPM_ISBLANK, 0, 0)) return 0;
+  DWORD address = 0;
+  SendMessageW(hwnd, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+  octets[0] = FIRST_IPADDRESS(address);
+  octets[1] = SECOND_IPADDRESS(address);
+  octets[2] = THIRD_IPADDRESS(address);
+  octets[3] = FOURTH_IPADDRESS(address);
+  return 1;
 }
 
 void PlatformEnable(const ControlRow& row, int enabled) {

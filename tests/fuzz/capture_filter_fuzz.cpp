@@ -15,6 +15,7 @@
 
 #include "app/capture_filter.h"
 #include "fuzz_check.h"
+#include "link/fader_table.h"
 #include "link/osc.h"
 
 namespace {

@@ -1,0 +1,46 @@
+// The console's fader table: the list's entries and the addresses from one set of rows.
+#include "link/fader_table.h"
+
+#include <cstdio>
+
+char FaderAddressTable[kFaderCount][kLongestFaderAddress + 1];
+
+namespace {
+
+constexpr int GroupedFaders() {
+  int total = 0;
+  for (const FaderGroup& group : kFaderGroups) total += group.count;
+  return total;
+}
+static_assert(GroupedFaders() == kFaderCount);
+
+// The group that holds the fader at index, and the fader's number in it (from 1).
+const FaderGroup* GroupOf(int index, int* number) {
+  if (index < 0) return nullptr;
+  for (const FaderGroup& group : kFaderGroups) {
+    if (index < group.count) {
+      *number = index + 1;
+      return &group;
+    }
+    index -= group.count;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void FillFaderAddressTable() {
+  for (int index = 0; index < kFaderCount; ++index) {
+    int number = 0;
+    const FaderGroup* group = GroupOf(index, &number);
+    std::snprintf(FaderAddressTable[index], sizeof FaderAddressTable[index], group->address, number);
+  }
+}
+
+void FaderLabel(int index, char* text, int size) {
+  if (size <= 0) return;
+  int number = 0;
+  const FaderGroup* group = GroupOf(index, &number);
+  text[0] = '\0';
+  if (group != nullptr) std::snprintf(text, static_cast<std::size_t>(size), group->label, number);
+}

@@ -1,0 +1,36 @@
+// The console's faders: one table gives each its entry in the fader list and
+// its OSC address, in the list's order.
+#pragma once
+
+inline constexpr int kMainAndChannelCount = 33;  // 0 = main stereo, 1..32 = channels
+inline constexpr int kFaderCount = 80;           // and after them the console's other faders
+inline constexpr int kFaderReportLength = 28;    // a report with a 20-byte address, ",f", float
+inline constexpr int kFaderLevelOffset = 24;     // where such a report carries its level
+inline constexpr int kLongestFaderAddress = 19;  // "/auxin/01/mix/fader"
+inline constexpr int kLongestFaderLabel = 8;     // "AuxIn 8"
+
+// A run of faders whose label and address differ only in their number, from
+// 1 up ("%d" and "%02d" take it). The two single faders have no number.
+struct FaderGroup {
+  const char* label;
+  const char* address;
+  int count;
+};
+
+// Main, the 32 channels, then the faders that "Show All Faders" adds. A DCA's
+// address is 12 characters ("/dca/1/fader"), so its messages are 24 bytes,
+// not 28.
+inline constexpr FaderGroup kFaderGroups[] = {
+    {"Main", "/main/st/mix/fader", 1},     {"Ch %d", "/ch/%02d/mix/fader", 32},  {"AuxIn %d", "/auxin/%02d/mix/fader", 8},
+    {"FxRtn %d", "/fxrtn/%02d/mix/fader", 8}, {"Bus %d", "/bus/%02d/mix/fader", 16}, {"Mtx %d", "/mtx/%02d/mix/fader", 6},
+    {"Mono", "/main/m/mix/fader", 1},      {"DCA %d", "/dca/%d/fader", 8},
+};
+
+// The fader addresses, index for index with the list's entries. Filled once
+// by FillFaderAddressTable() at start-up, read-only afterwards.
+extern char FaderAddressTable[kFaderCount][kLongestFaderAddress + 1];
+void FillFaderAddressTable();
+
+// The list's entry for the fader at index ("Main", "Ch 5", "DCA 1"), or an
+// empty text for an index outside the table.
+void FaderLabel(int index, char* text, int size);
