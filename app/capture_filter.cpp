@@ -27,3 +27,37 @@ int IsReportOfFader(const unsigned char* datagram, int length, UdpEndpoint sende
   if (level != nullptr) *level = value;
   return 1;
 }
+
+namespace {
+
+void CopyPrintable(const char* from, char (&to)[33]) {
+  std::size_t length = 0;
+  for (; from[length] != '\0' && length + 1 < sizeof to; ++length) {
+    const unsigned char c = static_cast<unsigned char>(from[length]);
+    to[length] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  }
+  to[length] = '\0';
+}
+
+}  // namespace
+
+int ReadConsoleInfo(const unsigned char* datagram, int length, UdpEndpoint sender, UdpEndpoint console,
+                    ConsoleInfo* info) {
+  if (sender.address != console.address || sender.port != console.port) return 0;
+  const char* address = nullptr;
+  const char* typeTags = nullptr;
+  int offset = ReadOscString(datagram, length, 0, &address);
+  if (offset < 0 || std::strcmp(address, "/xinfo") != 0) return 0;
+  offset = ReadOscString(datagram, length, offset, &typeTags);
+  if (offset < 0 || std::strcmp(typeTags, ",ssss") != 0) return 0;
+  const char* texts[4] = {};
+  for (const char*& text : texts) {
+    offset = ReadOscString(datagram, length, offset, &text);
+    if (offset < 0) return 0;
+  }
+  CopyPrintable(texts[0], info->address);
+  CopyPrintable(texts[1], info->name);
+  CopyPrintable(texts[2], info->model);
+  CopyPrintable(texts[3], info->firmware);
+  return 1;
+}

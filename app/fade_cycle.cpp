@@ -9,6 +9,7 @@
 #include "app/capture_filter.h"
 #include "app/console.h"
 #include "app/quorlen.h"
+#include "app/status_line.h"
 #include "app/timer_list.h"
 #include "config/address_file.h"
 #include "config/address_text.h"
@@ -20,7 +21,6 @@
 
 namespace {
 
-constexpr std::intptr_t kKeepAliveKey = 0;
 constexpr std::intptr_t kKeepAliveInterval = 10000;  // ms between /xremote renewals
 constexpr std::int64_t kFadePeriod = 10000;          // us from one fader-level message to the next
 // Without an event to wait on, the waiting cycle looks at the link this often
@@ -70,12 +70,27 @@ int KeepAliveFellDue() {
   return 1;
 }
 
-// What the fade has sent so far, to tell the engineer's hand from the end of
-// the touch that started the fade.
+// What the fade has sent so far: to tell the engineer's hand from the end of
+// the touch that started the fade, and for the status bar.
 struct FadeTrack {
   std::int64_t firstSent = -1;  // ClockMicroseconds at the first message
+  std::int64_t lastSentAt = -1;
+  float start = 0.0f;
   float lastSent = 0.0f;
+  int messages = 0;  // the fade sends this many in all, if nothing stops it
+  int sent = 0;
+  float handLevel = 0.0f;  // the grab's report
 };
+
+enum class FadeEnd { kReachedMinimum, kStopped, kGrabbed };
+
+// How many messages a fade sends when nothing stops it: every level above
+// the minimum, stepped down in 32-bit floats as the fade steps.
+int MessagesInFade(float start, float step, float minimum) {
+  int count = 1;
+  for (float level = start - step; level > minimum && count < 1000000; level = level - step) ++count;
+  return count;
+}
 
 // Takes every datagram waiting on the link without waiting; 1 when one of
 // them is the console's report of the faded fader (the same test as the
@@ -84,7 +99,7 @@ struct FadeTrack {
 // counted: a report in the first 250 ms after the first message (the touch
 // that started the fade, ending) and one within a console step of the last
 // level sent. Every other datagram is dropped, as while waiting.
-int FaderWasGrabbed(const FadeTrack& track) {
+int FaderWasGrabbed(FadeTrack* track) {
   int grabbed = 0;
   for (int taken = 0; taken < kMostDatagramsPerStep && PollMixerLink(g_mixerConnection) != 0; ++taken) {
     const int length = ReceiveFromMixer(g_mixerConnection, g_fade.receiveBuffer, kMessageBlockSize);
@@ -93,8 +108,9 @@ int FaderWasGrabbed(const FadeTrack& track) {
     float level = 0.0f;
     if (LastSenderOfMixerLink(g_mixerConnection, &sender.address, &sender.port) != 0 &&
         IsReportOfFader(g_fade.receiveBuffer, length, sender, console, g_fade.fadeAddress, &level) != 0 &&
-        ClockMicroseconds() - track.firstSent >= kGrabGrace && std::fabs(level - track.lastSent) > kConsoleStep) {
+        ClockMicroseconds() - track->firstSent >= kGrabGrace && std::fabs(level - track->lastSent) > kConsoleStep) {
       grabbed = 1;
+      track->handLevel = level;
     }
   }
   return grabbed;
@@ -107,28 +123,33 @@ int FaderWasGrabbed(const FadeTrack& track) {
 // "Stop When Fader Is Moved" on, a grab then stops the fade just as Reset Off
 // does, before another message goes out. The first message carries the captured level
 // unchanged, and the level that reaches the minimum is never sent: the test
-// follows the step.
-void RunFadeLoop() {
+// follows the step. The status bar's line changes between a message and the
+// sleep, where its cost can't hold the next message up.
+FadeEnd RunFadeLoop(FadeTrack* track) {
   FadeGrid grid;
-  FadeTrack track;
+  track->start = g_fade.position;
+  track->messages = MessagesInFade(g_fade.position, g_fade.step, g_fade.minimum);
   for (;;) {
     const int length = BuildOscMessage(g_fade.sendBuffer, kMessageBlockSize, g_fade.fadeAddress, ",f", g_fade.position);
     if (g_fade.sendBuffer != nullptr) {
       SendToMixer(g_mixerConnection, g_fade.sendBuffer, length);
-      if (track.firstSent < 0) track.firstSent = ClockMicroseconds();
-      track.lastSent = g_fade.position;
+      track->lastSentAt = ClockMicroseconds();
+      if (track->firstSent < 0) track->firstSent = track->lastSentAt;
+      track->lastSent = g_fade.position;
+      ++track->sent;
+      if (g_fade.stopRequested == 0) ShowFadeProgress(g_fade.position, track->messages - track->sent, track->lastSentAt);
       SleepUntilNextMessage(&grid);
     }
     g_fade.position = g_fade.position - g_fade.step;
     Drain();
-    if (g_fade.stopRequested != 0) break;
+    if (g_fade.stopRequested != 0) return FadeEnd::kStopped;
     Drain();
     // Last before the next message: what came in since this one went out is
     // held against the level it carried.
     if (GetControlValue(StopWhenMovedOption) != 0) {
       if (FaderWasGrabbed(track) != 0) {
         ResetOffHandler();
-        break;
+        return FadeEnd::kGrabbed;
       }
       // The console stops reporting to a client 10 s after its last
       // /xremote, and a grab it doesn't report can't stop the fade. So the
@@ -136,7 +157,7 @@ void RunFadeLoop() {
       // the wait's 20 ms pause, which would hold the next message up.
       if (KeepAliveFellDue() != 0) SendRemoteSubscriptionWithoutPause(g_mixerConnection);
     }
-    if (g_fade.position <= g_fade.minimum) break;
+    if (g_fade.position <= g_fade.minimum) return FadeEnd::kReachedMinimum;
   }
 }
 
@@ -147,6 +168,10 @@ void CaptureAndFade() {
   g_fade.receiveBuffer = AllocateMessageBlock();
   if (g_fade.receiveBuffer == nullptr) return;
   const int length = ReceiveFromMixer(g_mixerConnection, g_fade.receiveBuffer, kMessageBlockSize);
+  if (TakeConsoleAnswer(g_fade.receiveBuffer, length) != 0) {
+    FreeMessageBlock(&g_fade.receiveBuffer);
+    return;
+  }
 
   const int fader = g_fade.selectedFader >= 0 && g_fade.selectedFader < kFaderCount ? g_fade.selectedFader : 0;
   g_fade.fadeAddress = FaderAddressTable[fader];
@@ -168,7 +193,8 @@ void CaptureAndFade() {
   // runs once: stopRequested is tested only after the first send, so the
   // console gets one message with the level it reported - which leaves the
   // fader exactly where the engineer's hand put it.
-  if (g_fade.minimum > g_fade.position) {
+  const int refused = g_fade.minimum > g_fade.position ? 1 : 0;
+  if (refused != 0) {
     ShowMessageBox("Fade Error", "The minimum value is greater than the actual fade position");
     g_fade.resetRequest = kResetRequested;
     g_fade.armed = 0;
@@ -178,7 +204,15 @@ void CaptureAndFade() {
     g_fade.minimum = 0.0f;
   }
 
-  RunFadeLoop();
+  FadeTrack track;
+  const FadeEnd end = RunFadeLoop(&track);
+  if (refused == 0 && end == FadeEnd::kReachedMinimum) {
+    ShowFadeReachedMinimum(track.start, track.lastSent, track.lastSentAt - track.firstSent);
+  } else if (refused == 0 && end == FadeEnd::kStopped) {
+    ShowFadeStoppedByResetOff(track.lastSent);
+  } else if (refused == 0) {
+    ShowFadeStoppedByHand(track.lastSent, track.handLevel);
+  }
 
   FlushEvents();
   g_fade.armed = 0;
@@ -194,6 +228,8 @@ void CaptureAndFade() {
 void WaitForDatagramInputOrKeepAlive() {
   const std::intptr_t waitable = WaitableOfMixerLink(g_mixerConnection);
   int timeout = static_cast<int>(MillisecondsUntilDue(kKeepAliveKey));
+  const int check = MillisecondsUntilConsoleCheck(0);
+  if (check >= 0 && (timeout < 0 || check < timeout)) timeout = check;
   if (waitable == kNoWaitable && g_mixerConnection != nullptr && (timeout < 0 || timeout > kPollingWait)) {
     timeout = kPollingWait;
   }
@@ -216,6 +252,7 @@ void ResetFadeCycle() {
   StartNetworking();
   g_mixerConnection = OpenMixerLink(g_mixerAddressText.c_str(), kMixerPort);
   EnterIdleState();
+  ShowIdleStatus();
 }
 
 }  // namespace
@@ -248,8 +285,10 @@ void RunFadeCycle() {
   const std::int64_t typed = ParseInteger(GetControlText(MinimumSpin).c_str());
   g_fade.minimum = static_cast<float>(static_cast<double>(static_cast<float>(typed)) / 100.0);
 
+  ShowWaitingStatus();
   AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
   SendRemoteSubscriptionAndPause(g_mixerConnection);
+  AskConsole();
 
   // While armed, every pass renews the keep-alive when it is due, takes one
   // datagram from the link if one waits, and drains the window's events,
@@ -257,7 +296,11 @@ void RunFadeCycle() {
   // the pass blocks until a datagram arrives, the user acts, or the keep-alive
   // falls due - rather than sleeping a millisecond twice and polling again.
   for (;;) {
-    if (KeepAliveFellDue() != 0) SendRemoteSubscriptionAndPause(g_mixerConnection);
+    if (KeepAliveFellDue() != 0) {
+      SendRemoteSubscriptionAndPause(g_mixerConnection);
+      AskConsole();
+    }
+    FollowConsoleCheck(0);
     const int wasArmed = g_fade.armed;
     if (g_fade.armed == 1 && PollMixerLink(g_mixerConnection) != 0) CaptureAndFade();
     if (wasArmed == 1) Drain();

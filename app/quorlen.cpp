@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/console.h"
 #include "app/fade_cycle.h"
+#include "app/status_line.h"
 #include "app/timer_list.h"
 #include "config/address_file.h"
 #include "link/fader_table.h"
@@ -57,9 +59,13 @@ void DispatchControlEvent(int control) {
   if (g_lastControl == CaptureButton) RunFadeCycle();
 }
 
+// Each pass waits for the window, for a datagram on the link or for the
+// console check's next deadline, whichever comes first, and then follows the
+// check: what the console says arrives on the link while the window waits.
 void RunMainLoop() {
   while (g_quitRequested == 0) {
-    const Event event = WaitEvent();
+    const Event event = WaitEventOrReadable(WaitableOfMixerLink(g_mixerConnection), MillisecondsUntilConsoleCheck(1));
+    FollowConsoleCheck(1);
     if (event.kind == EventKind::Close) g_quitRequested = 1;
     if (event.kind == EventKind::Control) DispatchControlEvent(EventControl());
   }
@@ -94,6 +100,7 @@ int RunQuorlen() {
   g_lastControl = 0;
 
   BuildMainWindow();
+  ResetStatusLine();
   EnterIdleState();
 
   if (ReadMixerAddress() != 0) {
@@ -107,6 +114,8 @@ int RunQuorlen() {
     // follows the list even when a drain (Updates') discards the event.
     BindControlCallback(ShowAllFadersOption, OnChannelList);
     FlushEvents();
+    // The window shows: ask the console who it is.
+    AskConsole();
 
     RunMainLoop();
   }

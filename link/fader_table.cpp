@@ -1,6 +1,7 @@
 // The console's fader table: the list's entries and the addresses from one set of rows.
 #include "link/fader_table.h"
 
+#include <cmath>
 #include <cstdio>
 
 char FaderAddressTable[kFaderCount][kLongestFaderAddress + 1];
@@ -43,4 +44,20 @@ void FaderLabel(int index, char* text, int size) {
   const FaderGroup* group = GroupOf(index, &number);
   text[0] = '\0';
   if (group != nullptr) std::snprintf(text, static_cast<std::size_t>(size), group->label, number);
+}
+
+void FaderDecibelText(float level, char* text, int size) {
+  if (size <= 0) return;
+  const double f = level;
+  if (!(f > 0.0)) {
+    std::snprintf(text, static_cast<std::size_t>(size), "-\u221e dB");
+    return;
+  }
+  const double db = f >= 0.5 ? 40.0 * f - 30.0 : f >= 0.25 ? 80.0 * f - 50.0 : f >= 0.0625 ? 160.0 * f - 70.0 : 480.0 * f - 90.0;
+  // Rounded to tenths first, so that what rounds to nought reads "0.0 dB"
+  // with no sign.
+  const long tenths = std::lround(db * 10.0);
+  const long whole = tenths < 0 ? -tenths : tenths;
+  std::snprintf(text, static_cast<std::size_t>(size), "%s%ld.%ld dB", tenths < 0 ? "-" : tenths > 0 ? "+" : "",
+                whole / 10, whole % 10);
 }

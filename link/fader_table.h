@@ -34,3 +34,8 @@ void FillFaderAddressTable();
 // The list's entry for the fader at index ("Main", "Ch 5", "DCA 1"), or an
 // empty text for an index outside the table.
 void FaderLabel(int index, char* text, int size);
+
+// A fader level on the console's 0..1 scale in dB, by the console's own
+// four-segment law, with one decimal: "-12.3 dB", "0.0 dB", "+10.0 dB", and
+// "-∞ dB" (UTF-8) at the bottom.
+void FaderDecibelText(float level, char* text, int size);

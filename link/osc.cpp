@@ -1,4 +1,4 @@
-// OSC 1.0 float messages: the encoder and its big-endian floats.
+// OSC 1.0 float messages: the encoder, its big-endian floats, and the strings of a message read.
 #include "link/osc.h"
 
 #include <cstring>
@@ -44,4 +44,14 @@ int BuildOscMessage(unsigned char* buffer, int capacity, const char* address, co
   position += WritePaddedText(buffer + position, typeTag);
   StoreFloatBigEndian(buffer + position, value);
   return static_cast<int>(position + 4);
+}
+
+int ReadOscString(const unsigned char* datagram, int length, int offset, const char** text) {
+  if (datagram == nullptr || offset < 0 || offset >= length) return -1;
+  const void* end = std::memchr(datagram + offset, 0, static_cast<std::size_t>(length - offset));
+  if (end == nullptr) return -1;
+  const int padded = offset + ((static_cast<int>(static_cast<const unsigned char*>(end) - datagram) - offset + 4) & ~3);
+  if (padded > length) return -1;
+  *text = reinterpret_cast<const char*>(datagram + offset);
+  return padded;
 }

@@ -9,12 +9,14 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +59,7 @@ struct Datagram {
 
   std::string Address() const { return std::string(reinterpret_cast<const char*>(bytes.data())); }
   bool IsSubscription() const { return bytes.size() == 20 && Address() == "/xremote"; }
+  bool IsConsoleQuery() const { return bytes.size() == 12 && Address() == "/xinfo"; }
   // 28 bytes, or 24 for a DCA: "/dca/1/fader" is the one short address.
   bool IsFaderLevel() const {
     const std::string address = Address();
@@ -89,7 +92,9 @@ struct World {
   int console = -1;  // 127.0.0.1:10023
   int foreign = -1;  // 127.0.0.2, any port
   int stray = -1;    // the console's address, another port
-  std::vector<Datagram> received;
+  std::vector<Datagram> received;  // all but /xinfo, which goes to `queries`
+  std::vector<Datagram> queries;
+  bool answersQueries = false;  // like the console, answer /xinfo
   std::function<void()> script;
   long idleCalls = 0;
   bool waiting = false;  // the program waits in its main loop, not in a drain
@@ -124,8 +129,16 @@ struct World {
         std::memcpy(&arrived, CMSG_DATA(stamp), sizeof arrived);
         at -= g_clockSpeed * ((now.tv_sec - arrived.tv_sec) * 1000000 + (now.tv_usec - arrived.tv_usec)) / 1000;
       }
-      received.push_back(Datagram{std::vector<unsigned char>(buffer, buffer + n), ntohs(from.sin_port), at});
+      Datagram d{std::vector<unsigned char>(buffer, buffer + n), ntohs(from.sin_port), at};
+      if (d.IsConsoleQuery() && answersQueries) SendFrom(console, d.fromPort, ConsoleAnswer());
+      (d.IsConsoleQuery() ? queries : received).push_back(std::move(d));
     }
+  }
+
+  // The console's /xinfo answer: address, name, model, firmware.
+  static std::vector<unsigned char> ConsoleAnswer() {
+    const char bytes[] = "/xinfo\0\0,ssss\0\0\0" "192.168.1.62\0\0\0\0X32-02-4A-53\0\0\0\0X32\0" "3.04\0\0\0\0";
+    return std::vector<unsigned char>(bytes, bytes + sizeof bytes - 1);
   }
 
   void SendFrom(int fd, int port, const std::vector<unsigned char>& bytes) const {
@@ -292,6 +305,7 @@ class QuorlenTest : public ::testing::Test {
   // A fresh program for the next case of a table.
   void NextCase() {
     world_.received.clear();
+    world_.queries.clear();
     NullResetUi();
     NullSetIdleHook(OnIdle);
     WriteConfig(kLoopbackConfig);
@@ -355,7 +369,32 @@ TEST_F(QuorlenTest, StartsIdleShowsTheAddressAndEndsWithExitCodeZeroOnClose) {
   EXPECT_EQ(exitCode, 0);
   EXPECT_TRUE(checked);
   EXPECT_EQ(NullWindowExists(), 0);
-  EXPECT_TRUE(world_.received.empty()) << "nothing goes out before capture";
+  EXPECT_TRUE(world_.received.empty()) << "nothing but /xinfo goes out before capture";
+  EXPECT_EQ(world_.queries.size(), 1u) << "/xinfo once the window shows";
+}
+
+// The credits stand until the console check's first result; an /xinfo
+// unanswered for 1 s gives the no-answer line, and at idle /xinfo goes out
+// again every 10 s until a console that comes on later answers.
+TEST_F(QuorlenTest, TheStatusBarSaysWhetherTheConsoleAnswers) {
+  WriteConfig(kLoopbackConfig);
+  SpeedUpClock(25);  // 10 s of clock in 0.4 s
+  std::vector<std::string> shown;
+  std::int64_t answeredAt = -1;
+  Run([&] {
+    if (!world_.waiting) return;
+    const std::string text = NullControlText(MainStatusBar);
+    if (shown.empty() || shown.back() != text) shown.push_back(text);
+    if (text.rfind("No answer", 0) == 0) world_.answersQueries = true;  // the console comes on
+    if (answeredAt < 0 && text.rfind("Console ", 0) == 0) answeredAt = ClockMilliseconds();
+    if (answeredAt >= 0 && ClockMilliseconds() - answeredAt > 25000) NullRequestClose();
+  });
+  const std::vector<std::string> expected = {
+      kCreditsLine, "No answer from 127.0.0.1 (UDP 10023): check Edit IP, the network and the firewall",
+      "Console X32 \"X32-02-4A-53\", firmware 3.04, at 127.0.0.1"};
+  EXPECT_EQ(shown, expected);
+  ASSERT_EQ(world_.queries.size(), 2u) << "asked again while unanswered, and no more once answered";
+  EXPECT_NEAR(world_.queries[1].at - world_.queries[0].at, 10000, 500);
 }
 
 TEST_F(QuorlenTest, HandlersKeepTheMinimumTextEqualToTheValueAndOpenTheMakersPage) {
@@ -410,18 +449,25 @@ TEST_F(QuorlenTest, HandlersKeepTheMinimumTextEqualToTheValueAndOpenTheMakersPag
 
 TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
   WriteConfig(kLoopbackConfig);
+  std::vector<std::string> lines;  // the status bar's, in turn, from the capture on
+  auto look = [&] {
+    const std::string text = NullControlText(MainStatusBar);
+    if (lines.empty() || lines.back() != text) lines.push_back(text);
+  };
   ASSERT_TRUE(RunCycle({[] { Prepare(5, FastOption, 50); },
-                        [this] {
+                        [&] {
                           EXPECT_EQ(NullControlText(CaptureButton), kCaptureBusyText);
                           EXPECT_EQ(NullControlEnabled(CaptureButton), 0);
                           EXPECT_EQ(NullControlEnabled(ResetOffButton), 1);
                           EXPECT_EQ(NullControlEnabled(FastOption), 0);
                           EXPECT_EQ(NullControlEnabled(ChannelList), 0);
                           EXPECT_EQ(NullControlEnabled(MinimumSpin), 0);
+                          look();
                           world_.Touch(Report("/ch/05/mix/fader", 0.8f));
                         },
-                        [] {},
-                        [] {
+                        look,
+                        [&] {
+                          look();
                           EXPECT_EQ(NullControlValue(TooSlowOption), 1);
                           EXPECT_EQ(NullControlValue(FastOption), 0);
                           EXPECT_EQ(NullControlValue(ChannelList), 0);
@@ -458,6 +504,25 @@ TEST_F(QuorlenTest, FadesAChannelAtFastFromItsReportDownToTheMinimumAndResets) {
   // One message per 10 ms sleep at least.
   const std::int64_t span = world_.received[expected.size()].at - world_.received[1].at;
   EXPECT_GE(span, static_cast<std::int64_t>(10 * (expected.size() - 1)) - 5);
+
+  // The status bar: the touch asked for, then the level of a message sent
+  // and the time its successors take, at most ten times a second, then how
+  // the fade ended, which stands after the reset.
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines.front(), "Touch Ch 5 on the console");
+  EXPECT_LE(lines.size(), 2 + 1 + expected.size() / 10) << "the line changed more than ten times a second";
+  for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+    bool sent = false;
+    for (std::size_t k = 0; k < expected.size() && !sent; ++k) {
+      char level[24], left[24];
+      FaderDecibelText(expected[k], level, sizeof level);
+      std::snprintf(left, sizeof left, "%.1f", (expected.size() - 1 - k) * 0.01);
+      sent = lines[i] == std::string("Ch 5: ") + level + ", fading to -10.0 dB, " + left + " s left";
+    }
+    EXPECT_TRUE(sent) << lines[i];
+  }
+  EXPECT_TRUE(std::regex_match(lines.back(), std::regex(R"(Ch 5 faded from \+2\.0 dB to -10\.0 dB in 0\.[5-9] s)")))
+      << lines.back() << " (the last level sent is a hair above 0.5)";
 }
 
 // "Show All Faders": DCA 1's 24-byte report is taken (the same bytes padded
@@ -563,6 +628,7 @@ TEST_F(QuorlenTest, AReportOfTheFadedFaderStopsTheFadeOnlyWhenAskedAndOnlyWhenIt
     std::size_t next = 0;
     int sentBeforeGrab = -1;
     std::int64_t optionAfter = -1;
+    std::string ending;
     const bool closed =
         RunCycle({[&] {
                     if (c.optionOn) NullClick(StopWhenMovedOption);
@@ -580,16 +646,23 @@ TEST_F(QuorlenTest, AReportOfTheFadedFaderStopsTheFadeOnlyWhenAskedAndOnlyWhenIt
                     }
                     sentBeforeGrab = world_.FaderMessages();
                   },
-                  [&] { optionAfter = NullControlValue(StopWhenMovedOption); }});
+                  [&] {
+                    optionAfter = NullControlValue(StopWhenMovedOption);
+                    ending = NullControlText(MainStatusBar);
+                  }});
     ASSERT_TRUE(closed);
     const std::vector<float> all = ExpectedFade(0.8f, 0.006f, 0.5f);
     const std::vector<float> levels = world_.Levels();
+    char last[24];
+    FaderDecibelText(levels.back(), last, sizeof last);
     if (c.stops) {
       EXPECT_LE(static_cast<int>(levels.size()), sentBeforeGrab + 1) << "more than one message after the grab";
       EXPECT_EQ(levels, std::vector<float>(all.begin(), all.begin() + static_cast<long>(levels.size())));
       EXPECT_TRUE(world_.received.back().IsSubscription()) << "the reset's subscription";
+      EXPECT_EQ(ending, std::string("Ch 5 stopped at ") + last + ": moved on the console to -38.0 dB");
     } else {
       EXPECT_EQ(levels, all);
+      EXPECT_EQ(ending.rfind("Ch 5 faded from +2.0 dB to -10.0 dB in ", 0), 0u) << ending;
     }
     EXPECT_EQ(optionAfter, c.optionOn ? 1 : 0) << "kept across the reset";
 
@@ -662,6 +735,7 @@ TEST_F(QuorlenTest, ResetOffWhileFadingStopsAfterTheMessageInFlight) {
   WriteConfig(kLoopbackConfig);
   bool pressed = false;
   int seenWhenPressed = 0;
+  std::string ending;
   ASSERT_TRUE(RunCycle({[] { Prepare(0, TooSlowOption, 0); }, Touch("/main/st/mix/fader", 1.0f),
                         [&] {
                           if (!pressed && world_.FaderMessages() >= 5) {
@@ -669,10 +743,14 @@ TEST_F(QuorlenTest, ResetOffWhileFadingStopsAfterTheMessageInFlight) {
                             seenWhenPressed = world_.FaderMessages();
                             NullClick(ResetOffButton);
                           }
-                        }}));
+                        },
+                        [&] { ending = NullControlText(MainStatusBar); }}));
   EXPECT_LE(world_.FaderMessages(), seenWhenPressed + 1);
   EXPECT_LT(world_.FaderMessages(), 100);
   EXPECT_TRUE(world_.received.back().IsSubscription());
+  char last[24];
+  FaderDecibelText(world_.Levels().back(), last, sizeof last);
+  EXPECT_EQ(ending, std::string("Main stopped at ") + last + " (Reset Off)");
 }
 
 TEST_F(QuorlenTest, IgnoresEveryDatagramThatIsNotTheSelectedFadersReport) {
@@ -784,14 +862,23 @@ TEST_F(QuorlenTest, KeepsTheSubscriptionAliveEveryTenSecondsWhileWaiting) {
   bool pressed = false;
   std::int64_t startedAt = 0;
   std::vector<std::int64_t> renewals;
+  std::string waitingLine;
   ASSERT_TRUE(RunCycle({[&] { startedAt = ClockMilliseconds(); }, [] {},
                         [&] {
                           if (!pressed && ClockMilliseconds() - startedAt >= 25000) {
                             pressed = true;
                             for (std::int64_t at : SubscriptionTimes(world_)) renewals.push_back(at - startedAt);
+                            waitingLine = NullControlText(MainStatusBar);
                             NullClick(ResetOffButton);
                           }
                         }}));
+  // Each /xremote of the wait is followed by /xinfo, which nothing answers
+  // here; the reset's goes alone.
+  ASSERT_EQ(world_.queries.size(), 1 + renewals.size()) << "one at start-up, one after each /xremote of the wait";
+  for (std::size_t i = 0; i < renewals.size(); ++i) {
+    EXPECT_NEAR(world_.queries[i + 1].at - startedAt, renewals[i], 40 * 25) << "the /xinfo after renewal " << i;
+  }
+  EXPECT_EQ(waitingLine, "No answer from 127.0.0.1 (UDP 10023): check Edit IP, the network and the firewall");
   ASSERT_EQ(renewals.size(), 3u);
   EXPECT_LT(renewals[0], 3000);
   for (std::size_t i = 1; i < renewals.size(); ++i) {

@@ -155,4 +155,22 @@ TEST(FaderTable, EveryListLabelNamesTheAddressItSendsTo) {
   EXPECT_STREQ(past, "");
 }
 
+// The console's four-segment law, at its breakpoints and ends and inside
+// each segment, written with one decimal and a sign.
+TEST(FaderTable, DecibelsByTheConsolesLaw) {
+  const struct {
+    float level;
+    const char* text;
+  } rows[] = {
+      {0.0f, "-\u221e dB"}, {0.0005f, "-89.8 dB"}, {0.03f, "-75.6 dB"}, {0.0625f, "-60.0 dB"}, {0.1f, "-54.0 dB"},
+      {0.25f, "-30.0 dB"},  {0.3f, "-26.0 dB"},    {0.5f, "-10.0 dB"},  {0.7499f, "0.0 dB"},   {0.75f, "0.0 dB"},
+      {1.0f, "+10.0 dB"},
+  };
+  for (const auto& row : rows) {
+    char text[24];
+    FaderDecibelText(row.level, text, sizeof text);
+    EXPECT_STREQ(text, row.text) << row.level;
+  }
+}
+
 }  // namespace

@@ -348,6 +348,12 @@ Event WaitEvent() {
   return Event{EventKind::Other, 0, 0};
 }
 
+Event WaitEventOrReadable(std::intptr_t waitable, int timeoutMilliseconds) {
+  if (!g_events.empty()) return TakeQueuedEvent();
+  if (!PlatformWaitForEvent(waitable, timeoutMilliseconds)) return Event{EventKind::None, 0, 0};
+  return Event{EventKind::Other, 0, 0};
+}
+
 Event PollEvent() {
   if (!g_events.empty()) return TakeQueuedEvent();
   if (!PlatformProcessInput(0)) return Event{EventKind::None, 0, 0};

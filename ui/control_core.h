@@ -179,6 +179,9 @@ int PlatformProcessInput(int wait);
 // Blocks until input is pending, the waitable is ready or the time is up
 // (see WaitForInputOrReadable).
 void PlatformWaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseconds);
+// The same wait for the main loop, followed by the processing of what input
+// came, as PlatformProcessInput. Returns 1 when something was processed.
+int PlatformWaitForEvent(std::intptr_t waitable, int timeoutMilliseconds);
 
 void PlatformOpenWebPage(const char* address);
 void PlatformShowMessageBox(const char* title, const char* text);

@@ -95,6 +95,10 @@ void BindControlCallback(int control, void (*procedure)());
 
 // The next event; waits without a time-out.
 Event WaitEvent();
+// The next event, as WaitEvent, but the wait also ends when the waitable (as
+// for WaitForInputOrReadable) is ready to read or timeoutMilliseconds have
+// passed (-1: no limit); the event's kind is then None, or Other.
+Event WaitEventOrReadable(std::intptr_t waitable, int timeoutMilliseconds);
 // The next event without waiting; kind None when nothing is pending.
 Event PollEvent();
 // The control number of the control event most recently returned.

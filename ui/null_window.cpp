@@ -145,6 +145,13 @@ void PlatformWaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseco
   poll(&ready, waitable != -1 ? 1 : 0, timeoutMilliseconds < 0 || timeoutMilliseconds > 1 ? 1 : timeoutMilliseconds);
 }
 
+// The main loop's wait: the script acts as the user whose actions reach the
+// handlers, as in WaitEvent. Nothing here blocks, so the main loop looks at
+// the link and the time again at once.
+int PlatformWaitForEvent(std::intptr_t, int) {
+  return PlatformProcessInput(1);
+}
+
 void PlatformOpenWebPage(const char* address) {
   g_openedPages.emplace_back(address);
 }

@@ -359,6 +359,10 @@ void PlatformSetText(const ControlRow& row, const char* text) {
     c->edit->setText(value);
   } else if (c->text != nullptr) {
     c->text->setText(value);
+    // The status bar's line is painted at once: during a fade it changes
+    // between a message and the wait for the next, and a paint left to the
+    // next drain would hold that message up.
+    if (row.kind == ControlKind::StatusBar) c->text->repaint();
   } else if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
     button->setText(value);
   }
@@ -473,16 +477,20 @@ int PlatformProcessInput(int wait) {
 
 // Qt can't wait for input without processing it, so whatever arrives is
 // processed here. The timer only ends the wait; it does nothing itself.
-void PlatformWaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseconds) {
+int PlatformWaitForEvent(std::intptr_t waitable, int timeoutMilliseconds) {
   QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
-  if (dispatcher == nullptr) return;
+  if (dispatcher == nullptr) return 0;
   std::unique_ptr<QSocketNotifier> readable;
   if (waitable != -1) readable = std::make_unique<QSocketNotifier>(waitable, QSocketNotifier::Read);
   QTimer deadline;
   deadline.setSingleShot(true);
   deadline.setTimerType(Qt::PreciseTimer);
   if (timeoutMilliseconds >= 0) deadline.start(timeoutMilliseconds);
-  dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  return dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents) ? 1 : 0;
+}
+
+void PlatformWaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseconds) {
+  PlatformWaitForEvent(waitable, timeoutMilliseconds);
 }
 
 void PlatformOpenWebPage(const char* address) {

@@ -312,13 +312,21 @@ static void CentreMainWindow() {
   SetWindowPos(g_hwndMain, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The line is painted at once: during a fade it changes between a message
+// and the wait for the next, and a paint left to the next drain would hold
+// that message up.
+static void SetStatusText(HWND bar, const char* text) {
+  std::wstring centred = L"\t" + WideFromUtf8(text);  // a leading tab centres the text
+  SendMessageW(bar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(centred.c_str()));
+  UpdateWindow(bar);
+}
+
 static void SetUpStatusBar(HWND bar, const char* text) {
   int parts[1] = {-1};
   SendMessageW(bar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
   SendMessageW(bar, SB_SETMINHEIGHT, Scale(kStatusBarMinimumHeight), 0);
   SendMessageW(bar, WM_SIZE, 0, 0);
-  std::wstring centred = L"\t" + WideFromUtf8(text);  // a leading tab centres the text
-  SendMessageW(bar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(centred.c_str()));
+  SetStatusText(bar, text);
 }
 
 // The text box takes the control's rectangle less the arrow pair at its
@@ -445,6 +453,10 @@ void PlatformSetText(const ControlRow& row, const char* text) {
     ModifyMenuW(SystemMenu(), command, MF_BYCOMMAND | MF_STRING | state, command, WideFromUtf8(text).c_str());
     return;
   }
+  if (row.kind == ControlKind::StatusBar) {
+    SetStatusText(ControlWindow(row.number), text);
+    return;
+  }
   SetWindowTextW(ControlWindow(row.number), WideFromUtf8(text).c_str());
 }
 
@@ -459,7 +471,9 @@ std::string PlatformGetText(const ControlRow& row) {
   if (length <= 0) return std::string();
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
   int copied = GetWindowTextW(hwnd, text.data(), length + 1);
-  return Utf8FromWide(text.c_str(), copied);
+  // The status bar's centring tab is no part of its line.
+  const int from = row.kind == ControlKind::StatusBar && copied > 0 && text[0] == L'\t' ? 1 : 0;
+  return Utf8FromWide(text.c_str() + from, copied - from);
 }
 
 static int ClampToInt(std::int64_t value) {
@@ -578,6 +592,11 @@ void PlatformWaitForInputOrReadable(std::intptr_t waitable, int timeoutMilliseco
   const DWORD count = waitable != -1 ? 1 : 0;
   const DWORD timeout = timeoutMilliseconds < 0 ? INFINITE : static_cast<DWORD>(timeoutMilliseconds);
   MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+int PlatformWaitForEvent(std::intptr_t waitable, int timeoutMilliseconds) {
+  PlatformWaitForInputOrReadable(waitable, timeoutMilliseconds);
+  return PlatformProcessInput(0);
 }
 
 void PlatformOpenWebPage(const char* address) {

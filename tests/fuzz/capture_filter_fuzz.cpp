@@ -3,7 +3,9 @@
 // the datagram is byte for byte BuildOscMessage(faderAddress, ",f", level) and
 // the level is finite in 0..1; when it refuses, the level is left alone; and
 // every proper report of the selected fader from the console is accepted with
-// its level to the bit.
+// its level to the bit. ReadConsoleInfo on the same datagram: whenever it
+// accepts, the sender is the console, the datagram starts "/xinfo" ",ssss",
+// and every text it gives is at most 32 printable ASCII characters.
 //
 // Input: [0] selected fader, [1] flags, [2..5] sender address, [6..7] sender
 // port, [8..11] level bits, [12] the reported fader, [13] a byte to change in
@@ -84,6 +86,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                std::memcmp(datagram.get(), expected, bytes.size()) == 0);
   } else {
     FUZZ_CHECK(std::memcmp(&level, &untouched, sizeof level) == 0);
+  }
+
+  ConsoleInfo info;
+  if (ReadConsoleInfo(datagram.get(), static_cast<int>(bytes.size()), sender, console, &info)) {
+    FUZZ_CHECK(sender.address == console.address && sender.port == console.port);
+    FUZZ_CHECK(bytes.size() >= 16 && std::memcmp(datagram.get(), "/xinfo\0\0,ssss\0\0\0", 16) == 0);
+    for (const char* text : {info.address, info.name, info.model, info.firmware}) {
+      const std::size_t length = std::strlen(text);
+      FUZZ_CHECK(length <= 32);
+      for (std::size_t i = 0; i < length; ++i) FUZZ_CHECK(text[i] >= 0x20 && text[i] < 0x7F);
+    }
   }
 
   const bool properReport = (flags & (kSendReport | kChangeReportByte)) == kSendReport &&
