@@ -486,25 +486,33 @@ class ConsoleSim {
            const std::string& action) {
     if (!log_) return;
     sim::OscMessage m = sim::DecodeOsc(data, length);
-    std::string line = sim::Printf("{\"t_us\":%lld,\"dir\":\"%s\",\"socket\":\"%s\",\"local_port\":%d,\"peer\":",
-                                   static_cast<long long>(nowUs), direction, fd == foreignSock_ ? "foreign" : "main",
-                                   fd == foreignSock_ ? foreignPort_ : port_) +
-                       sim::JsonString(AddressText(peer.sin_addr)) +
-                       sim::Printf(",\"port\":%d,\"len\":%zu,\"action\":", ntohs(peer.sin_port), length) +
-                       sim::JsonString(action);
-    if (!m.address.empty() || m.ok) line += ",\"address\":" + sim::JsonString(m.address);
+    const bool foreign = fd == foreignSock_;
+    sim::Json line = {{"t_us", nowUs},
+                      {"dir", direction},
+                      {"socket", foreign ? "foreign" : "main"},
+                      {"local_port", foreign ? foreignPort_ : port_},
+                      {"peer", AddressText(peer.sin_addr)},
+                      {"port", ntohs(peer.sin_port)},
+                      {"len", length},
+                      {"action", sim::JsonText(action)}};
+    if (!m.address.empty() || m.ok) line["address"] = sim::JsonText(m.address);
     int fader = sim::FaderIndexOf(m.address);
-    if (fader >= 0) line += ",\"fader\":" + std::to_string(fader);
-    if (!m.typeTag.empty()) line += ",\"typetag\":" + sim::JsonString(m.typeTag);
-    line += m.ok ? ",\"args\":" + m.argsJson : ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
+    if (fader >= 0) line["fader"] = fader;
+    if (!m.typeTag.empty()) line["typetag"] = sim::JsonText(m.typeTag);
+    if (m.ok) {
+      line["args"] = m.argsJson;
+    } else {
+      line["malformed"] = true;
+      line["reason"] = m.reason;
+    }
     // The level a fader-sized datagram carries at bytes 24..27, whatever it is:
     // what a reader that trusts the offset would take.
     if (length >= 28) {
       uint32_t bits = uint32_t{data[24]} << 24 | uint32_t{data[25]} << 16 | uint32_t{data[26]} << 8 | data[27];
-      line += ",\"bytes24_27\":" + sim::JsonNumber(std::bit_cast<float>(bits));
+      line["bytes24_27"] = sim::JsonNumber(std::bit_cast<float>(bits));
     }
-    line += ",\"hex\":\"" + sim::HexBytes(data, length) + "\"}\n";
-    std::fputs(line.c_str(), log_);
+    line["hex"] = sim::HexBytes(data, length);
+    std::fputs((sim::JsonLine(line) + "\n").c_str(), log_);
     std::fflush(log_);
   }
 
