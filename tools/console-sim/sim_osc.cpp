@@ -74,11 +74,11 @@ Json ArgJson(char type, const lo_arg* value) {
   }
 }
 
-// A message of one argument, added by `add`, as liblo writes it.
-template <typename T>
-Bytes Encode(const std::string& address, int (*add)(lo_message, T), T value) {
+// A message of the arguments `add` puts in, as liblo writes it.
+template <typename Add>
+Bytes Encode(const std::string& address, Add add) {
   lo_message message = lo_message_new();
-  add(message, value);
+  add(message);
   size_t size = 0;
   auto* data = static_cast<uint8_t*>(lo_message_serialise(message, address.c_str(), nullptr, &size));
   Bytes out(data, data + size);
@@ -150,11 +150,17 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
 }
 
 Bytes EncodeFloatMessage(const std::string& address, float value) {
-  return Encode(address, lo_message_add_float, value);
+  return Encode(address, [&](lo_message m) { lo_message_add_float(m, value); });
 }
 
 Bytes EncodeIntMessage(const std::string& address, int32_t value) {
-  return Encode(address, lo_message_add_int32, value);
+  return Encode(address, [&](lo_message m) { lo_message_add_int32(m, value); });
+}
+
+Bytes EncodeStringsMessage(const std::string& address, const std::vector<std::string>& strings) {
+  return Encode(address, [&](lo_message m) {
+    for (const std::string& text : strings) lo_message_add_string(m, text.c_str());
+  });
 }
 
 std::string FaderAddress(int fader) {

@@ -36,6 +36,8 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length);
 Bytes EncodeFloatMessage(const std::string& address, float value);
 // "/addr" ",i" <int32>.
 Bytes EncodeIntMessage(const std::string& address, int32_t value);
+// "/addr" ",ss..." and the strings.
+Bytes EncodeStringsMessage(const std::string& address, const std::vector<std::string>& strings);
 
 // "/main/st/mix/fader" for 0, "/ch/05/mix/fader" for 5 ... "/dca/8/fader"; "" past the last.
 std::string FaderAddress(int fader);
