@@ -73,7 +73,8 @@ TEST(ConsoleSimOsc, ReadsOtherArgumentKindsAndBareAddresses) {
   ASSERT_TRUE(m.ok) << m.reason;
   EXPECT_EQ(m.typeTag, ",isbTShdtcNFI");
   // Every value in host order, as the log writes it.
-  EXPECT_EQ(m.argsJson, "[-7,\"abc\",{\"blob\":5},true,\"sym\",-2,1.5,4294967298,113,null,false,\"impulse\"]");
+  EXPECT_EQ(sim::JsonLine(m.argsJson),
+            "[-7,\"abc\",{\"blob\":5},true,\"sym\",-2,1.5,4294967298,113,null,false,\"impulse\"]");
 
   // A query: the address alone, no type tag.
   Bytes query;
@@ -149,10 +150,11 @@ TEST(ConsoleSimOsc, FaderNamesHexAndJson) {
   EXPECT_FALSE(sim::ParseHex("2 f", &bytes));
   EXPECT_FALSE(sim::ParseHex("zz", &bytes));
 
-  EXPECT_EQ(sim::JsonNumber(std::nan("")), "\"nan\"");
-  EXPECT_EQ(sim::JsonNumber(-HUGE_VAL), "\"-inf\"");
-  EXPECT_EQ(sim::JsonNumber(0.8f), "0.800000012");
-  EXPECT_EQ(sim::JsonString("a\"\\\n\xff"), "\"a\\\"\\\\\\u000a\\u00ff\"");
+  EXPECT_EQ(sim::JsonLine(sim::JsonNumber(std::nan(""))), "\"nan\"");
+  EXPECT_EQ(sim::JsonLine(sim::JsonNumber(-HUGE_VALF)), "\"-inf\"");
+  EXPECT_EQ(sim::JsonLine(sim::JsonNumber(0.8f)), "0.8");
+  EXPECT_EQ(sim::JsonLine(sim::JsonNumber(1e-40f)), "1e-40");
+  EXPECT_EQ(sim::JsonLine(sim::JsonText("a\"\\\n\x7f\xff")), "\"a\\\"\\\\\\n\\u007f\\u00ff\"");
 }
 
 TEST(ConsoleSimFade, FiguresOfARun) {
@@ -173,7 +175,7 @@ TEST(ConsoleSimFade, FiguresOfARun) {
   EXPECT_TRUE(s.mixedPorts);
   std::string json = sim::FormatSummaryJson(s);
   EXPECT_NE(json.find("\"count\":3"), std::string::npos) << json;
-  EXPECT_NE(json.find("\"capture_latency_ms\":4,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"capture_latency_ms\":4.0,"), std::string::npos) << json;
 
   // One message: no interval, and no latency when nothing was reported first.
   s = sim::Summarise({0, -1, "", {{0, 0.5f, 1}}});

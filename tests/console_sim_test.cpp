@@ -13,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,6 +53,26 @@ std::vector<std::string> Lines(const std::string& text) {
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+// OSC strings, each 0-padded to a multiple of 4: written here, not by liblo.
+Bytes OscStrings(std::initializer_list<std::string> texts) {
+  Bytes out;
+  for (const std::string& text : texts) {
+    out.insert(out.end(), text.begin(), text.end());
+    out.insert(out.end(), 4 - text.size() % 4, 0);
+  }
+  return out;
+}
+
+// The log's lines of one direction and action.
+std::vector<sim::Json> LogEntries(const std::string& log, const std::string& dir, const std::string& action) {
+  std::vector<sim::Json> entries;
+  for (const std::string& line : Lines(log)) {
+    sim::Json entry = sim::Json::parse(line);
+    if (entry["dir"] == dir && entry["action"] == action) entries.push_back(entry);
+  }
+  return entries;
 }
 
 // A running console-sim with pipes to its stdin, stdout and stderr.
@@ -230,6 +252,29 @@ class ConsoleSimProcess : public ::testing::Test {
     return sim.ReadPort();
   }
 
+  // Asks for ch 1..32 with the options of loss given, then takes the losses
+  // away and asks for main: which channels were answered before main, as a
+  // '1' or '0' each.
+  std::string AnsweredQueries(const std::vector<std::string>& options) {
+    SimProcess sim;
+    int port = Start(sim, options);
+    if (port == 0) return "no simulator";
+    Client client(port);
+    for (int ch = 1; ch <= 32; ++ch) client.Send(OscStrings({sim::FaderAddress(ch)}));
+    sim.Write("lose in 0\nlose out 0\n");
+    sim.WaitForLine("console-sim: losing 0 of what arrives and 0 of what is sent");
+    client.Send(OscStrings({sim::FaderAddress(0)}));
+    std::string answered(32, '0');
+    Bytes bytes;
+    while (client.Receive(&bytes)) {
+      const int fader = sim::FaderIndexOf(sim::DecodeOsc(bytes.data(), bytes.size()).address);
+      if (fader <= 0) break;  // main's answer, which comes after all the others
+      answered[fader - 1] = '1';
+    }
+    sim.Write("quit\n");
+    return sim.Wait() == 0 ? answered : "no clean end";
+  }
+
   std::string dir_, log_, summary_;
 };
 
@@ -277,8 +322,8 @@ TEST_F(ConsoleSimProcess, TouchReportsToSubscriberAndAFadeIsSummarised) {
   ASSERT_EQ(summaries.size(), 1u);
   EXPECT_TRUE(Has(summaries[0], "\"fader\":5,")) << summaries[0];
   EXPECT_TRUE(Has(summaries[0], "\"count\":6,")) << summaries[0];
-  EXPECT_TRUE(Has(summaries[0], "\"first\":0.800000012,")) << summaries[0];
-  EXPECT_TRUE(Has(summaries[0], "\"last\":" + sim::JsonNumber(lastSent) + ",")) << summaries[0];
+  EXPECT_TRUE(Has(summaries[0], "\"first\":0.8,")) << summaries[0];
+  EXPECT_TRUE(Has(summaries[0], "\"last\":" + sim::JsonLine(sim::JsonNumber(lastSent)) + ",")) << summaries[0];
   EXPECT_TRUE(Has(summaries[0], "\"stimulus\":\"touch 5 0.8\"")) << summaries[0];
   EXPECT_TRUE(Has(summaries[0], "\"port\":" + std::to_string(client.Port()) + ",")) << summaries[0];
 
@@ -295,7 +340,7 @@ TEST_F(ConsoleSimProcess, TouchReportsToSubscriberAndAFadeIsSummarised) {
   EXPECT_TRUE(Has(log, "\"dir\":\"out\"") &&
               Has(log,
                   "\"action\":\"touch 5 0.8\",\"address\":\"/ch/05/mix/fader\",\"fader\":5,"
-                  "\"typetag\":\",f\",\"args\":[0.800000012],\"bytes24_27\":0.800000012,"
+                  "\"typetag\":\",f\",\"args\":[0.8],\"bytes24_27\":0.8,"
                   "\"hex\":\"2f63682f30352f6d69782f6661646572000000002c6600003f4ccccd\""))
       << log;
 }
@@ -442,11 +487,19 @@ TEST_F(ConsoleSimProcess, EndsOnQuitOrTimeoutAndRejectsBadSchedules) {
     ASSERT_TRUE(sim.Start({"--port", "0", "--timeout", "0.2"}));
     EXPECT_EQ(sim.Wait(), 0);
   }
-  {
+  // A mistyped option or schedule stops it at once, saying why.
+  const std::pair<std::vector<std::string>, const char*> mistakes[] = {
+      {{"--at", "100:touch 40 0.5"}, "no fader \"40\""}, {{"--at", "0:hand 5 0.8 1.5 100"}, "give hand F FROM TO MS"},
+      {{"--at", "0:xinfo maybe"}, "give xinfo on"},      {{"--at", "0:lose in 2"}, "give lose in P"},
+      {{"--lose-out", "1.5"}, "bad --lose-out 1.5"},
+  };
+  for (const auto& [options, why] : mistakes) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--port", "0", "--at", "100:touch 40 0.5"}));
-    EXPECT_EQ(sim.Wait(), 2);
-    EXPECT_TRUE(Has(sim.Stderr(), "no fader \"40\""));
+    std::vector<std::string> args = {"--port", "0"};
+    args.insert(args.end(), options.begin(), options.end());
+    ASSERT_TRUE(sim.Start(args));
+    EXPECT_EQ(sim.Wait(), 2) << why;
+    EXPECT_TRUE(Has(sim.Stderr(), why)) << why;
   }
 }
 
@@ -470,6 +523,124 @@ TEST_F(ConsoleSimProcess, SubscriptionLapsesWithoutRenewal) {
   EXPECT_EQ(bytes, kCh5At08);
   sim.Write("quit\n");
   EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST_F(ConsoleSimProcess, AnswersXinfoAsTheConsoleDoesWhenItShould) {
+  const Bytes request = OscStrings({"/xinfo", ","});
+  const Bytes standard = OscStrings({"/xinfo", ",ssss", "127.0.0.1", "X32-SIM", "X32", "3.04"});
+  // The options, the answer to /xinfo (none: not answered), a command, and then the answer.
+  const struct {
+    std::vector<std::string> options;
+    std::optional<Bytes> before;
+    const char* command;
+    std::optional<Bytes> after;
+  } cases[] = {
+      {{}, standard, "xinfo off", std::nullopt},
+      {{"--no-xinfo"}, std::nullopt, "xinfo on", standard},
+      {{"--xinfo-address", "127.0.0.9", "--xinfo-name", "X32-02-4A-53", "--xinfo-model", "X32C", "--xinfo-firmware",
+        "4.06"},
+       OscStrings({"/xinfo", ",ssss", "127.0.0.9", "X32-02-4A-53", "X32C", "4.06"}),
+       "xinfo raw 2f 78 00 00",
+       Bytes{0x2F, 0x78, 0x00, 0x00}},
+  };
+  for (const auto& c : cases) {
+    SimProcess sim;
+    int port = Start(sim, c.options);
+    ASSERT_NE(port, 0);
+    Client client(port);
+    auto ask = [&](const std::optional<Bytes>& answer) {
+      client.Send(request);
+      client.Send(kQueryCh5);  // answered after /xinfo, if that is
+      Bytes bytes;
+      int from = 0;
+      ASSERT_TRUE(client.Receive(&bytes, &from));
+      if (answer) {
+        EXPECT_EQ(bytes, *answer) << c.command;
+        EXPECT_EQ(from, port);
+        ASSERT_TRUE(client.Receive(&bytes));
+      }
+      EXPECT_EQ(bytes.size(), 28u) << c.command;
+    };
+    ask(c.before);
+    sim.Write(std::string(c.command) + "\n");
+    EXPECT_NE(sim.WaitForLine("console-sim: /xinfo is"), "");
+    ask(c.after);
+    sim.Write("quit\n");
+    EXPECT_EQ(sim.Wait(), 0);
+    const std::string log = ReadFile(log_);
+    EXPECT_EQ(LogEntries(log, "in", "xinfo").size(), 2u);
+    EXPECT_EQ(LogEntries(log, "out", "xinfo reply").size(), size_t{c.before.has_value()} + c.after.has_value());
+  }
+}
+
+TEST_F(ConsoleSimProcess, LosesWhatItIsToldToTheSameWayForASeed) {
+  EXPECT_EQ(AnsweredQueries({"--lose-out", "1"}), std::string(32, '0'));
+  EXPECT_EQ(LogEntries(ReadFile(log_), "lost out", "query reply").size(), 32u);
+  EXPECT_EQ(AnsweredQueries({"--lose-in", "1"}), std::string(32, '0'));
+  EXPECT_EQ(LogEntries(ReadFile(log_), "lost in", "query").size(), 32u);
+  EXPECT_EQ(AnsweredQueries({"--lose-in", "0", "--lose-out", "0"}), std::string(32, '1'));
+  for (const char* way : {"--lose-in", "--lose-out"}) {
+    const std::string answered = AnsweredQueries({way, "0.5", "--seed", "7"});
+    EXPECT_EQ(AnsweredQueries({way, "0.5", "--seed", "7"}), answered) << way;
+    EXPECT_TRUE(Has(answered, "0") && Has(answered, "1")) << way << " " << answered;
+  }
+}
+
+TEST_F(ConsoleSimProcess, LosesTheFirstXremoteOfEachFadeWhenToldTo) {
+  SimProcess sim;
+  int port = Start(sim, {"--lose-fade-xremote", "--fade-gap", "100"});
+  ASSERT_NE(port, 0);
+  Client client(port);
+  Bytes bytes;
+  client.Subscribe();  // no fade yet
+  for (float level : {0.5f, 0.4f}) {
+    client.Send(sim::EncodeFloatMessage("/ch/03/mix/fader", level));  // a fade begins
+    client.Subscribe();
+    client.Subscribe();
+    EXPECT_TRUE(Has(sim.WaitForLine("fade "), "fade ch03: 1 message"));
+  }
+  sim.Write("quit\n");
+  EXPECT_EQ(sim.Wait(), 0);
+  std::vector<std::string> subscriptions;
+  for (const std::string& line : Lines(ReadFile(log_))) {
+    sim::Json entry = sim::Json::parse(line);
+    if (entry["action"] == "subscribe") subscriptions.push_back(entry["dir"]);
+  }
+  EXPECT_EQ(subscriptions, (std::vector<std::string>{"in", "lost in", "in", "lost in", "in"}));
+}
+
+TEST_F(ConsoleSimProcess, HandMovesAFaderInReportsSpreadOverItsTime) {
+  SimProcess sim;
+  int port = Start(sim, {"--at", "0:hand 5 0.8 0.2 150"});
+  ASSERT_NE(port, 0);
+  Client client(port);
+  client.Subscribe();
+  // 150 ms at a report every 15 ms: 11 reports, from exactly 0.8 down to exactly 0.2.
+  std::vector<float> levels;
+  Bytes bytes;
+  for (int k = 0; k < 11; ++k) {
+    ASSERT_TRUE(client.Receive(&bytes)) << k;
+    if (k == 0) {
+      EXPECT_EQ(bytes, kCh5At08);
+    }
+    sim::OscMessage m = sim::DecodeOsc(bytes.data(), bytes.size());
+    ASSERT_EQ(m.address, "/ch/05/mix/fader");
+    levels.push_back(m.args.at(0));
+  }
+  EXPECT_EQ(levels.back(), 0.2f);
+  EXPECT_EQ(std::adjacent_find(levels.begin(), levels.end(), std::less_equal<float>()), levels.end());
+  // No twelfth, and the fader stays where the hand left it.
+  client.Send(kQueryCh5);
+  ASSERT_TRUE(client.Receive(&bytes));
+  EXPECT_EQ(bytes, sim::EncodeFloatMessage("/ch/05/mix/fader", 0.2f));
+  sim.Write("quit\n");
+  EXPECT_EQ(sim.Wait(), 0);
+  // Each report comes no sooner than its share of the 150 ms after the first.
+  std::vector<sim::Json> reports = LogEntries(ReadFile(log_), "out", "hand 5 0.8 0.2 150");
+  ASSERT_EQ(reports.size(), 11u);
+  for (size_t k = 1; k < reports.size(); ++k) {
+    EXPECT_GE(reports[k]["t_us"].get<int64_t>() - reports[0]["t_us"].get<int64_t>(), int64_t(k) * 15000) << k;
+  }
 }
 
 }  // namespace

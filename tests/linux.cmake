@@ -10,8 +10,7 @@ find_program(QUORLEN_DESKTOP_FILE_VALIDATE desktop-file-validate REQUIRED)
 find_program(QUORLEN_APPSTREAMCLI appstreamcli REQUIRED)
 add_test(NAME desktop_entry_valid
   COMMAND ${QUORLEN_DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/resources/quorlen.desktop)
-add_test(NAME metainfo_valid
-  COMMAND ${QUORLEN_APPSTREAMCLI} validate --no-net ${PROJECT_SOURCE_DIR}/resources/org.example.quorlen.metainfo.xml)
+add_test(NAME metainfo_valid COMMAND ${QUORLEN_APPSTREAMCLI} validate --no-net ${QUORLEN_METAINFO})
 set_tests_properties(desktop_entry_valid metainfo_valid PROPERTIES LABELS unit)
 if(TARGET console-sim)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)

@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick  # the end-to-end tests' display, clicks, keys and screenshots
   liblo-tools liblo-dev  # the console simulator's decoder
+  nlohmann-json3-dev  # the JSON the simulator and the window probe write
   python3-psutil python3-matplotlib python3-pil  # the bench, the plots and the icon
   clang-14 libclang-rt-14-dev  # the sanitizer and libFuzzer runtimes
   dpkg-dev lintian desktop-file-utils appstream  # the Debian package's build and checks

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(!m.address.empty() && m.address[0] == '/');
   FUZZ_CHECK(m.typeTag.empty() || m.typeTag[0] == ',');
   FUZZ_CHECK(m.args.size() == (m.typeTag.empty() ? 0 : m.typeTag.size() - 1));
-  const std::string& json = m.argsJson;
+  const std::string json = sim::JsonLine(m.argsJson);
   FUZZ_CHECK(json.front() == '[' && json.back() == ']');
   FUZZ_CHECK(std::none_of(json.begin(), json.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
   if (m.typeTag == ",f") {

@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,6 +38,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitRuntimeError = 1;
 constexpr int kExitUsage = 2;
 constexpr size_t kMaxSubscribers = 64;
+// Roughly how often the X32 reports a fader that a hand moves.
+constexpr long kHandReportMs = 15;
 
 const char kUsage[] =
     "usage: console-sim [options]\n"
@@ -54,6 +58,17 @@ const char kUsage[] =
     "  --fade-gap MS        a fade ends after MS ms without fader messages (default 300)\n"
     "  --timeout SECONDS    exit after this long\n"
     "  --no-bar             no live level bar, even on a terminal\n"
+    "  --no-xinfo           don't answer /xinfo (until the command \"xinfo on\")\n"
+    "  --xinfo-address A    the network address /xinfo answers (default the --address)\n"
+    "  --xinfo-name N       the network name /xinfo answers (default X32-SIM)\n"
+    "  --xinfo-model M      the model /xinfo answers (default X32)\n"
+    "  --xinfo-firmware V   the firmware version /xinfo answers (default 3.04)\n"
+    "  --lose-in P          lose this fraction (0..1) of the datagrams that arrive, as if\n"
+    "                       lost on the way: not acted on, logged with dir \"lost in\"\n"
+    "  --lose-out P         lose this fraction of the datagrams it sends: not sent,\n"
+    "                       logged with dir \"lost out\"\n"
+    "  --seed N             seed of the losses, so that a run repeats (default 1)\n"
+    "  --lose-fade-xremote  lose the first /xremote that arrives after each fade began\n"
     "\n"
     "commands (stdin, one a line, or from --at). F is main, 0 (main), 1..32, auxin1..8,\n"
     "fxrtn1..8, bus1..16, mtx1..6, mono or dca1..8. Reports go to every live subscriber:\n"
@@ -68,11 +83,21 @@ const char kUsage[] =
     "  raw HEX          these bytes, e.g. raw 2f 78 00 00\n"
     "  empty            a datagram of 0 bytes\n"
     "  big              2049 bytes: main's report, then zeros\n"
+    "  hand F A B MS    F moved by a hand from A to B (0..1) over MS ms: a report about\n"
+    "                   every 15 ms (MS/15 + 1 of them, at least 2), evenly spaced, the\n"
+    "                   first at A, the last exactly B; F is set to each. A new hand on\n"
+    "                   F drops the reports of the last one still to come\n"
+    "  xinfo on|off     answer /xinfo, or don't\n"
+    "  xinfo raw HEX    answer /xinfo with these bytes instead, until \"xinfo on\"\n"
+    "  lose in P, lose out P, lose seed N, lose fade-xremote on|off\n"
+    "                   what --lose-in, --lose-out, --seed and --lose-fade-xremote set\n"
     "  quit             exit\n"
     "\n"
     "Received fader messages (\",f\" to a fader address) set the level (clamped to 0..1,\n"
     "NaN ignored) and are echoed to the other live subscribers. A bare fader address\n"
-    "is a query: the sender gets the report. End of stdin does not stop the simulator.\n";
+    "is a query: the sender gets the report. /xinfo is answered, as the X32 does, with\n"
+    "/xinfo \",ssss\": network address, network name, model, firmware. End of stdin does\n"
+    "not stop the simulator.\n";
 
 // The clock of the log, the summaries and the timers: microseconds since the
 // simulator started.
@@ -113,11 +138,15 @@ std::vector<std::string> SplitWords(const std::string& line) {
   return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
 }
 
-// A parsed command: what to send, if anything.
+// A parsed command: what to send, if anything, or what to set.
 struct Command {
   int fader = 0;
-  float level = 0.0f;  // the fader's new level, for touch
-  Bytes bytes;         // the datagram
+  float level = 0.0f;   // the fader's new level, for touch; where hand starts
+  float to = 0.0f;      // hand: where it ends
+  long ms = 0;          // hand: over how long
+  Bytes bytes;          // the datagram; for xinfo raw, the answer
+  std::string setting;  // xinfo: on, off or raw; lose: in, out, seed or fade-xremote
+  double value = 0.0;   // lose: the fraction, the seed, or 1 for on and 0 for off
 };
 
 // Each command: how many words may follow it, and whether the first of them
@@ -129,10 +158,10 @@ struct Verb {
 };
 
 constexpr Verb kVerbs[] = {
-    {"touch", 2, 2, true},   {"level", 2, 2, true},       {"nan", 1, 1, true},    {"inf", 1, 1, true},
-    {"short", 1, 1, true},   {"typetag", 1, 2, true},     {"eq", 1, 2, true},     {"other", 1, 2, true},
-    {"foreign", 0, 2, true}, {"raw", 0, SIZE_MAX, false}, {"empty", 0, 0, false}, {"big", 0, 0, false},
-    {"quit", 0, 0, false},
+    {"touch", 2, 2, true},   {"level", 2, 2, true},         {"nan", 1, 1, true},    {"inf", 1, 1, true},
+    {"short", 1, 1, true},   {"typetag", 1, 2, true},       {"eq", 1, 2, true},     {"other", 1, 2, true},
+    {"foreign", 0, 2, true}, {"raw", 0, SIZE_MAX, false},   {"empty", 0, 0, false}, {"big", 0, 0, false},
+    {"hand", 4, 4, true},    {"xinfo", 1, SIZE_MAX, false}, {"lose", 2, 2, false},  {"quit", 0, 0, false},
 };
 
 struct Scheduled {
@@ -151,6 +180,12 @@ struct Options {
   double fadeGapMs = 300;
   double timeoutSeconds = 0.0;
   bool bar = true;
+  // What /xinfo answers, and whether it does; "" for the address is --address.
+  bool xinfo = true;
+  std::string xinfoAddress, xinfoName = "X32-SIM", xinfoModel = "X32", xinfoFirmware = "3.04";
+  double loseIn = 0.0, loseOut = 0.0;  // the fractions lost
+  double seed = 1;
+  bool loseFadeXremote = false;
 };
 
 // The options that take a number: the range of each, and whether it counts.
@@ -166,12 +201,56 @@ constexpr NumberOption kNumberOptions[] = {
     {"--xremote-seconds", &Options::xremoteSeconds, 0, 1e6, false},
     {"--fade-gap", &Options::fadeGapMs, 1, 3600000, true},
     {"--timeout", &Options::timeoutSeconds, 0, 1e6, false},
+    {"--lose-in", &Options::loseIn, 0, 1, false},
+    {"--lose-out", &Options::loseOut, 0, 1, false},
+    {"--seed", &Options::seed, 0, UINT32_MAX, true},
+};
+
+struct TextOption {
+  const char* flag;
+  std::string Options::*field;
+};
+
+constexpr TextOption kTextOptions[] = {
+    {"--address", &Options::address},
+    {"--log", &Options::logPath},
+    {"--summary-json", &Options::summaryPath},
+    {"--xinfo-address", &Options::xinfoAddress},
+    {"--xinfo-name", &Options::xinfoName},
+    {"--xinfo-model", &Options::xinfoModel},
+    {"--xinfo-firmware", &Options::xinfoFirmware},
+};
+
+// The options without a value, and the setting each gives.
+struct FlagOption {
+  const char* flag;
+  bool Options::*field;
+  bool value;
+};
+
+constexpr FlagOption kFlagOptions[] = {
+    {"--no-bar", &Options::bar, false},
+    {"--no-xinfo", &Options::xinfo, false},
+    {"--lose-fade-xremote", &Options::loseFadeXremote, true},
 };
 
 struct Subscriber {
   sockaddr_in peer{};
   int64_t expiresUs = 0;
 };
+
+// A report of a hand's move still to be sent.
+struct HandReport {
+  int64_t atUs = 0;
+  int fader = 0;
+  float level = 0.0f;
+  std::string command;
+};
+
+// One draw of `draws`: true for about `fraction` of them (all for 1, none for 0).
+bool Lost(std::mt19937& draws, double fraction) {
+  return static_cast<double>(draws()) < fraction * 4294967296.0;
+}
 
 // Says why on stderr and returns the exit code.
 int Fail(int code, const std::string& why) {
@@ -198,7 +277,7 @@ bool OpenSocket(const in_addr& address, int port, int* fd, int* boundPort) {
 // files; every line written to a file is flushed at once.
 class ConsoleSim {
  public:
-  explicit ConsoleSim(const Options& options) : options_(options) {}
+  explicit ConsoleSim(const Options& options) : options_(options) { SeedLosses(); }
 
   // Parses one command line into *command; returns why it can't, or "".
   std::string ParseCommand(const std::string& line, Command* command) const {
@@ -219,11 +298,27 @@ class ConsoleSim {
     const std::string* word = w.size() > valueAt ? &w[valueAt] : nullptr;
     const std::string address = sim::FaderAddress(fader);
     Bytes& bytes = command->bytes;
-    if (verb == "raw") {
+    if (verb == "raw" || (verb == "xinfo" && w[1] == "raw")) {
       if (!sim::ParseHex(line.substr(line.find("raw") + 3), &bytes)) {
         return fail("give hex bytes, e.g. raw 2f 78 00 00");
       }
       if (bytes.size() > 65507) return fail("at most 65507 bytes");
+      command->setting = "raw";
+    } else if (verb == "xinfo") {
+      if (w.size() != 2 || (w[1] != "on" && w[1] != "off")) return fail("give xinfo on, xinfo off or xinfo raw HEX");
+      command->setting = w[1];
+    } else if (verb == "lose") {
+      const std::string &what = w[1], &value = w[2];
+      bool ok = false;
+      if (what == "in" || what == "out") ok = Parse(value, 0.0, 1.0, &command->value);
+      if (what == "seed")
+        ok = Parse(value, 0.0, double{UINT32_MAX}, &command->value) && std::floor(command->value) == command->value;
+      if (what == "fade-xremote") {
+        ok = value == "on" || value == "off";
+        command->value = value == "on";
+      }
+      if (!ok) return fail("give lose in P, lose out P (P from 0 to 1), lose seed N or lose fade-xremote on|off");
+      command->setting = what;
     } else if (verb == "big") {
       bytes = sim::EncodeFloatMessage(sim::FaderAddress(0), levels_[0]);
       bytes.resize(2049, 0);
@@ -237,8 +332,11 @@ class ConsoleSim {
                     : verb == "eq" || verb == "other" ? 0.5f
                                                       : levels_[fader];
       if (word && !Parse(*word, -HUGE_VALF, HUGE_VALF, &value, true)) return fail("not a number \"" + *word + "\"");
-      if (verb == "touch" && !(value >= 0.0f && value <= 1.0f)) {
+      if ((verb == "touch" || verb == "hand") && !(value >= 0.0f && value <= 1.0f)) {
         return fail("a fader stands between 0 and 1 (use level for other values)");
+      }
+      if (verb == "hand" && !(Parse(w[3], 0.0f, 1.0f, &command->to) && Parse(w[4], 1L, 600000L, &command->ms))) {
+        return fail("give hand F FROM TO MS, the levels from 0 to 1 and 1 to 600000 ms");
       }
       command->level = value;
       bytes = sim::EncodeFloatMessage(verb == "eq" || verb == "other" ? OtherAddress(verb, fader) : address, value);
@@ -346,20 +444,77 @@ class ConsoleSim {
   void HandleLine(const std::string& line) {
     std::vector<std::string> words = SplitWords(line);
     if (words.empty() || words[0][0] == '#') return;  // blank line or comment
+    const std::string& verb = words[0];
     Command command;
     if (std::string error = ParseCommand(line, &command); !error.empty()) {
       PrintLine("console-sim: " + error);
-    } else if (words[0] == "quit") {
+    } else if (verb == "quit") {
       quit_ = true;
-    } else {
-      if (words[0] == "touch") levels_[command.fader] = command.level;
-      if (SendToSubscribers(words[0] == "foreign" ? foreignSock_ : sock_, command.bytes, line) == 0) {
-        PrintLine("console-sim: no live subscriber (send /xremote first); \"" + line + "\" went nowhere");
-        return;
+    } else if (verb == "xinfo") {
+      // Said on stdout, so that a test knows from when it holds.
+      options_.xinfo = command.setting != "off";
+      xinfoBytes_ = command.setting == "raw" ? std::optional(command.bytes) : std::nullopt;
+      PrintLine(!options_.xinfo ? "console-sim: /xinfo is not answered"
+                : xinfoBytes_
+                    ? sim::Printf("console-sim: /xinfo is answered with the %zu bytes given", xinfoBytes_->size())
+                    : "console-sim: /xinfo is answered");
+    } else if (verb == "lose") {
+      const std::string& what = command.setting;
+      if (what == "in") options_.loseIn = command.value;
+      if (what == "out") options_.loseOut = command.value;
+      if (what == "fade-xremote") options_.loseFadeXremote = command.value != 0.0;
+      if (what == "seed") {
+        options_.seed = command.value;
+        SeedLosses();
       }
-      lastStimulusUs_ = NowUs();
-      lastStimulus_ = line;
+      PrintLine(sim::Printf("console-sim: losing %g of what arrives and %g of what is sent (seed %.0f)%s",
+                            options_.loseIn, options_.loseOut, options_.seed,
+                            options_.loseFadeXremote ? ", and the first /xremote of each fade" : ""));
+    } else {
+      if (verb == "touch" || verb == "hand") levels_[command.fader] = command.level;
+      if (!Report(verb == "foreign" ? foreignSock_ : sock_, command.bytes, line)) {
+        PrintLine("console-sim: no live subscriber (send /xremote first); \"" + line + "\" went nowhere");
+      }
+      if (verb == "hand") QueueHand(command, line);
     }
+  }
+
+  // Sends a report to every live subscriber; false when there is none.
+  bool Report(int fd, const Bytes& data, const std::string& command) {
+    if (SendToSubscribers(fd, data, command) == 0) return false;
+    lastStimulusUs_ = NowUs();
+    lastStimulus_ = command;
+    return true;
+  }
+
+  // The reports of a hand after its first, which went out just now: evenly
+  // spaced from now, so that none is closer to the first than its share of
+  // the time. A hand on a fader takes it from the last one.
+  void QueueHand(const Command& hand, const std::string& command) {
+    const int64_t startUs = NowUs();
+    const long steps = std::max(hand.ms / kHandReportMs, 1L);
+    std::erase_if(handReports_, [&](const HandReport& r) { return r.fader == hand.fader; });
+    for (long k = 1; k <= steps; ++k) {
+      const float share = static_cast<float>(k) / static_cast<float>(steps);
+      const float level = k == steps ? hand.to : hand.level + (hand.to - hand.level) * share;
+      handReports_.push_back({startUs + k * hand.ms * 1000 / steps, hand.fader, level, command});
+    }
+    std::stable_sort(handReports_.begin(), handReports_.end(),
+                     [](const HandReport& a, const HandReport& b) { return a.atUs < b.atUs; });
+  }
+
+  void SeedLosses() {
+    std::seed_seq in{static_cast<uint32_t>(options_.seed), 1u}, out{static_cast<uint32_t>(options_.seed), 2u};
+    lossIn_.seed(in);
+    lossOut_.seed(out);
+  }
+
+  // What /xinfo is answered with.
+  Bytes XinfoReply() const {
+    const std::string& address = options_.xinfoAddress.empty() ? options_.address : options_.xinfoAddress;
+    return xinfoBytes_ ? *xinfoBytes_
+                       : sim::EncodeStringsMessage(
+                             "/xinfo", {address, options_.xinfoName, options_.xinfoModel, options_.xinfoFirmware});
   }
 
   void HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& peer, int fd, int64_t nowUs) {
@@ -368,12 +523,23 @@ class ConsoleSim {
     std::string action = !m.ok                             ? "malformed"
                          : fd != sock_                     ? "ignored (foreign socket)"
                          : m.address == "/xremote"         ? "subscribe"
+                         : m.address == "/xinfo"           ? "xinfo"
                          : fader >= 0 && m.typeTag == ",f" ? "fader"
                          : fader >= 0 && m.typeTag.empty() ? "query"
                                                            : "ignored";
-    Log(nowUs, "in", fd, peer, data, length, action);
+    // Every datagram draws, lost or not, so that a seed gives the same losses
+    // whatever the settings.
+    bool lost = Lost(lossIn_, options_.loseIn);
+    if (action == "subscribe" && !fade_.messages.empty() && !fadeSubscribed_) {
+      fadeSubscribed_ = true;
+      lost = lost || options_.loseFadeXremote;
+    }
+    Log(nowUs, lost ? "lost in" : "in", fd, peer, data, length, action);
+    if (lost) return;
     if (action == "subscribe") {
       Subscribe(peer, nowUs);
+    } else if (action == "xinfo") {
+      if (options_.xinfo) SendTo(sock_, peer, XinfoReply(), "xinfo reply");
     } else if (action == "fader") {
       ApplyFaderMessage(fader, m.args[0], peer, nowUs);
     } else if (action == "query") {
@@ -397,6 +563,7 @@ class ConsoleSim {
     if (fade_.messages.empty()) {
       fade_ = {fader, lastStimulusUs_, lastStimulus_, {}};
       lastStimulusUs_ = -1;
+      fadeSubscribed_ = false;
     }
     fade_.messages.push_back({nowUs, value, ntohs(peer.sin_port)});
     // The console reports a change to every other client that subscribed.
@@ -422,6 +589,10 @@ class ConsoleSim {
       std::fprintf(stderr, "console-sim: refusing to send to %s: not a loopback address\n",
                    AddressText(to.sin_addr).c_str());
       return false;
+    }
+    if (Lost(lossOut_, options_.loseOut)) {
+      Log(nowUs, "lost out", fd, to, data.data(), data.size(), note);
+      return true;  // sent, as far as the simulator knows
     }
     if (sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
       Log(nowUs, "failed", fd, to, data.data(), data.size(), note + ": " + std::strerror(errno));
@@ -450,6 +621,12 @@ class ConsoleSim {
       if (quit_ || firstXremoteUs_ < 0 || s.done || !due(firstXremoteUs_ + s.afterMs * 1000)) continue;
       s.done = true;
       HandleLine(s.command);
+    }
+    while (!quit_ && !handReports_.empty() && due(handReports_.front().atUs)) {
+      const HandReport r = handReports_.front();
+      handReports_.erase(handReports_.begin());
+      levels_[r.fader] = r.level;
+      Report(sock_, sim::EncodeFloatMessage(sim::FaderAddress(r.fader), r.level), r.command);
     }
     return next;
   }
@@ -486,25 +663,33 @@ class ConsoleSim {
            const std::string& action) {
     if (!log_) return;
     sim::OscMessage m = sim::DecodeOsc(data, length);
-    std::string line = sim::Printf("{\"t_us\":%lld,\"dir\":\"%s\",\"socket\":\"%s\",\"local_port\":%d,\"peer\":",
-                                   static_cast<long long>(nowUs), direction, fd == foreignSock_ ? "foreign" : "main",
-                                   fd == foreignSock_ ? foreignPort_ : port_) +
-                       sim::JsonString(AddressText(peer.sin_addr)) +
-                       sim::Printf(",\"port\":%d,\"len\":%zu,\"action\":", ntohs(peer.sin_port), length) +
-                       sim::JsonString(action);
-    if (!m.address.empty() || m.ok) line += ",\"address\":" + sim::JsonString(m.address);
+    const bool foreign = fd == foreignSock_;
+    sim::Json line = {{"t_us", nowUs},
+                      {"dir", direction},
+                      {"socket", foreign ? "foreign" : "main"},
+                      {"local_port", foreign ? foreignPort_ : port_},
+                      {"peer", AddressText(peer.sin_addr)},
+                      {"port", ntohs(peer.sin_port)},
+                      {"len", length},
+                      {"action", sim::JsonText(action)}};
+    if (!m.address.empty() || m.ok) line["address"] = sim::JsonText(m.address);
     int fader = sim::FaderIndexOf(m.address);
-    if (fader >= 0) line += ",\"fader\":" + std::to_string(fader);
-    if (!m.typeTag.empty()) line += ",\"typetag\":" + sim::JsonString(m.typeTag);
-    line += m.ok ? ",\"args\":" + m.argsJson : ",\"malformed\":true,\"reason\":" + sim::JsonString(m.reason);
+    if (fader >= 0) line["fader"] = fader;
+    if (!m.typeTag.empty()) line["typetag"] = sim::JsonText(m.typeTag);
+    if (m.ok) {
+      line["args"] = m.argsJson;
+    } else {
+      line["malformed"] = true;
+      line["reason"] = m.reason;
+    }
     // The level a fader-sized datagram carries at bytes 24..27, whatever it is:
     // what a reader that trusts the offset would take.
     if (length >= 28) {
       uint32_t bits = uint32_t{data[24]} << 24 | uint32_t{data[25]} << 16 | uint32_t{data[26]} << 8 | data[27];
-      line += ",\"bytes24_27\":" + sim::JsonNumber(std::bit_cast<float>(bits));
+      line["bytes24_27"] = sim::JsonNumber(std::bit_cast<float>(bits));
     }
-    line += ",\"hex\":\"" + sim::HexBytes(data, length) + "\"}\n";
-    std::fputs(line.c_str(), log_);
+    line["hex"] = sim::HexBytes(data, length);
+    std::fputs((sim::JsonLine(line) + "\n").c_str(), log_);
     std::fflush(log_);
   }
 
@@ -527,7 +712,11 @@ class ConsoleSim {
   int64_t lastStimulusUs_ = -1;
   std::string lastStimulus_;
   std::vector<Subscriber> subscribers_;
-  sim::Fade fade_;  // the fade under way, if it has messages
+  sim::Fade fade_;                       // the fade under way, if it has messages
+  bool fadeSubscribed_ = false;          // an /xremote arrived since it began
+  std::optional<Bytes> xinfoBytes_;      // what xinfo raw gave, while it holds
+  std::vector<HandReport> handReports_;  // in the order they are due
+  std::mt19937 lossIn_, lossOut_;        // the draws of what is lost, one series each way
 };
 
 int Usage(const std::string& error) {
@@ -547,25 +736,23 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return kExitOk;
     }
-    if (flag == "--no-bar") {
-      options.bar = false;
+    auto named = [&](const auto& option) { return flag == option.flag; };
+    auto set = std::find_if(std::begin(kFlagOptions), std::end(kFlagOptions), named);
+    if (set != std::end(kFlagOptions)) {
+      options.*(set->field) = set->value;
       continue;
     }
     if (k + 1 >= argc) return Usage(flag + " needs a value");
     const std::string value = argv[++k];
-    auto number = std::find_if(std::begin(kNumberOptions), std::end(kNumberOptions),
-                               [&](const NumberOption& o) { return flag == o.flag; });
+    auto number = std::find_if(std::begin(kNumberOptions), std::end(kNumberOptions), named);
+    auto text = std::find_if(std::begin(kTextOptions), std::end(kTextOptions), named);
     if (number != std::end(kNumberOptions)) {
       double& field = options.*(number->field);
       if (!Parse(value, number->lo, number->hi, &field) || (number->whole && field != std::floor(field))) {
         return Usage("bad " + flag + " " + value);
       }
-    } else if (flag == "--address") {
-      options.address = value;
-    } else if (flag == "--log") {
-      options.logPath = value;
-    } else if (flag == "--summary-json") {
-      options.summaryPath = value;
+    } else if (text != std::end(kTextOptions)) {
+      options.*(text->field) = value;
     } else if (flag == "--at") {
       size_t colon = value.find(':');
       Scheduled& at = options.scheduled.emplace_back(Scheduled{0, value.substr(colon + 1)});

@@ -52,17 +52,23 @@ std::string FormatSummaryText(const FadeSummary& s) {
 }
 
 std::string FormatSummaryJson(const FadeSummary& s) {
-  auto msOrNull = [](bool has, double v) { return has ? JsonNumber(v, 6) : std::string("null"); };
-  return "{\"fader\":" + std::to_string(s.fader) + ",\"address\":" + JsonString(FaderAddress(s.fader)) +
-         ",\"count\":" + std::to_string(s.count) + ",\"first\":" + JsonNumber(s.first) +
-         ",\"last\":" + JsonNumber(s.last) + ",\"lowest\":" + JsonNumber(s.lowest) +
-         ",\"mean_interval_ms\":" + msOrNull(s.hasIntervals, s.meanIntervalMs) +
-         ",\"p99_interval_ms\":" + msOrNull(s.hasIntervals, s.p99IntervalMs) +
-         ",\"max_interval_ms\":" + msOrNull(s.hasIntervals, s.maxIntervalMs) +
-         ",\"capture_latency_ms\":" + msOrNull(s.hasLatency, s.captureLatencyMs) +
-         ",\"stimulus\":" + (s.hasLatency ? JsonString(s.stimulus) : std::string("null")) +
-         ",\"port\":" + std::to_string(s.port) + ",\"mixed_ports\":" + (s.mixedPorts ? "true" : "false") +
-         ",\"start_us\":" + std::to_string(s.startUs) + ",\"end_us\":" + std::to_string(s.endUs) + "}";
+  // Times to the microsecond the clock counts in.
+  auto ms = [](bool has, double v) { return has ? Json(std::round(v * 1000.0) / 1000.0) : Json(); };
+  return JsonLine(Json{{"fader", s.fader},
+                       {"address", FaderAddress(s.fader)},
+                       {"count", s.count},
+                       {"first", JsonNumber(s.first)},
+                       {"last", JsonNumber(s.last)},
+                       {"lowest", JsonNumber(s.lowest)},
+                       {"mean_interval_ms", ms(s.hasIntervals, s.meanIntervalMs)},
+                       {"p99_interval_ms", ms(s.hasIntervals, s.p99IntervalMs)},
+                       {"max_interval_ms", ms(s.hasIntervals, s.maxIntervalMs)},
+                       {"capture_latency_ms", ms(s.hasLatency, s.captureLatencyMs)},
+                       {"stimulus", s.hasLatency ? JsonText(s.stimulus) : Json()},
+                       {"port", s.port},
+                       {"mixed_ports", s.mixedPorts},
+                       {"start_us", s.startUs},
+                       {"end_us", s.endUs}});
 }
 
 }  // namespace sim

@@ -45,40 +45,40 @@ T Load(const lo_arg* value) {
 }
 
 // One argument's value as the log writes it.
-std::string ArgJson(char type, const lo_arg* value) {
+Json ArgJson(char type, const lo_arg* value) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(value);
   switch (type) {
     case LO_FLOAT:
       return JsonNumber(Load<float>(value));
     case LO_DOUBLE:
-      return JsonNumber(Load<double>(value), 17);
+      return JsonNumber(Load<double>(value));
     case LO_INT32:
-      return std::to_string(Load<int32_t>(value));
+      return Load<int32_t>(value);
     case LO_INT64:
-      return std::to_string(Load<int64_t>(value));
+      return Load<int64_t>(value);
     case LO_TIMETAG: {
       auto t = Load<lo_timetag>(value);
-      return std::to_string(static_cast<int64_t>(uint64_t{t.sec} << 32 | t.frac));
+      return static_cast<int64_t>(uint64_t{t.sec} << 32 | t.frac);
     }
     case LO_CHAR:
-      return std::to_string(bytes[0]);
+      return bytes[0];
     case LO_MIDI:
-      return std::to_string(uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]);
+      return uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
     case LO_STRING:
     case LO_SYMBOL:
-      return JsonString(reinterpret_cast<const char*>(bytes));
+      return JsonText(reinterpret_cast<const char*>(bytes));
     case LO_BLOB:  // its length comes first; liblo checked it against the datagram
-      return "{\"blob\":" + std::to_string(Load<uint32_t>(value)) + "}";
+      return Json{{"blob", Load<uint32_t>(value)}};
     default:  // the letters without bytes: 'T', 'F', 'N' and 'I'
-      return type == LO_TRUE ? "true" : type == LO_FALSE ? "false" : type == LO_NIL ? "null" : "\"impulse\"";
+      return type == LO_TRUE ? Json(true) : type == LO_FALSE ? Json(false) : type == LO_NIL ? Json() : Json("impulse");
   }
 }
 
-// A message of one argument, added by `add`, as liblo writes it.
-template <typename T>
-Bytes Encode(const std::string& address, int (*add)(lo_message, T), T value) {
+// A message of the arguments `add` puts in, as liblo writes it.
+template <typename Add>
+Bytes Encode(const std::string& address, Add add) {
   lo_message message = lo_message_new();
-  add(message, value);
+  add(message);
   size_t size = 0;
   auto* data = static_cast<uint8_t*>(lo_message_serialise(message, address.c_str(), nullptr, &size));
   Bytes out(data, data + size);
@@ -140,23 +140,27 @@ OscMessage DecodeOsc(const uint8_t* data, size_t length) {
   const char* types = lo_message_get_types(message);
   lo_arg** argv = lo_message_get_argv(message);
   m.typeTag = std::string(",") + types;
-  std::string json;
   for (size_t k = 0; types[k] != 0; ++k) {
     m.args.push_back(types[k] == LO_FLOAT ? Load<float>(argv[k]) : 0.0f);
-    json += (k == 0 ? "" : ",") + ArgJson(types[k], argv[k]);
+    m.argsJson.push_back(ArgJson(types[k], argv[k]));
   }
-  m.argsJson = "[" + json + "]";
   lo_message_free(message);
   m.ok = true;
   return m;
 }
 
 Bytes EncodeFloatMessage(const std::string& address, float value) {
-  return Encode(address, lo_message_add_float, value);
+  return Encode(address, [&](lo_message m) { lo_message_add_float(m, value); });
 }
 
 Bytes EncodeIntMessage(const std::string& address, int32_t value) {
-  return Encode(address, lo_message_add_int32, value);
+  return Encode(address, [&](lo_message m) { lo_message_add_int32(m, value); });
+}
+
+Bytes EncodeStringsMessage(const std::string& address, const std::vector<std::string>& strings) {
+  return Encode(address, [&](lo_message m) {
+    for (const std::string& text : strings) lo_message_add_string(m, text.c_str());
+  });
 }
 
 std::string FaderAddress(int fader) {
@@ -201,19 +205,35 @@ bool ParseHex(const std::string& text, Bytes* out) {
   return true;
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    // Bytes from the wire are not necessarily UTF-8: all but printable ASCII is escaped by number.
-    out += Printf(c < 0x20 || c >= 0x7f ? "\\u%04x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
+Json JsonText(const std::string& bytes) {
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c >= 0x80) text += static_cast<char>(0xC0 | c >> 6);  // UTF-8 of U+0080..U+00FF
+    text += static_cast<char>(c >= 0x80 ? 0x80 | (c & 0x3F) : c);
   }
-  return out + "\"";
+  return text;
 }
 
-std::string JsonNumber(double value, int significantDigits) {
-  if (std::isnan(value)) return "\"nan\"";
-  if (std::isinf(value)) return value > 0 ? "\"inf\"" : "\"-inf\"";
-  return Printf("%.*g", significantDigits, value);
+Json JsonNumber(double value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  return value;
+}
+
+Json JsonNumber(float value) {
+  // The float's shortest decimal, read as a double: 0.8f logs as 0.8, not as
+  // the 0.800000011920929 that its exact value as a double would print.
+  char digits[32];
+  double shortest = value;
+  auto written = std::to_chars(digits, digits + sizeof digits, value);
+  if (std::isfinite(value)) std::from_chars(digits, written.ptr, shortest);
+  return JsonNumber(shortest);
+}
+
+std::string JsonLine(const Json& value) {
+  // JsonText makes every string valid UTF-8, so the replacement never happens;
+  // it keeps dump() from throwing on a string that came in some other way.
+  return value.dump(-1, ' ', true, Json::error_handler_t::replace);
 }
 
 std::string Printf(const char* format, ...) {

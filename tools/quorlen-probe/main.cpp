@@ -30,32 +30,26 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "ui/controls.h"
 #include "ui/win32_text.h"
 
 namespace {
 
+// Keys in the order they are added, as the answers have always come.
+using Json = nlohmann::ordered_json;
+
 const int kMessageBoxText = 0xFFFF;  // the static control that holds a message box's text
 
-const char* Bool(bool value) {
-  return value ? "true" : "false";
+// A window's text in UTF-8, as the answers carry it.
+std::string Text(const std::wstring& text) {
+  return Utf8FromWide(text.c_str());
 }
 
-// TEXT as a JSON string.
-std::string Json(const std::wstring& text) {
-  std::string out = "\"";
-  for (unsigned char c : Utf8FromWide(text.c_str())) {
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\u%04x" : (c == '"' || c == '\\') ? "\\%c" : "%c", c);
-    out += escaped;
-  }
-  return out + "\"";
-}
-
-// ITEM added to a JSON list's items.
-void Append(std::string& list, const std::string& item) {
-  if (!list.empty()) list += ",";
-  list += item;
+// One answer, on a line of its own.
+void Print(const Json& answer) {
+  std::printf("%s\n", answer.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
 }
 
 std::wstring WindowText(HWND hwnd) {
@@ -135,45 +129,49 @@ bool RemoteCall(HWND hwnd, UINT message, void* out, SIZE_T size) {
   return ok;
 }
 
-// One control as JSON, with what its class holds: a button's check, a list's
-// entries, a spin's position, an address field's address.
-std::string DescribeControl(HWND hwnd, HWND main) {
+// One control, with what its class holds: a button's check, a list's entries,
+// a spin's position, an address field's address.
+Json DescribeControl(HWND hwnd, HWND main) {
   const std::wstring cls = ClassOf(hwnd);
   RECT r{};
   GetWindowRect(hwnd, &r);
   MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
-  char rect[128];
-  std::snprintf(rect, sizeof rect, "{\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld}", r.left, r.top, r.right - r.left,
-                r.bottom - r.top);
-  std::string item = "{\"id\":" + std::to_string(GetDlgCtrlID(hwnd)) + ",\"class\":" + Json(cls) +
-                     ",\"text\":" + Json(WindowText(hwnd)) + ",\"rect\":" + rect +
-                     ",\"enabled\":" + Bool(IsWindowEnabled(hwnd)) + ",\"visible\":" + Bool(IsWindowVisible(hwnd));
+  Json item = {{"id", GetDlgCtrlID(hwnd)},
+               {"class", Text(cls)},
+               {"text", Text(WindowText(hwnd))},
+               {"rect", {{"x", r.left}, {"y", r.top}, {"w", r.right - r.left}, {"h", r.bottom - r.top}}},
+               {"enabled", IsWindowEnabled(hwnd) != FALSE},
+               {"visible", IsWindowVisible(hwnd) != FALSE}};
   auto send = [hwnd](UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
     return SendMessageW(hwnd, message, wparam, lparam);
   };
   if (_wcsicmp(cls.c_str(), L"Button") == 0) {
-    item += ",\"checked\":" + std::to_string(send(BM_GETCHECK));
+    item["checked"] = send(BM_GETCHECK);
   } else if (_wcsicmp(cls.c_str(), L"ListBox") == 0) {
-    std::string entries;
+    Json entries = Json::array();
     for (LRESULT i = 0, count = send(LB_GETCOUNT); i < count; ++i) {
       wchar_t entry[256] = {};
       const LRESULT length = send(LB_GETTEXTLEN, static_cast<WPARAM>(i));
       if (length >= 0 && length < 255) send(LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
-      Append(entries, Json(entry));
+      entries.push_back(Text(entry));
     }
-    item += ",\"selected\":" + std::to_string(send(LB_GETCURSEL)) + ",\"top\":" + std::to_string(send(LB_GETTOPINDEX)) +
-            ",\"entries\":[" + entries + "]";
+    item["selected"] = send(LB_GETCURSEL);
+    item["top"] = send(LB_GETTOPINDEX);
+    item["entries"] = entries;
   } else if (cls == L"msctls_updown32") {
-    item += ",\"position\":" + std::to_string(send(UDM_GETPOS32));
+    item["position"] = send(UDM_GETPOS32);
   } else if (cls == L"SysIPAddress32") {
     DWORD address = 0;
-    char dotted[32] = "null";  // not read: never a made-up 0.0.0.0
-    if (RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address))
-      std::snprintf(dotted, sizeof dotted, "\"%lu.%lu.%lu.%lu\"", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
+    char dotted[32];
+    item["address"] = nullptr;  // not read: never a made-up 0.0.0.0
+    if (RemoteCall(hwnd, IPM_GETADDRESS, &address, sizeof address)) {
+      std::snprintf(dotted, sizeof dotted, "%lu.%lu.%lu.%lu", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
                     (address >> 8) & 0xFF, address & 0xFF);
-    item += ",\"address\":" + std::string(dotted) + ",\"blank\":" + Bool(send(IPM_ISBLANK));
+      item["address"] = dotted;
+    }
+    item["blank"] = send(IPM_ISBLANK) != 0;
   }
-  return item + "}";
+  return item;
 }
 
 int Info() {
@@ -184,22 +182,24 @@ int Info() {
   GetWindowRect(main, &outer);
   POINT origin{0, 0};
   ClientToScreen(main, &origin);
-  std::string controls;
+  Json controls = Json::array();
   for (HWND hwnd : WindowsBelow(main))
-    if (GetParent(hwnd) == main) Append(controls, DescribeControl(hwnd, main));  // not the controls' own parts
+    if (GetParent(hwnd) == main) controls.push_back(DescribeControl(hwnd, main));  // not the controls' own parts
   // GetFocus answers for the caller's thread only; the window's thread tells its own.
   GUITHREADINFO gui{};
   gui.cbSize = sizeof gui;
   GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
   HWND focused = gui.hwndFocus;
   while (focused != nullptr && GetParent(focused) != main) focused = GetParent(focused);
-  std::printf(
-      "{\"title\":%s,\"client\":{\"w\":%ld,\"h\":%ld},\"window\":{\"left\":%ld,\"top\":%ld,\"right\":%ld,"
-      "\"bottom\":%ld},\"origin\":{\"x\":%ld,\"y\":%ld},\"screen\":{\"w\":%d,\"h\":%d},\"enabled\":%s,"
-      "\"focus\":%d,\"active\":%s,\"controls\":[%s]}\n",
-      Json(WindowText(main)).c_str(), client.right, client.bottom, outer.left, outer.top, outer.right, outer.bottom,
-      origin.x, origin.y, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), Bool(IsWindowEnabled(main)),
-      focused != nullptr ? GetDlgCtrlID(focused) : 0, Bool(gui.hwndActive == main), controls.c_str());
+  Print({{"title", Text(WindowText(main))},
+         {"client", {{"w", client.right}, {"h", client.bottom}}},
+         {"window", {{"left", outer.left}, {"top", outer.top}, {"right", outer.right}, {"bottom", outer.bottom}}},
+         {"origin", {{"x", origin.x}, {"y", origin.y}}},
+         {"screen", {{"w", GetSystemMetrics(SM_CXSCREEN)}, {"h", GetSystemMetrics(SM_CYSCREEN)}}},
+         {"enabled", IsWindowEnabled(main) != FALSE},
+         {"focus", focused != nullptr ? GetDlgCtrlID(focused) : 0},
+         {"active", gui.hwndActive == main},
+         {"controls", controls}});
   return 0;
 }
 
@@ -233,17 +233,18 @@ int Usage() {
   PROCESS_MEMORY_COUNTERS_EX memory{};
   memory.cb = sizeof memory;
   GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
-  std::printf("{\"pid\":%lu,\"handles\":%lu,\"gdi\":%lu,\"user\":%lu,\"private\":%llu}\n", pid, handles,
-              GetGuiResources(process.get(), GR_GDIOBJECTS), GetGuiResources(process.get(), GR_USEROBJECTS),
-              static_cast<unsigned long long>(memory.PrivateUsage));
+  Print({{"pid", pid},
+         {"handles", handles},
+         {"gdi", GetGuiResources(process.get(), GR_GDIOBJECTS)},
+         {"user", GetGuiResources(process.get(), GR_USEROBJECTS)},
+         {"private", static_cast<unsigned long long>(memory.PrivateUsage)}});
   return 0;
 }
 
 int Message(int milliseconds) {
   HWND box = nullptr;
   if (!WaitUntil([&] { return (box = MessageBoxWindow()) != nullptr; }, milliseconds)) return 1;
-  std::printf("{\"title\":%s,\"text\":%s}\n", Json(WindowText(box)).c_str(),
-              Json(WindowText(GetDlgItem(box, kMessageBoxText))).c_str());
+  Print({{"title", Text(WindowText(box))}, {"text", Text(WindowText(GetDlgItem(box, kMessageBoxText)))}});
   return 0;
 }
 
@@ -254,14 +255,16 @@ bool MessageOk() {
 }
 
 int Windows() {
-  std::string json;
+  Json windows = Json::array();
   for (HWND hwnd : WindowsBelow(nullptr)) {
     if (!IsWindowVisible(hwnd)) continue;
     HWND text = ClassOf(hwnd) == L"#32770" ? GetDlgItem(hwnd, kMessageBoxText) : nullptr;
-    Append(json, "{\"pid\":" + std::to_string(ProcessOf(hwnd)) + ",\"class\":" + Json(ClassOf(hwnd)) +
-                     ",\"title\":" + Json(WindowText(hwnd)) + ",\"text\":" + Json(WindowText(text)) + "}");
+    windows.push_back({{"pid", ProcessOf(hwnd)},
+                       {"class", Text(ClassOf(hwnd))},
+                       {"title", Text(WindowText(hwnd))},
+                       {"text", Text(WindowText(text))}});
   }
-  std::printf("[%s]\n", json.c_str());
+  Print(windows);
   return 0;
 }
 
