@@ -297,6 +297,30 @@ TEST_F(ControlLayerTest, CloseRequestQueuesACloseEventAndKeepsTheWindow) {
   EXPECT_EQ(GetControlText(CaptureButton), "Get Main Position Until Touch") << "the window is still there";
 }
 
+// Escape is a click on Reset Off while that can be clicked, wherever the
+// focus is, and nothing while it is disabled (idle).
+TEST_F(ControlLayerTest, EscapeClicksResetOffOnlyWhileItIsEnabled) {
+  BindControlCallback(ResetOffButton, CountCall<ResetOffButton>);
+  FocusControl(ChannelList);
+  UserPressEscape();
+  EXPECT_TRUE(TakeEvents().empty());
+  EXPECT_TRUE(g_calls.empty());
+
+  DisableControl(ResetOffButton, 0);
+  for (int focus : {ChannelList, MinimumSpin}) {
+    FocusControl(focus);
+    UserPressEscape();
+    const std::vector<Event> events = TakeEvents();
+    ASSERT_EQ(events.size(), 1u) << focus;
+    EXPECT_EQ(events[0].control, ResetOffButton);
+    EXPECT_EQ(events[0].action, kActionClicked);
+  }
+  EXPECT_EQ(g_calls[ResetOffButton], 2);
+  EXPECT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(GetControlText(MinimumSpin), "0");
+  DisableControl(ResetOffButton, 1);
+}
+
 TEST_F(ControlLayerTest, WaitEventReturnsQueuedEventsFirst) {
   UserClick(CaptureButton);
   Event event = WaitEvent();

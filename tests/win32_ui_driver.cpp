@@ -70,6 +70,10 @@ void UserCloseWindow() {
   PostMessageW(MainHwnd(), WM_CLOSE, 0, 0);
 }
 
+void UserPressEscape() {
+  PressKey(GetFocus() != nullptr ? GetFocus() : MainHwnd(), VK_ESCAPE);
+}
+
 void UserTab(int direction) {
   BYTE keys[256];
   GetKeyboardState(keys);

@@ -60,7 +60,6 @@ std::int64_t ClampToSpinRange(std::int64_t value) {
   return value;
 }
 
-
 // Adds entries at the end, or takes them from the end, until the list holds
 // `length`. Main is selected first if the selected entry is about to go, so
 // the list never stands without a selection.
@@ -132,6 +131,13 @@ void InputControlAction(int control, int action) {
 
 void InputCloseRequest() {
   QueueEvent(Event{EventKind::Close, MainWindow, 0});
+}
+
+void InputEscapeKey() {
+  for (const ControlRow& row : kControlRows) {
+    if (!row.escapeKey || !PlatformControlExists(row) || !PlatformCanFocus(row)) continue;
+    InputControlAction(row.number, kActionClicked);
+  }
 }
 
 void InputOptionClick(int control) {

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QSocketNotifier>
 #include <QThread>
@@ -266,6 +267,9 @@ int PlatformCreateWindow(const char* title, int clientWidth, int clientHeight) {
   }
   if (g_inputFilter == nullptr) g_inputFilter = new InputFilter;
   g_main = new QuorlenWindow;
+  // Escape anywhere in the window, whichever control has the focus.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), g_main);
+  QObject::connect(escape, &QShortcut::activated, [] { InputEscapeKey(); });
   g_main->setWindowTitle(QString::fromUtf8(title));
   g_main->setWindowIcon(QIcon(":/quorlen.png"));
   QFont font = QApplication::font();

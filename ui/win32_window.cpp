@@ -144,15 +144,20 @@ static void MoveTabFocus(int direction) {
   if (row->kind == ControlKind::Spin) SendMessageW(hwnd, EM_SETSEL, 0, -1);
 }
 
-// Lets the window and its controls process one input message; Tab and
-// Shift+Tab are taken here.
+// Lets the window and its controls process one input message; Tab,
+// Shift+Tab and Escape are taken here, before the control with the focus
+// sees them, and so are their characters.
 static void ProcessInputMessage(const MSG* msg) {
   if (IsOurWindow(msg->hwnd)) {
     if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB) {
       MoveTabFocus(GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
       return;
     }
-    if (msg->message == WM_CHAR && msg->wParam == L'\t') return;
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
+      InputEscapeKey();
+      return;
+    }
+    if (msg->message == WM_CHAR && (msg->wParam == L'\t' || msg->wParam == 0x1B)) return;
   }
   TranslateMessage(msg);
   DispatchMessageW(msg);
