@@ -100,6 +100,13 @@ int ControlRowIndex(const ControlRow& row) {
   return static_cast<int>(&row - kControlRows);
 }
 
+const ControlRow* LabelOfControl(const ControlRow& row) {
+  const int index = ControlRowIndex(row);
+  return row.kind != ControlKind::Label && index > 0 && kControlRows[index - 1].kind == ControlKind::Label
+             ? &kControlRows[index - 1]
+             : nullptr;
+}
+
 ProgramChange::ProgramChange() {
   ++g_programChanges;
 }

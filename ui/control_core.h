@@ -62,6 +62,10 @@ inline constexpr int kControlRowCount = static_cast<int>(sizeof kControlRows / s
 
 // The row of a control number, or null when the number names no control.
 const ControlRow* FindControlRow(int number);
+// The label that names a control: the label created right before it, or null.
+// Win32 takes a control's accessible name from the label before it by itself;
+// other toolkits are told.
+const ControlRow* LabelOfControl(const ControlRow& row);
 // The row's position in kControlRows.
 int ControlRowIndex(const ControlRow& row);
 
