@@ -319,11 +319,14 @@ static void CentreMainWindow() {
 
 // The line is painted at once: during a fade it changes between a message
 // and the wait for the next, and a paint left to the next drain would hold
-// that message up.
+// that message up. The name change tells a screen reader that the line, the
+// bar's accessible name, changed: Wine's status bar sends none itself, and
+// nothing says that Windows' does.
 static void SetStatusText(HWND bar, const char* text) {
   std::wstring centred = L"\t" + WideFromUtf8(text);  // a leading tab centres the text
   SendMessageW(bar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(centred.c_str()));
   UpdateWindow(bar);
+  NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, bar, OBJID_CLIENT, CHILDID_SELF);
 }
 
 static void SetUpStatusBar(HWND bar, const char* text) {
