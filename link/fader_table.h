@@ -35,7 +35,15 @@ void FillFaderAddressTable();
 // empty text for an index outside the table.
 void FaderLabel(int index, char* text, int size);
 
-// A fader level on the console's 0..1 scale in dB, by the console's own
-// four-segment law, with one decimal: "-12.3 dB", "0.0 dB", "+10.0 dB", and
-// "-∞ dB" (UTF-8) at the bottom.
+// The console's fader law, four straight pieces from -90 dB to +10 dB: from
+// each level up, dB = level x slope + offset; the bottom, 0, is -∞ dB.
+struct FaderLawPiece {
+  double from;
+  double slope;
+  double offset;
+};
+inline constexpr FaderLawPiece kFaderLaw[] = {{0.5, 40, -30}, {0.25, 80, -50}, {0.0625, 160, -70}, {0.0, 480, -90}};
+
+// A fader level in dB by that law, with one decimal: "-12.3 dB", "0.0 dB",
+// "+10.0 dB", and "-∞ dB" (UTF-8) at the bottom.
 void FaderDecibelText(float level, char* text, int size);
