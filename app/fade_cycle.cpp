@@ -289,10 +289,12 @@ void EnterIdleState() {
   SetControlValue(kSpeedOptions[0].control, 1);
   SetControlValue(ChannelList, 0);
   ZeroMinimumSpin();
-  SetControlText(CaptureButton, kCaptureIdleText);
-  DisableControl(CaptureButton, 0);
-  DisableControl(ResetOffButton, 1);
   DisableSettings(0);
+  DisableControl(ResetOffButton, 1);
+  DisableControl(CaptureButton, 0);
+  // Last, as the sign that the window is idle again: whoever watches the
+  // window from outside then finds everything else idle too.
+  SetControlText(CaptureButton, kCaptureIdleText);
 }
 
 void RunFadeCycle() {
