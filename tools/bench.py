@@ -3,9 +3,9 @@
 is taken): how evenly a fade is paced, how long a capture takes to answer the
 touch, and what the program costs in CPU, memory, start-up time and size,
 beside what a fade step costs at the least (tools/fade-floor). Targets are
-shown, never asserted. The programs are driven like a user through the window
-driver (tests/e2e/quorlen_window.py) against the console simulator on another
-loopback address, so the port lock on 127.0.0.1:10023 is never needed."""
+shown, never asserted. The programs are driven like a user through the
+end-to-end harness (tests/e2e/harness.py) against the console simulator on
+another loopback address, so the port lock on 127.0.0.1:10023 is never needed."""
 
 import argparse
 import collections
