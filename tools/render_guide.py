@@ -74,7 +74,7 @@ def speeds_table(root):
                     '<td class="num">%.2g s</td></tr>'
                     % (html.escape(caption), units, units * 100, 100 / units / 100, 75 / units / 100))
     return table("<tr><th>Speed</th><th>Step every 10 ms (fader units)</th><th>Fader units per second</th>"
-                 "<th>Whole travel, 100 to 0</th><th>From 0 dB (75) to 0</th></tr>", rows)
+                 "<th>Whole travel, 100 to 0</th><th>From 0 dB to -&infin; dB (75 to 0)</th></tr>", rows)
 
 
 def contents(page):
@@ -102,16 +102,19 @@ def main():
     args = parser.parse_args()
     root = args.source_root
     page = for_platform((root / "docs" / "guide" / "quorlen-guide.html.in").read_text(encoding="utf-8"), args.platform)
-    # Each platform's guide shows its own window.
-    png = (root / "docs" / ("screenshot-linux.png" if args.platform == "linux" else "screenshot.png")).read_bytes()
     fills = {"@VERSION@": html.escape(args.version), "@CONTENTS@": contents(page),
-             "@FADER_LAW_TABLE@": fader_law_table(root), "@SPEEDS_TABLE@": speeds_table(root),
-             "@SCREENSHOT@": "data:image/png;base64," + base64.b64encode(png).decode("ascii"),
-             "@SCREENSHOT_SIZE@": 'width="%d" height="%d"' % struct.unpack(">II", png[16:24])}  # the PNG's IHDR
-    left = set(re.findall(r"@[A-Z_]+@", page)) - fills.keys()
+             "@FADER_LAW_TABLE@": fader_law_table(root), "@SPEEDS_TABLE@": speeds_table(root)}
+    # @IMAGE:name@ is the src and size of docs/name.png; each platform's guide
+    # shows its own window, docs/name-linux.png where there is one.
+    for name in set(re.findall(r"@IMAGE:([\w-]+)@", page)):
+        own = root / "docs" / (name + "-linux.png")
+        png = (own if args.platform == "linux" and own.exists() else root / "docs" / (name + ".png")).read_bytes()
+        fills["@IMAGE:%s@" % name] = 'src="data:image/png;base64,%s" width="%d" height="%d"' % (
+            base64.b64encode(png).decode("ascii"), *struct.unpack(">II", png[16:24]))  # the PNG's IHDR
+    left = set(re.findall(r"@[A-Z_]+(?::[\w-]+)?@", page)) - fills.keys()
     if left:
         sys.exit("render_guide: nothing fills in %s" % ", ".join(sorted(left)))
-    page = re.sub(r"@[A-Z_]+@", lambda mark: fills[mark.group()], page)
+    page = re.sub(r"@[A-Z_]+(?::[\w-]+)?@", lambda mark: fills[mark.group()], page)
     pathlib.Path(args.output).write_text(page, encoding="utf-8", newline="\n")
 
 

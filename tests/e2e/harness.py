@@ -10,6 +10,7 @@ import argparse
 import collections
 import contextlib
 import json
+import math
 import os
 import re
 import shlex
@@ -78,6 +79,22 @@ def expected_fade(start, step, minimum_percent):
         position = f32(position - step)
         if position <= minimum:
             return levels
+
+
+def db_text(level):
+    """A fader level as the status bar writes it in dB: the console's law from
+    its OSC documentation, here apart from the program's copy, one decimal
+    rounded half away from zero, a sign but on nought."""
+    if level <= 0:
+        return "-\u221e dB"
+    db = (40 * level - 30 if level >= 0.5 else 80 * level - 50 if level >= 0.25 else
+          160 * level - 70 if level >= 0.0625 else 480 * level - 90)
+    tenths = int(math.floor(abs(db) * 10 + 0.5)) * (1 if db >= 0 else -1)
+    return "%s%d.%d dB" % ("-" if tenths < 0 else "+" if tenths > 0 else "", abs(tenths) // 10, abs(tenths) % 10)
+
+
+CONSOLE_LINE = 'Console X32 "X32-SIM", firmware 3.04, at 127.0.0.1'  # the simulator's answer, as the status bar says it
+NO_ANSWER_LINE = "No answer from 127.0.0.1 (UDP 10023): check Edit IP, the network and the firewall"
 
 
 def level_of(entry):
@@ -322,8 +339,11 @@ class Simulator:
     def subscriptions(self, since=0):
         return [e for e in self.read()[since:] if e["dir"] == "in" and e.get("address") == "/xremote"]
 
-    def fader_messages(self, since=0):
-        return [e for e in self.read()[since:] if e["dir"] == "in" and e.get("action") == "fader"]
+    def fader_messages(self, since=0, lost_too=False):
+        """The program's fader messages that arrived (LOST_TOO: and those a
+        lossy network lost on the way)."""
+        arrived = ("in", "lost in") if lost_too else ("in",)
+        return [e for e in self.read()[since:] if e["dir"] in arrived and e.get("action") == "fader"]
 
     def summaries(self):
         with open(self.summary_path, encoding="utf-8") as f:
@@ -341,6 +361,25 @@ class Simulator:
             messages, ends = self.fader_messages(), [s["end_us"] for s in self.summaries()]
             return not messages or ends and messages[-1]["t_us"] <= ends[-1]
         wait(summed_up, timeout, "the console simulator to sum up the last fade", 0.02)
+
+    def hand_on_a_lossy_network(self, fader, first, wait_idle):
+        """From a fade's first message FIRST on, the network loses a tenth of
+        the datagrams each way and the fade's first renewal of the
+        subscription; 11.5 s in, a hand moves FADER from 0.35 to 0.6 over
+        200 ms; WAIT_IDLE() waits for the program's reset. Returns the hand's
+        reports, whether lost or not."""
+        try:
+            for command in ("lose seed 7", "lose fade-xremote on", "lose in 0.1", "lose out 0.1"):
+                self.command(command)
+            while self.sim_time(time.monotonic()) < first["t_us"] + 11.5e6:
+                time.sleep(0.05)
+            mark = self.mark()
+            self.command("hand %s 0.35 0.6 200" % fader)
+            wait_idle()
+        finally:
+            for command in ("lose in 0", "lose out 0", "lose fade-xremote off"):
+                self.command(command)
+        return [e for e in self.read()[mark:] if e["dir"] in ("out", "lost out") and e.get("action", "").startswith("hand")]
 
     def _synchronise_clock(self):
         """The offset between this process's monotonic clock and the

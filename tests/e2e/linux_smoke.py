@@ -177,6 +177,28 @@ class LinuxProgramTest(unittest.TestCase):
         self.assertEqual([level_of(e) for e in sent], expected_fade(0.8, 0.006, 50))
         self.assertEqual({(e["address"], e["len"]) for e in sent}, {("/dca/1/fader", 24)})
 
+    def test_hand_wins_late_in_a_long_fade_on_a_lossy_network(self):
+        """Stop When Fader Is Moved (the context menu's first item) and a
+        Too Slow fade of Ch 4 on a network that loses a tenth of the datagrams
+        each way and the fade's first renewal; a hand 11.5 s in stops the
+        fade within 300 ms and the fader ends where the hand left it."""
+        self.session.xdotool("mousemove", "--window", self.app.window, BLANK[0], BLANK[1], "click", "3")
+        time.sleep(0.5)
+        self.app.keys("Down", "Return")
+        try:
+            self.app.pick(4)
+            since, _ = self.app.capture()
+            self.sim.command("touch 4 0.9")
+            first = self.sim.wait_for(lambda e: e["dir"] == "in" and e.get("action") == "fader", since, 10, "the fade")
+            hand = self.sim.hand_on_a_lossy_network(4, first, lambda: self.app.wait_idle(since, timeout=20))
+        finally:
+            self.app.kill()  # the option goes with the program: the next case starts a fresh one
+        sent = self.sim.fader_messages(since, lost_too=True)
+        self.assertEqual([level_of(e) for e in sent], expected_fade(0.9, 0.0005, 0)[:len(sent)])
+        self.assertLess(len(sent), 1500, "the fade ran on")
+        self.assertLess((sent[-1]["t_us"] - hand[0]["t_us"]) / 1000.0, 300, "the fade stops within 300 ms of the hand")
+        self.assertLess(sent[-1]["t_us"], hand[-1]["t_us"], "the fader ends where the hand left it")
+
     def test_close_box_ends_the_program_with_exit_code_0(self):
         self.app.screenshot("screenshot")
         self.assertEqual(self.app.close(), 0)

@@ -352,11 +352,16 @@ class App:
         probe) the reset's subscription after the fade that began after SINCE,
         and a moment for the main loop to take clicks again."""
         if self.probe:
-            return self.wait_until(lambda i: self.control(CAPTURE, i)["text"] == CAPTURE_IDLE
-                                   and self.control(CAPTURE, i)["enabled"], timeout, "the reset")
+            # The probe reads the controls one after the other, not all at
+            # once: the window is read again once the caption says idle, which
+            # the program gives last.
+            self.wait_until(lambda i: self.control(CAPTURE, i)["text"] == CAPTURE_IDLE
+                            and self.control(CAPTURE, i)["enabled"], timeout, "the reset")
+            return self.info()
 
         def after_fade(entry):
-            return (entry["dir"] == "in" and entry.get("address") == "/xremote" and
+            # ("lost in": the program sent it, and a lossy network lost it.)
+            return (entry["dir"] in ("in", "lost in") and entry.get("address") == "/xremote" and
                     any(m["t_us"] < entry["t_us"] for m in self.sim.fader_messages(since)))
         entry = self.sim.wait_for(after_fade, since, timeout, "the reset's /xremote")
         time.sleep(SETTLE_SECONDS)
