@@ -26,7 +26,7 @@ constexpr std::intptr_t kKeepAliveInterval = 10000;  // ms between /xremote rene
 // client 10 s after its last /xremote, so up to four renewals in a row may be
 // lost on a lossy network before a grab could go unreported.
 constexpr std::intptr_t kFadeRenewalInterval = 2000;
-constexpr std::int64_t kFadePeriod = 10000;          // us from one fader-level message to the next
+constexpr std::int64_t kFadePeriod = 10000;  // us from one fader-level message to the next
 // Without an event to wait on, the waiting cycle looks at the link this often
 // (ms), as it did before it could block on the socket.
 constexpr int kPollingWait = 2;
@@ -154,7 +154,8 @@ FadeEnd RunFadeLoop(FadeTrack* track) {
       if (track->firstSent < 0) track->firstSent = track->lastSentAt;
       track->lastSent = g_fade.position;
       ++track->sent;
-      if (g_fade.stopRequested == 0) ShowFadeProgress(g_fade.position, track->messages - track->sent, track->lastSentAt);
+      if (g_fade.stopRequested == 0)
+        ShowFadeProgress(g_fade.position, track->messages - track->sent, track->lastSentAt);
       SleepUntilNextMessage(&grid);
     }
     g_fade.position = g_fade.position - g_fade.step;

@@ -60,6 +60,6 @@ void FaderDecibelText(float level, char* text, int size) {
   // with no sign.
   const long tenths = std::lround(db * 10.0);
   const long whole = tenths < 0 ? -tenths : tenths;
-  std::snprintf(text, static_cast<std::size_t>(size), "%s%ld.%ld dB", tenths < 0 ? "-" : tenths > 0 ? "+" : "",
-                whole / 10, whole % 10);
+  const char* sign = tenths < 0 ? "-" : tenths > 0 ? "+" : "";
+  std::snprintf(text, static_cast<std::size_t>(size), "%s%ld.%ld dB", sign, whole / 10, whole % 10);
 }

@@ -21,9 +21,10 @@ struct FaderGroup {
 // address is 12 characters ("/dca/1/fader"), so its messages are 24 bytes,
 // not 28.
 inline constexpr FaderGroup kFaderGroups[] = {
-    {"Main", "/main/st/mix/fader", 1},     {"Ch %d", "/ch/%02d/mix/fader", 32},  {"AuxIn %d", "/auxin/%02d/mix/fader", 8},
-    {"FxRtn %d", "/fxrtn/%02d/mix/fader", 8}, {"Bus %d", "/bus/%02d/mix/fader", 16}, {"Mtx %d", "/mtx/%02d/mix/fader", 6},
-    {"Mono", "/main/m/mix/fader", 1},      {"DCA %d", "/dca/%d/fader", 8},
+    {"Main", "/main/st/mix/fader", 1},        {"Ch %d", "/ch/%02d/mix/fader", 32},
+    {"AuxIn %d", "/auxin/%02d/mix/fader", 8}, {"FxRtn %d", "/fxrtn/%02d/mix/fader", 8},
+    {"Bus %d", "/bus/%02d/mix/fader", 16},    {"Mtx %d", "/mtx/%02d/mix/fader", 6},
+    {"Mono", "/main/m/mix/fader", 1},         {"DCA %d", "/dca/%d/fader", 8},
 };
 
 // The fader addresses, index for index with the list's entries. Filled once
