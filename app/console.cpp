@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::intptr_t kAnswerInterval = 1000;  // ms an /xinfo waits for its answer
+constexpr std::intptr_t kAnswerInterval = 1000;   // ms an /xinfo waits for its answer
 constexpr std::intptr_t kAskingInterval = 10000;  // ms between /xinfo at idle while none came
 constexpr int kMostDatagramsAtIdle = 256;         // a flood can't keep the main loop from the window
 

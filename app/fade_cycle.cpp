@@ -21,8 +21,12 @@
 
 namespace {
 
-constexpr std::intptr_t kKeepAliveInterval = 10000;  // ms between /xremote renewals
-constexpr std::int64_t kFadePeriod = 10000;          // us from one fader-level message to the next
+constexpr std::intptr_t kKeepAliveInterval = 10000;  // ms between /xremote renewals while waiting
+// ms between them while a fade watches for the hand: the console forgets a
+// client 10 s after its last /xremote, so up to four renewals in a row may be
+// lost on a lossy network before a grab could go unreported.
+constexpr std::intptr_t kFadeRenewalInterval = 2000;
+constexpr std::int64_t kFadePeriod = 10000;  // us from one fader-level message to the next
 // Without an event to wait on, the waiting cycle looks at the link this often
 // (ms), as it did before it could block on the socket.
 constexpr int kPollingWait = 2;
@@ -61,13 +65,22 @@ void SleepUntilNextMessage(FadeGrid* grid) {
   SleepUntilMicroseconds(grid->due);
 }
 
-// 1 when the keep-alive has fallen due, and then starts it again: the caller
-// renews the subscription.
-int KeepAliveFellDue() {
-  if (CheckTimer(kKeepAliveKey) != 1) return 0;
-  RemoveTimer(kKeepAliveKey);
-  AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
+std::int64_t g_subscribedAt = 0;  // ClockMilliseconds at the wait's latest /xremote
+
+// 1 when the renewal timer of key has fallen due, and then starts it again:
+// the caller renews the subscription.
+int RenewalFellDue(std::intptr_t key, std::intptr_t interval) {
+  if (CheckTimer(key) != 1) return 0;
+  RemoveTimer(key);
+  AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), interval, key);
   return 1;
+}
+
+// The wait's /xremote, with its pause, and the console check's /xinfo.
+void SubscribeWhileWaiting() {
+  g_subscribedAt = ClockMilliseconds();
+  SendRemoteSubscriptionAndPause(g_mixerConnection);
+  AskConsole();
 }
 
 // What the fade has sent so far: to tell the engineer's hand from the end of
@@ -117,18 +130,22 @@ int FaderWasGrabbed(FadeTrack* track) {
 }
 
 // One message, the sleep until the next one is due, one step down, then two
-// drains with the stop test between them. The drains are where Reset Off's
-// callback runs, so a click stops the fade after at most the message already
-// sent; the second drain takes what arrived while the stop test ran. With
-// "Stop When Fader Is Moved" on, a grab then stops the fade just as Reset Off
-// does, before another message goes out. The first message carries the captured level
-// unchanged, and the level that reaches the minimum is never sent: the test
-// follows the step. The status bar's line changes between a message and the
-// sleep, where its cost can't hold the next message up.
+// drains and the stop test. The drains are where Reset Off's callback runs
+// (the second takes what arrived while the first ran), and the test follows
+// both, so a click in either stops the fade with no message after the one
+// already sent. With "Stop When Fader Is Moved" on, a grab then stops the
+// fade just as Reset Off does, before another message goes out. The first
+// message carries the captured level unchanged, and the level that reaches
+// the minimum is never sent: the test follows the step. The status bar's line
+// changes between a message and the sleep, where its cost can't hold the
+// next message up.
 FadeEnd RunFadeLoop(FadeTrack* track) {
   FadeGrid grid;
   track->start = g_fade.position;
   track->messages = MessagesInFade(g_fade.position, g_fade.step, g_fade.minimum);
+  // Counted from the wait's last /xremote, which may be seconds old by now.
+  RemoveTimer(kFadeRenewalKey);
+  AddTimer(static_cast<std::intptr_t>(g_subscribedAt), kFadeRenewalInterval, kFadeRenewalKey);
   for (;;) {
     const int length = BuildOscMessage(g_fade.sendBuffer, kMessageBlockSize, g_fade.fadeAddress, ",f", g_fade.position);
     if (g_fade.sendBuffer != nullptr) {
@@ -137,13 +154,14 @@ FadeEnd RunFadeLoop(FadeTrack* track) {
       if (track->firstSent < 0) track->firstSent = track->lastSentAt;
       track->lastSent = g_fade.position;
       ++track->sent;
-      if (g_fade.stopRequested == 0) ShowFadeProgress(g_fade.position, track->messages - track->sent, track->lastSentAt);
+      if (g_fade.stopRequested == 0)
+        ShowFadeProgress(g_fade.position, track->messages - track->sent, track->lastSentAt);
       SleepUntilNextMessage(&grid);
     }
     g_fade.position = g_fade.position - g_fade.step;
     Drain();
-    if (g_fade.stopRequested != 0) return FadeEnd::kStopped;
     Drain();
+    if (g_fade.stopRequested != 0) return FadeEnd::kStopped;
     // Last before the next message: what came in since this one went out is
     // held against the level it carried.
     if (GetControlValue(StopWhenMovedOption) != 0) {
@@ -153,9 +171,11 @@ FadeEnd RunFadeLoop(FadeTrack* track) {
       }
       // The console stops reporting to a client 10 s after its last
       // /xremote, and a grab it doesn't report can't stop the fade. So the
-      // subscription is renewed here too, on the wait's timer, but without
-      // the wait's 20 ms pause, which would hold the next message up.
-      if (KeepAliveFellDue() != 0) SendRemoteSubscriptionWithoutPause(g_mixerConnection);
+      // subscription is renewed here too, more often than while waiting, and
+      // without the wait's 20 ms pause, which would hold the next message up.
+      if (RenewalFellDue(kFadeRenewalKey, kFadeRenewalInterval) != 0) {
+        SendRemoteSubscriptionWithoutPause(g_mixerConnection);
+      }
     }
     if (g_fade.position <= g_fade.minimum) return FadeEnd::kReachedMinimum;
   }
@@ -244,6 +264,7 @@ void WaitForDatagramInputOrKeepAlive() {
 // ever read. Then the controls and the fade state go back to idle.
 void ResetFadeCycle() {
   RemoveTimer(kKeepAliveKey);
+  RemoveTimer(kFadeRenewalKey);
   FlushEvents();
   FlushEvents();
   FlushEvents();
@@ -269,10 +290,12 @@ void EnterIdleState() {
   SetControlValue(kSpeedOptions[0].control, 1);
   SetControlValue(ChannelList, 0);
   ZeroMinimumSpin();
-  SetControlText(CaptureButton, kCaptureIdleText);
-  DisableControl(CaptureButton, 0);
-  DisableControl(ResetOffButton, 1);
   DisableSettings(0);
+  DisableControl(ResetOffButton, 1);
+  DisableControl(CaptureButton, 0);
+  // Last, as the sign that the window is idle again: whoever watches the
+  // window from outside then finds everything else idle too.
+  SetControlText(CaptureButton, kCaptureIdleText);
 }
 
 void RunFadeCycle() {
@@ -287,8 +310,7 @@ void RunFadeCycle() {
 
   ShowWaitingStatus();
   AddTimer(static_cast<std::intptr_t>(ClockMilliseconds()), kKeepAliveInterval, kKeepAliveKey);
-  SendRemoteSubscriptionAndPause(g_mixerConnection);
-  AskConsole();
+  SubscribeWhileWaiting();
 
   // While armed, every pass renews the keep-alive when it is due, takes one
   // datagram from the link if one waits, and drains the window's events,
@@ -296,10 +318,7 @@ void RunFadeCycle() {
   // the pass blocks until a datagram arrives, the user acts, or the keep-alive
   // falls due - rather than sleeping a millisecond twice and polling again.
   for (;;) {
-    if (KeepAliveFellDue() != 0) {
-      SendRemoteSubscriptionAndPause(g_mixerConnection);
-      AskConsole();
-    }
+    if (RenewalFellDue(kKeepAliveKey, kKeepAliveInterval) != 0) SubscribeWhileWaiting();
     FollowConsoleCheck(0);
     const int wasArmed = g_fade.armed;
     if (g_fade.armed == 1 && PollMixerLink(g_mixerConnection) != 0) CaptureAndFade();

@@ -7,6 +7,7 @@
 inline constexpr std::intptr_t kKeepAliveKey = 0;      // the subscription's renewal while waiting for a touch
 inline constexpr std::intptr_t kConsoleAnswerKey = 1;  // an /xinfo goes unanswered
 inline constexpr std::intptr_t kConsoleAskKey = 2;     // the next /xinfo at idle while none was answered
+inline constexpr std::intptr_t kFadeRenewalKey = 3;    // the subscription's renewal while a fade watches for the hand
 
 // Adds a record {start, interval, key} at the end of the list and returns its
 // key. Key -1 asks for a key unique for the record's life: its own address.

@@ -53,11 +53,13 @@ void FaderDecibelText(float level, char* text, int size) {
     std::snprintf(text, static_cast<std::size_t>(size), "-\u221e dB");
     return;
   }
-  const double db = f >= 0.5 ? 40.0 * f - 30.0 : f >= 0.25 ? 80.0 * f - 50.0 : f >= 0.0625 ? 160.0 * f - 70.0 : 480.0 * f - 90.0;
+  const FaderLawPiece* piece = kFaderLaw;
+  while (f < piece->from) ++piece;  // the last piece starts at 0, below every level here
+  const double db = f * piece->slope + piece->offset;
   // Rounded to tenths first, so that what rounds to nought reads "0.0 dB"
   // with no sign.
   const long tenths = std::lround(db * 10.0);
   const long whole = tenths < 0 ? -tenths : tenths;
-  std::snprintf(text, static_cast<std::size_t>(size), "%s%ld.%ld dB", tenths < 0 ? "-" : tenths > 0 ? "+" : "",
-                whole / 10, whole % 10);
+  const char* sign = tenths < 0 ? "-" : tenths > 0 ? "+" : "";
+  std::snprintf(text, static_cast<std::size_t>(size), "%s%ld.%ld dB", sign, whole / 10, whole % 10);
 }

@@ -21,9 +21,10 @@ struct FaderGroup {
 // address is 12 characters ("/dca/1/fader"), so its messages are 24 bytes,
 // not 28.
 inline constexpr FaderGroup kFaderGroups[] = {
-    {"Main", "/main/st/mix/fader", 1},     {"Ch %d", "/ch/%02d/mix/fader", 32},  {"AuxIn %d", "/auxin/%02d/mix/fader", 8},
-    {"FxRtn %d", "/fxrtn/%02d/mix/fader", 8}, {"Bus %d", "/bus/%02d/mix/fader", 16}, {"Mtx %d", "/mtx/%02d/mix/fader", 6},
-    {"Mono", "/main/m/mix/fader", 1},      {"DCA %d", "/dca/%d/fader", 8},
+    {"Main", "/main/st/mix/fader", 1},        {"Ch %d", "/ch/%02d/mix/fader", 32},
+    {"AuxIn %d", "/auxin/%02d/mix/fader", 8}, {"FxRtn %d", "/fxrtn/%02d/mix/fader", 8},
+    {"Bus %d", "/bus/%02d/mix/fader", 16},    {"Mtx %d", "/mtx/%02d/mix/fader", 6},
+    {"Mono", "/main/m/mix/fader", 1},         {"DCA %d", "/dca/%d/fader", 8},
 };
 
 // The fader addresses, index for index with the list's entries. Filled once
@@ -35,7 +36,15 @@ void FillFaderAddressTable();
 // empty text for an index outside the table.
 void FaderLabel(int index, char* text, int size);
 
-// A fader level on the console's 0..1 scale in dB, by the console's own
-// four-segment law, with one decimal: "-12.3 dB", "0.0 dB", "+10.0 dB", and
-// "-∞ dB" (UTF-8) at the bottom.
+// The console's fader law, four straight pieces from -90 dB to +10 dB: from
+// each level up, dB = level x slope + offset; the bottom, 0, is -∞ dB.
+struct FaderLawPiece {
+  double from;
+  double slope;
+  double offset;
+};
+inline constexpr FaderLawPiece kFaderLaw[] = {{0.5, 40, -30}, {0.25, 80, -50}, {0.0625, 160, -70}, {0.0, 480, -90}};
+
+// A fader level in dB by that law, with one decimal: "-12.3 dB", "0.0 dB",
+// "+10.0 dB", and "-∞ dB" (UTF-8) at the bottom.
 void FaderDecibelText(float level, char* text, int size);

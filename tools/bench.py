@@ -3,9 +3,9 @@
 is taken): how evenly a fade is paced, how long a capture takes to answer the
 touch, and what the program costs in CPU, memory, start-up time and size,
 beside what a fade step costs at the least (tools/fade-floor). Targets are
-shown, never asserted. The programs are driven like a user through the window
-driver (tests/e2e/quorlen_window.py) against the console simulator on another
-loopback address, so the port lock on 127.0.0.1:10023 is never needed."""
+shown, never asserted. The programs are driven like a user through the
+end-to-end harness (tests/e2e/harness.py) against the console simulator on
+another loopback address, so the port lock on 127.0.0.1:10023 is never needed."""
 
 import argparse
 import collections
@@ -18,7 +18,6 @@ import subprocess
 import sys
 import tarfile
 import tempfile
-import threading
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports below
@@ -26,21 +25,20 @@ REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
 
 import debian_python  # noqa: E402,F401  (first: it may start this script again)
-import psutil  # noqa: E402
 from PIL import Image  # noqa: E402
 
 import fade_plot  # noqa: E402  (beside this file)
-import fade_stats  # noqa: E402  (beside this file)
-import quorlen_e2e as e2e  # noqa: E402
+import harness  # noqa: E402
+from harness import PERIOD_MS, CpuSampler, cpu_percent  # noqa: E402
+from quorlen_window import FAST, NORMAL, SLOW, SPEEDS, TOO_SLOW  # noqa: E402
 
 ADDRESS = "127.0.0.3"  # the simulator's, on loopback
-PERIOD_MS = 10.0
 MINIMUM = 2  # percent; with the touched levels below every fade has 154 to 161 messages
 FADES = [  # option, name, touched level, colour in the level chart
-    (e2e.TOO_SLOW, "Too Slow", 0.10, "#1f6fd1"),
-    (e2e.SLOW, "Slow", 0.25, "#2a9d3a"),
-    (e2e.NORMAL, "Normal", 0.50, "#d1831f"),
-    (e2e.FAST, "Fast", 0.98, "#c2303a"),
+    (TOO_SLOW, "Too Slow", 0.10, "#1f6fd1"),
+    (SLOW, "Slow", 0.25, "#2a9d3a"),
+    (NORMAL, "Normal", 0.50, "#d1831f"),
+    (FAST, "Fast", 0.98, "#c2303a"),
 ]
 ROWS = [1, 2, 3, 4, 5, 0]  # channel-list rows taken in turn; all of them show without scrolling
 LONG_FADE_LEVEL = 0.5  # from here at "Too Slow" (0.0005 a step) down to 0: 1000 steps
@@ -51,70 +49,9 @@ FLOOR_START_S = 3.0  # fade-floor under Wine: the prefix's and the window's star
 PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
 PRESETS = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release", "native": "linux-qt"}
 Program = collections.namedtuple("Program", "label path wine driver")
-
-
-def watched_pids(program, session, root):
-    """The program's process and, under Wine, the prefix's wineserver, found by
-    the names Wine gives them; the 32-bit wrapper takes a moment to get there."""
-    if not program.wine:
-        return {"program": root}
-    names = {"program": os.path.basename(program.path), "wineserver": "wineserver"}
-    for _ in range(600):  # 30 s
-        pids = {key: p.pid for p in psutil.process_iter(["name", "environ"]) for key, name in names.items()
-                if (p.info["name"] or "").startswith(name)
-                and (p.info["environ"] or {}).get("WINEPREFIX") == session.env["WINEPREFIX"]}
-        if len(pids) == len(names):
-            return dict(sorted(pids.items()))  # the program first, as in the figures
-        time.sleep(0.05)
-    raise RuntimeError("%s: no %s under Wine" % (program.label, sorted(set(names) - set(pids))))
-
-
-class CpuSampler(threading.Thread):
-    """Reads the CPU time of the watched processes every 50 ms from its start
-    to stop(), so that any stretch can be costed afterwards; an ended process's
-    last reading stands. A daemon: a run that fails ends the bench with it."""
-
-    def __init__(self, pids):
-        super().__init__(daemon=True)
-        self.pids = pids
-        self.samples = []
-        self.done = threading.Event()
-        self.start()
-
-    def run(self):
-        last = dict.fromkeys(self.pids, 0.0)
-        while not self.done.is_set():
-            for name, pid in self.pids.items():
-                # The process's CPU clock (its id as clock_getcpuclockid(3) makes it) counts in nanoseconds,
-                # where psutil's cpu_times reads 10 ms ticks, too coarse for steps of a few hundred us.
-                with contextlib.suppress(OSError):  # it has ended
-                    last[name] = time.clock_gettime((~pid << 3) | 2)
-            self.samples.append((time.monotonic(), dict(last)))
-            self.done.wait(0.05)
-
-    def stop(self):
-        self.done.set()
-        self.join()
-
-    def between(self, start, end):
-        """(wall seconds, {name: CPU seconds}) between the first sample at or
-        after START and the last one at or before END."""
-        inside = [s for s in self.samples if start <= s[0] <= end] or [(0.0, dict.fromkeys(self.pids, 0.0))]
-        (t0, a), (t1, b) = inside[0], inside[-1]
-        return t1 - t0, {name: b[name] - a[name] for name in self.pids}
-
-    def per_step_us(self, start, end):
-        """CPU microseconds per 10 ms step, all watched processes together."""
-        wall, cpu = self.between(start, end)
-        return sum(cpu.values()) * 1e3 * PERIOD_MS / wall if wall else None
-
-
-def cpu_percent(stretches):
-    """% of one core over (wall, {name: CPU}) stretches, per process and in all."""
-    wall = sum(w for w, _ in stretches)
-    shares = {n: 100.0 * sum(c[n] for _, c in stretches) / wall if wall else None for n in stretches[0][1]}
-    shares["total"] = sum(shares.values()) if wall else None
-    return shares
+# This tree's probe and simulator; each program measured gives its exe and output directory.
+SETTINGS = harness.Settings(None, os.path.join(REPO, "build/win64-release/tools/quorlen-probe/quorlen-probe.exe"),
+                            os.path.join(REPO, "build/linux-debug/tools/console-sim/console-sim"), None)
 
 
 def fade(app, sampler, row, how, minimum, wait_s=0.0):
@@ -130,10 +67,10 @@ def fade(app, sampler, row, how, minimum, wait_s=0.0):
     summary = app.sim.wait_summary(summaries + 1, timeout=60)
     app.wait_idle(since)
     messages = [e for e in app.sim.fader_messages(since) if summary["start_us"] <= e["t_us"] <= summary["end_us"]]
-    intervals = fade_stats.intervals_ms(messages)
-    pace = fade_stats.pace(intervals)
-    levels = [((m["t_us"] - messages[0]["t_us"]) / 1000.0, e2e.level_of(m)) for m in messages]
-    expected = e2e.expected_fade(touch, e2e.SPEEDS[speed], minimum)
+    intervals = harness.intervals_ms(messages)
+    pace = harness.pace(intervals)
+    levels = [((m["t_us"] - messages[0]["t_us"]) / 1000.0, harness.level_of(m)) for m in messages]
+    expected = harness.expected_fade(touch, SPEEDS[speed], minimum)
     span = tuple(summary[k] / 1e6 + app.sim.clock_offset for k in ("start_us", "end_us"))
     return {
         "speed": name, "row": row, "touch": touch, "count": len(messages), "expected_count": len(expected),
@@ -147,21 +84,20 @@ def fade(app, sampler, row, how, minimum, wait_s=0.0):
 
 
 def measure(program, options, out_dir):
-    e2e.Settings.exe, e2e.Settings.out = program.path, out_dir
-    if program.wine and (reason := e2e.find_skip_reason()):
+    settings = SETTINGS._replace(exe=program.path, out=out_dir)
+    if program.wine and (reason := harness.skip_reason(settings)):
         print("bench: %s skipped: %s" % (program.label, reason), file=sys.stderr)
         return None
-    with contextlib.closing(e2e.Session(address=ADDRESS, wine=program.wine)) as session:
+    with contextlib.closing(harness.Session(settings, address=ADDRESS, wine=program.wine)) as session:
         starts = []
         for i in range(options.starts):
             begun = time.monotonic()
-            app = e2e.App(ADDRESS.split("."), name="start%d" % i, session=session,
-                          command=None if program.wine else [program.path], probe=program.driver == "probe")
+            app = session.app(ADDRESS.split("."), name="start%d" % i, probe=program.driver == "probe")
             app.wait_ready()
             starts.append((app.ready_at - begun) * 1000.0)
             if i < options.starts - 1:
                 app.close()
-        sampler = CpuSampler(watched_pids(program, session, app.proc.pid))
+        sampler = CpuSampler(harness.watched_pids(session, app.proc.pid))
         begun = time.monotonic() + 1.0  # once the start's last probe queries and paints have settled
         time.sleep(1.0 + options.idle_seconds)
         idle = sampler.between(begun, time.monotonic())
@@ -174,12 +110,12 @@ def measure(program, options, out_dir):
                 fades.append(fade(app, sampler, row, how, MINIMUM, 0.0 if fades else options.wait_seconds))
             except AssertionError as error:
                 raise RuntimeError("%s, fade %d (row %d, %s): %s" % (program.label, i + 1, row, how[1], error))
-        rss = e2e.peak_memory_kib(app)
+        rss = harness.peak_memory_kib(app)
         # Main, "Too Slow", minimum 0: what every reset leaves. The median of
         # a few: a natively run step costs tens of microseconds, which one
         # busy moment on the machine can shift by a third.
         print("bench: %s, %d long fades..." % (program.label, LONG_FADES), file=sys.stderr)
-        spans = [fade(app, sampler, 0, (e2e.TOO_SLOW, "Too Slow", LONG_FADE_LEVEL, None), 0)["span"]
+        spans = [fade(app, sampler, 0, (TOO_SLOW, "Too Slow", LONG_FADE_LEVEL, None), 0)["span"]
                  for _ in range(LONG_FADES)]
         step_us = statistics.median(sampler.per_step_us(start + EDGE_S, end - EDGE_S) for start, end in spans)
         sampler.stop()
@@ -192,7 +128,7 @@ def measure(program, options, out_dir):
     figures.update(
         mean_interval_ratio=figures.pop("mean_interval_ms") / PERIOD_MS,
         worst_interval_ms=max(f["max_interval_ms"] for f in fades),
-        **{"capture_latency_p%d_ms" % p: fade_stats.nearest_rank(latencies, p) if latencies else None
+        **{"capture_latency_p%d_ms" % p: harness.nearest_rank(latencies, p) if latencies else None
            for p in (50, 95)},
         **{"cpu_%s_percent" % stretch: shares["total"] for stretch, shares in cpu.items()},
         cpu_step_us=step_us, peak_rss_mib=rss / 1024.0, start_ms=statistics.median(starts),
@@ -215,15 +151,16 @@ def measure_floor(program, options):
     if not os.path.exists(path):
         return None, None
     print("bench: fade-floor for %s..." % program.label, file=sys.stderr)
-    e2e.Settings.out = os.path.join(options.out, "floor-" + program.label)
+    settings = SETTINGS._replace(exe=path, out=os.path.join(options.out, "floor-" + program.label))
     seconds = FLOOR_STEPS * PERIOD_MS / 1000
     figures = []
     for look in ("nolook", "look"):
-        with contextlib.closing(e2e.Session(address=ADDRESS, wine=program.wine)) as session:
+        with contextlib.closing(harness.Session(settings, address=ADDRESS, wine=program.wine)) as session:
             begun = time.monotonic()
-            command = (e2e.wine_command(path) if program.wine else [path]) + [str(FLOOR_STEPS), ADDRESS, "10023", look]
-            proc = subprocess.Popen(command, env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            sampler = CpuSampler(watched_pids(program._replace(path=path), session, proc.pid))
+            command = harness.wine_command(path) if program.wine else [path]
+            proc = subprocess.Popen(command + [str(FLOOR_STEPS), ADDRESS, "10023", look], env=session.env,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            sampler = CpuSampler(harness.watched_pids(session, proc.pid))
             proc.wait(timeout=seconds + 120)
             sampler.stop()
             figures.append(sampler.per_step_us(begun + FLOOR_START_S, begun + seconds - EDGE_S))
@@ -358,8 +295,6 @@ def main():
     begun = time.monotonic()
     os.makedirs(options.out, exist_ok=True)
 
-    e2e.Settings.sim = os.path.join(REPO, "build", "linux-debug", "tools", "console-sim", "console-sim")
-    e2e.Settings.probe = os.path.join(REPO, "build", "win64-release", "tools", "quorlen-probe", "quorlen-probe.exe")
     # The revision's short name, and "+changes" when tracked files differ from it.
     report = {"revision": git("describe", "--always", "--dirty=+changes", "--exclude", "*"),
               "date": time.strftime("%Y-%m-%dT%H:%M:%S"), "arguments": sys.argv[1:],

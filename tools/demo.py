@@ -14,7 +14,9 @@ sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports be
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
 import fade_plot  # noqa: E402  (beside this file; first: it may start this script again)
-import quorlen_e2e as e2e  # noqa: E402
+import harness  # noqa: E402
+from harness import LOOPBACK_CONFIG  # noqa: E402
+from quorlen_window import SLOW  # noqa: E402
 
 
 class Failed(Exception):
@@ -28,18 +30,18 @@ def must(what, step, *args, **kwargs):
         raise Failed("%s (%s)" % (what, error))
 
 
-def headless(options, command):
+def headless(options, settings):
     """One cycle, as a user plays it, on a display of the demo's own."""
     work = options.work
-    with contextlib.closing(must("the display, Wine or the console simulator did not start", e2e.Session,
-                                 wine=options.wine)) as session:
+    with contextlib.closing(must("the display, Wine or the console simulator did not start", harness.Session,
+                                 settings, wine=options.wine)) as session:
         print("Playing one cycle headless on display %s: Ch 5, Slow, minimum 50, touch at 0.8." % session.display,
               flush=True)
-        app, sim = e2e.App(e2e.LOOPBACK_CONFIG, session=session, command=command, directory=work), session.sim
-        try:
+        sim = session.sim
+        with session.app(LOOPBACK_CONFIG, directory=work) as app:
             must("the Quorlen window did not appear", app.wait_ready)
             app.screenshot("idle")
-            must("could not select Ch 5, Slow and the minimum 50", app.pick, 5, e2e.SLOW, 50)
+            must("could not select Ch 5, Slow and the minimum 50", app.pick, 5, SLOW, 50)
             since, subscription = must("capture did not start", app.capture)
             app.screenshot("waiting")
             print("Captured; the simulator touches fader 5 at 0.8 in 2.5 s.", flush=True)
@@ -53,8 +55,6 @@ def headless(options, command):
             time.sleep(0.5)
             app.screenshot("screenshot")
             code = must("Quorlen did not close", app.close)
-        finally:
-            app.kill()
     if code != 0:
         raise Failed("Quorlen ended with exit code %d" % code)
     if not fade_plot.plot(os.path.join(work, "console-sim.jsonl"), os.path.join(work, "level.png"), 5,
@@ -74,9 +74,10 @@ def headless(options, command):
     return 0 if ok else 1
 
 
-def interactive(options, command):
-    with contextlib.closing(e2e.Session(wine=options.wine, display=os.environ["DISPLAY"], simulator=False)) as session:
-        app = e2e.App(e2e.LOOPBACK_CONFIG, session=session, command=command, directory=options.work)
+def interactive(options, settings):
+    with contextlib.closing(harness.Session(settings, wine=options.wine, display=os.environ["DISPLAY"],
+                                            simulator=False)) as session:
+        app = session.app(LOOPBACK_CONFIG, directory=options.work)
         print('''
 Quorlen is running against the console simulator (127.0.0.1:10023).
 In the Quorlen window:
@@ -87,7 +88,7 @@ Then touch the fader on the "console": type below
 and watch the level bar fall to 0.5. "Reset Off" stops a fade; type "quit" to end the demo.
 ''', flush=True)
         log = os.path.join(options.work, "console-sim.jsonl")
-        status = subprocess.call([e2e.Settings.sim, "--log", log, "--summary-json",
+        status = subprocess.call([settings.sim, "--log", log, "--summary-json",
                                   os.path.join(options.work, "console-sim-fades.jsonl")])
         # The user may have closed it already.
         with contextlib.suppress(AssertionError, RuntimeError, subprocess.SubprocessError):
@@ -122,25 +123,24 @@ def main():
                   flush=True)
             native = build("native", "native", "linux-debug", "console-sim")
             win64 = build("win64", "win64", "win64-release", "quorlen", "quorlen-probe")
-            e2e.Settings.exe = os.path.join(win64, "quorlen.exe")
-            e2e.Settings.probe = os.path.join(win64, "tools", "quorlen-probe", "quorlen-probe.exe")
+            exe = os.path.join(win64, "quorlen.exe")
+            probe = os.path.join(win64, "tools", "quorlen-probe", "quorlen-probe.exe")
             # A Wine prefix of the demo's own: stopping its wineserver at the end touches nothing else.
             prefix = os.environ["QUORLEN_E2E_WINEPREFIX"] = "/tmp/quorlen-demo-wineprefix"
             print("Preparing Wine (%s; the first time takes a minute)..." % prefix, flush=True)
         else:
             print("Building the console simulator and the Linux program (a minute the first time)...", flush=True)
             native = build("Linux", "qt", "linux-qt", "console-sim", "quorlen")
-            e2e.Settings.exe = os.path.join(native, "quorlen")
+            exe, probe = os.path.join(native, "quorlen"), None
     except Failed as error:
         print("demo: %s" % error, file=sys.stderr)
         return 1
-    options.work = e2e.Settings.out = tempfile.mkdtemp(prefix="quorlen-demo.", dir="/tmp")
-    e2e.Settings.sim = os.path.join(native, "tools", "console-sim", "console-sim")
-    command = None if options.wine else [e2e.Settings.exe]  # None: under Wine, as the end-to-end tests run it
+    options.work = tempfile.mkdtemp(prefix="quorlen-demo.", dir="/tmp")
+    settings = harness.Settings(exe, probe, os.path.join(native, "tools", "console-sim", "console-sim"), options.work)
     try:
         if options.headless or not os.environ.get("DISPLAY"):
-            return headless(options, command)
-        return interactive(options, command)
+            return headless(options, settings)
+        return interactive(options, settings)
     except Failed as error:
         print("demo: %s\ndemo: what it left so far is in %s" % (error, options.work), file=sys.stderr)
         return 1

@@ -9,7 +9,7 @@ import matplotlib
 
 matplotlib.use("Agg")  # files only, never a window
 import matplotlib.pyplot as plt  # noqa: E402
-from quorlen_e2e import level_of  # noqa: E402  (tests/e2e: both scripts that import this put it on the path)
+from harness import level_of  # noqa: E402  (tests/e2e: both scripts that import this put it on the path)
 
 # Where the console's fader shows each dB mark: engineers read faders in dB.
 DB_MARKS = [(1.0, "+10"), (0.75, "0"), (0.5, "-10"), (0.25, "-30"), (0.0625, "-60")]

@@ -20,15 +20,22 @@ import sys
 # The units the table shows: the fader's whole range, with the landmarks an
 # engineer fades to.
 TABLE_UNITS = [100, 90, 75, 60, 50, 40, 25, 10, 5, 0]
-# The X32's fader law, four straight pieces from -90 dB to +10 dB: from each
-# level up, dB = level * slope + offset; -inf at 0.
-FADER_LAW = [(0.5, 40, -30), (0.25, 80, -50), (0.0625, 160, -70), (0, 480, -90)]
 PLATFORMS = ("windows", "linux")
 
 
-def fader_db(level):
-    return next((level * slope + offset for low, slope, offset in FADER_LAW if level > 0 and level >= low),
-                float("-inf"))
+def fader_law(root):
+    """The X32's fader law as the program has it (kFaderLaw, link/fader_table.h):
+    (from, slope, offset) pieces, from each level up dB = level * slope + offset."""
+    source = (root / "link" / "fader_table.h").read_text(encoding="utf-8")
+    table = re.search(r"kFaderLaw\[\] = \{(.*?)\};", source, re.S)
+    pieces = re.findall(r"\{([-0-9.]+), ([-0-9.]+), ([-0-9.]+)\}", table[1] if table else "")
+    if len(pieces) != 4:
+        sys.exit("render_guide: the fader law is not where the guide looks (link/fader_table.h)")
+    return [tuple(float(n) for n in piece) for piece in pieces]
+
+
+def fader_db(law, level):
+    return next((level * slope + offset for low, slope, offset in law if level > 0 and level >= low), float("-inf"))
 
 
 def db_text(db):
@@ -42,14 +49,15 @@ def table(heading, rows):
     return "<table>\n" + "\n".join([heading] + rows) + "\n</table>"
 
 
-def fader_law_table():
+def fader_law_table(root):
+    law = fader_law(root)
     # The console's own landmarks: 75 is 0 dB, 50 is -10 dB, 25 is -30 dB.
     for units, db in ((75, 0), (50, -10), (25, -30)):
-        if abs(fader_db(units / 100) - db) > 1e-9:
-            sys.exit("render_guide: the fader law gives %s dB at %d" % (fader_db(units / 100), units))
+        if abs(fader_db(law, units / 100) - db) > 1e-9:
+            sys.exit("render_guide: the fader law gives %s dB at %d" % (fader_db(law, units / 100), units))
     return table('<tr><th>Fader units</th><th>dB on the console</th></tr>',
-                 ['<tr><td class="num">%d</td><td class="num">%s</td></tr>' % (units, db_text(fader_db(units / 100)))
-                  for units in TABLE_UNITS])
+                 ['<tr><td class="num">%d</td><td class="num">%s</td></tr>'
+                  % (units, db_text(fader_db(law, units / 100))) for units in TABLE_UNITS])
 
 
 def speeds_table(root):
@@ -66,7 +74,7 @@ def speeds_table(root):
                     '<td class="num">%.2g s</td></tr>'
                     % (html.escape(caption), units, units * 100, 100 / units / 100, 75 / units / 100))
     return table("<tr><th>Speed</th><th>Step every 10 ms (fader units)</th><th>Fader units per second</th>"
-                 "<th>Whole travel, 100 to 0</th><th>From 0 dB (75) to 0</th></tr>", rows)
+                 "<th>Whole travel, 100 to 0</th><th>From 0 dB to -&infin; dB (75 to 0)</th></tr>", rows)
 
 
 def contents(page):
@@ -94,16 +102,19 @@ def main():
     args = parser.parse_args()
     root = args.source_root
     page = for_platform((root / "docs" / "guide" / "quorlen-guide.html.in").read_text(encoding="utf-8"), args.platform)
-    # Each platform's guide shows its own window.
-    png = (root / "docs" / ("screenshot-linux.png" if args.platform == "linux" else "screenshot.png")).read_bytes()
     fills = {"@VERSION@": html.escape(args.version), "@CONTENTS@": contents(page),
-             "@FADER_LAW_TABLE@": fader_law_table(), "@SPEEDS_TABLE@": speeds_table(root),
-             "@SCREENSHOT@": "data:image/png;base64," + base64.b64encode(png).decode("ascii"),
-             "@SCREENSHOT_SIZE@": 'width="%d" height="%d"' % struct.unpack(">II", png[16:24])}  # the PNG's IHDR
-    left = set(re.findall(r"@[A-Z_]+@", page)) - fills.keys()
+             "@FADER_LAW_TABLE@": fader_law_table(root), "@SPEEDS_TABLE@": speeds_table(root)}
+    # @IMAGE:name@ is the src and size of docs/name.png; each platform's guide
+    # shows its own window, docs/name-linux.png where there is one.
+    for name in set(re.findall(r"@IMAGE:([\w-]+)@", page)):
+        own = root / "docs" / (name + "-linux.png")
+        png = (own if args.platform == "linux" and own.exists() else root / "docs" / (name + ".png")).read_bytes()
+        fills["@IMAGE:%s@" % name] = 'src="data:image/png;base64,%s" width="%d" height="%d"' % (
+            base64.b64encode(png).decode("ascii"), *struct.unpack(">II", png[16:24]))  # the PNG's IHDR
+    left = set(re.findall(r"@[A-Z_]+(?::[\w-]+)?@", page)) - fills.keys()
     if left:
         sys.exit("render_guide: nothing fills in %s" % ", ".join(sorted(left)))
-    page = re.sub(r"@[A-Z_]+@", lambda mark: fills[mark.group()], page)
+    page = re.sub(r"@[A-Z_]+(?::[\w-]+)?@", lambda mark: fills[mark.group()], page)
     pathlib.Path(args.output).write_text(page, encoding="utf-8", newline="\n")
 
 

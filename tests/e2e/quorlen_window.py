@@ -57,6 +57,19 @@ TOP_ROW_Y = 8  # the middle of the list's first visible row, from the list's top
 SETTLE_SECONDS = 0.3
 
 
+def wait(found, timeout=10.0, what="the window to change", every=0.05):
+    """FOUND()'s first true answer, asked every EVERY seconds; after TIMEOUT
+    seconds without one, an AssertionError that names WHAT."""
+    deadline = time.monotonic() + timeout
+    while True:
+        answer = found()
+        if answer:
+            return answer
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(every)
+
+
 def xdotool(env, *args, check=True):
     return subprocess.run(["xdotool"] + [str(a) for a in args], env=env, check=check, capture_output=True,
                           text=True, timeout=60).stdout
@@ -190,16 +203,12 @@ class App:
             if code != 0:
                 raise AssertionError("the main window did not appear")
             return self.probe.info()
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = xdotool(self.env, "search", "--onlyvisible", "--name", "^%s$" % TITLE, check=False).split()
-            if found:
-                self.window = int(found[0])
-                geometry = self.geometry()
-                self.origin = geometry["X"], geometry["Y"]
-                return None
-            time.sleep(0.01)
-        raise AssertionError("no window titled %r" % TITLE)
+        found = wait(lambda: xdotool(self.env, "search", "--onlyvisible", "--name", "^%s$" % TITLE,
+                                     check=False).split(), timeout, "a window titled %r" % TITLE, 0.01)
+        self.window = int(found[0])
+        geometry = self.geometry()
+        self.origin = geometry["X"], geometry["Y"]
+        return None
 
     def wait_ready(self, timeout=30.0):
         """Ready for input: the window exists, with its starting states,
@@ -232,14 +241,8 @@ class App:
         raise AssertionError("no control %d" % number)
 
     def wait_until(self, predicate, timeout=10.0, what="the window to change"):
-        deadline = time.monotonic() + timeout
-        while True:
-            info = self.info()
-            if predicate(info):
-                return info
-            if time.monotonic() > deadline:
-                raise AssertionError("timed out waiting for " + what)
-            time.sleep(0.05)
+        """The window once PREDICATE holds for it."""
+        return wait(lambda: next(filter(predicate, [self.info()]), None), timeout, what)
 
     def wait_text(self, number, text, timeout=5.0):
         return self.wait_until(lambda i: self.control(number, i)["text"] == text, timeout,
@@ -349,11 +352,16 @@ class App:
         probe) the reset's subscription after the fade that began after SINCE,
         and a moment for the main loop to take clicks again."""
         if self.probe:
-            return self.wait_until(lambda i: self.control(CAPTURE, i)["text"] == CAPTURE_IDLE
-                                   and self.control(CAPTURE, i)["enabled"], timeout, "the reset")
+            # The probe reads the controls one after the other, not all at
+            # once: the window is read again once the caption says idle, which
+            # the program gives last.
+            self.wait_until(lambda i: self.control(CAPTURE, i)["text"] == CAPTURE_IDLE
+                            and self.control(CAPTURE, i)["enabled"], timeout, "the reset")
+            return self.info()
 
         def after_fade(entry):
-            return (entry["dir"] == "in" and entry.get("address") == "/xremote" and
+            # ("lost in": the program sent it, and a lossy network lost it.)
+            return (entry["dir"] in ("in", "lost in") and entry.get("address") == "/xremote" and
                     any(m["t_us"] < entry["t_us"] for m in self.sim.fader_messages(since)))
         entry = self.sim.wait_for(after_fade, since, timeout, "the reset's /xremote")
         time.sleep(SETTLE_SECONDS)
@@ -377,6 +385,12 @@ class App:
             else:
                 send_close_request(self.env["DISPLAY"], self.window)
         return self.wait_exit()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.kill()
 
     def kill(self):
         if self.proc.poll() is None:

@@ -24,23 +24,15 @@ import sys
 import threading
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ in the tree from the imports below
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))  # for debian_python alone
 import debian_python  # noqa: E402,F401  (first: it may start this script again)
 import psutil  # noqa: E402
-import quorlen_e2e as e2e  # noqa: E402
-import bench  # noqa: E402  (CPU sampling and finding Wine's processes)
-import fade_stats  # noqa: E402
-
-FAST, CAPTURE, RESET_OFF, TOO_SLOW = e2e.FAST, e2e.CAPTURE, e2e.RESET_OFF, e2e.TOO_SLOW
-LOOPBACK = ["127", "0", "0", "1"]
-
-
-def watched(app):
-    """The Linux processes of the Windows program and of its prefix's wineserver."""
-    program = bench.Program(os.path.basename(e2e.Settings.exe), e2e.Settings.exe, True, "probe")
-    return bench.watched_pids(program, app.session, app.proc.pid)
+import harness  # noqa: E402
+from harness import LOOPBACK_CONFIG, expected_fade, level_of  # noqa: E402
+from quorlen_window import CAPTURE, CAPTURE_BUSY, FAST, RESET_OFF, SPEEDS, STOP_WHEN_MOVED, TOO_SLOW  # noqa: E402
 
 
 def linux_usage(pid):
@@ -58,28 +50,23 @@ def linux_usage(pid):
 def cpu(pids, seconds_fn):
     """Runs seconds_fn() while sampling the CPU time of PIDS; returns its
     result and % of one core per process and in all."""
-    sampler = bench.CpuSampler(pids)
+    sampler = harness.CpuSampler(pids)
     start = time.monotonic()
     result = seconds_fn()
     end = time.monotonic()
     sampler.stop()
-    return result, bench.cpu_percent([sampler.between(start, end)])
-
-
-def start_app(config, name):
-    app = e2e.App(config, name=name)
-    app.wait_ready()
-    return app
+    return result, harness.cpu_percent([sampler.between(start, end)])
 
 
 # ---------------------------------------------------------------------------
 # Soak
 
-def soak(cycles, every=50):
-    app = start_app(LOOPBACK, "soak")
-    sim = e2e.SESSION.sim
-    pid = watched(app)["program"]
-    expected = e2e.expected_fade(0.03, e2e.SPEEDS[FAST], 0)
+def soak(session, cycles, every=50):
+    app = session.app(LOOPBACK_CONFIG, name="soak")
+    app.wait_ready()
+    sim = session.sim
+    pid = harness.watched_pids(session, app.proc.pid)["program"]
+    expected = expected_fade(0.03, SPEEDS[FAST], 0)
     samples, ports, faults = [], [], []
 
     def sample(cycle):
@@ -101,7 +88,7 @@ def soak(cycles, every=50):
         sim.command("touch main 0.03")
         sim.wait_summary(summaries + 1, timeout=10)
         app.wait_idle()
-        levels = [e2e.level_of(m) for m in sim.fader_messages(since)]
+        levels = [level_of(m) for m in sim.fader_messages(since)]
         if levels != expected:
             faults.append("cycle %d: levels %s" % (cycle, levels))
         if len(ports) > 1 and ports[-1] == ports[-2]:
@@ -179,7 +166,7 @@ class Flood(threading.Thread):
 
 
 def pace(messages):
-    return {k: round(v, 3) for k, v in fade_stats.pace(fade_stats.intervals_ms(messages)).items()}
+    return {k: round(v, 3) for k, v in harness.pace(harness.intervals_ms(messages)).items()}
 
 
 def flood_waiting(app, sim, pids):
@@ -199,7 +186,7 @@ def flood_waiting(app, sim, pids):
         flood.join()
 
     _, load = cpu(pids, during)
-    still_waiting = app.control(CAPTURE, app.info())["text"] == e2e.CAPTURE_BUSY
+    still_waiting = app.control(CAPTURE, app.info())["text"] == CAPTURE_BUSY
     sim.command("touch main 0.5")  # the proper report, once the flood is over
     first = sim.wait_for(lambda e: e["dir"] == "in" and e.get("action") == "fader", since, 10, "the fade")
     after_flood_ms = (first["t_us"] - sim.sim_time(flood.ended)) / 1000.0
@@ -214,7 +201,7 @@ def flood_waiting(app, sim, pids):
 
 def flood_fading(app, sim, option_on):
     if option_on:
-        app.probe.run("syscommand", e2e.STOP_WHEN_MOVED)
+        app.probe.run("syscommand", STOP_WHEN_MOVED)
         time.sleep(0.3)
     since = sim.mark()
     app.press(CAPTURE)
@@ -228,24 +215,25 @@ def flood_fading(app, sim, option_on):
     app.press(RESET_OFF)
     app.wait_idle()
     if option_on:
-        app.probe.run("syscommand", e2e.STOP_WHEN_MOVED)
+        app.probe.run("syscommand", STOP_WHEN_MOVED)
         time.sleep(0.3)
     messages = sim.fader_messages(since)
     began, ended = sim.sim_time(flood.began), sim.sim_time(flood.ended)
     quiet = [m for m in messages if m["t_us"] < began]
     flooded = [m for m in messages if began <= m["t_us"] <= ended]
-    levels = [e2e.level_of(m) for m in messages]
-    exact = levels == e2e.expected_fade(1.0, e2e.SPEEDS[TOO_SLOW], 0)[:len(levels)]
+    levels = [level_of(m) for m in messages]
+    exact = levels == expected_fade(1.0, SPEEDS[TOO_SLOW], 0)[:len(levels)]
     before, during = pace(quiet[1:]), pace(flooded)
     steady = bool(during) and during["mean"] <= 1.05 * before["mean"] and len(flooded) > 800
     return dict(option_on=option_on, sent=flood.sent, before=before, during=during, levels_exact=exact,
                 ok=exact and steady)
 
 
-def flood():
-    app = start_app(LOOPBACK, "flood")
-    sim = e2e.SESSION.sim
-    pids = watched(app)
+def flood(session):
+    app = session.app(LOOPBACK_CONFIG, name="flood")
+    app.wait_ready()
+    sim = session.sim
+    pids = harness.watched_pids(session, app.proc.pid)
     waiting = flood_waiting(app, sim, pids)
     fading = [flood_fading(app, sim, False), flood_fading(app, sim, True)]
     app.close()
@@ -289,13 +277,14 @@ class Unreachables(threading.Thread):
         self.sock.close()
 
 
-def absent(seconds=60.0):
-    app = start_app(["127", "0", "0", "4"], "absent")
-    pids = watched(app)
+def absent(session, seconds=60.0):
+    app = session.app(["127", "0", "0", "4"], name="absent")
+    app.wait_ready()
+    pids = harness.watched_pids(session, app.proc.pid)
     icmp = Unreachables("127.0.0.4")
     icmp.start()
     app.press(CAPTURE)
-    app.wait_text(CAPTURE, e2e.CAPTURE_BUSY)
+    app.wait_text(CAPTURE, CAPTURE_BUSY)
     started = time.monotonic()
     _, load = cpu(pids, lambda: time.sleep(seconds))
     pressed = time.monotonic()
@@ -319,22 +308,22 @@ def main():
     parser.add_argument("run", choices=["soak", "flood", "absent"])
     parser.add_argument("--cycles", type=int, default=500)
     parser.add_argument("--seconds", type=float, default=60.0)
-    rest = e2e.parse_settings(sys.argv[1:])
+    settings, rest = harness.settings(sys.argv[1:])
     args = parser.parse_args(rest)
-    if e2e.Settings.skip_reason:
-        print("SKIPPED: " + e2e.Settings.skip_reason, file=sys.stderr)
-        sys.exit(e2e.SKIP_EXIT_CODE)
-    e2e.SESSION = e2e.Session()
+    if reason := harness.skip_reason(settings):
+        print("SKIPPED: " + reason, file=sys.stderr)
+        sys.exit(harness.SKIP_EXIT_CODE)
+    session = harness.Session(settings)
     try:
         if args.run == "soak":
-            result = soak(args.cycles)
+            result = soak(session, args.cycles)
         elif args.run == "flood":
-            result = flood()
+            result = flood(session)
         else:
-            result = absent(args.seconds)
+            result = absent(session, args.seconds)
     finally:
-        e2e.SESSION.close()
-    result["program"] = os.path.basename(e2e.Settings.exe)
+        session.close()
+    result["program"] = os.path.basename(settings.exe)
     print("RESULT " + json.dumps(result))
     sys.exit(0 if result["ok"] else 1)
 
