@@ -306,19 +306,23 @@ TEST_F(ControlLayerTest, EscapeClicksResetOffOnlyWhileItIsEnabled) {
   EXPECT_TRUE(TakeEvents().empty());
   EXPECT_TRUE(g_calls.empty());
 
-  DisableControl(ResetOffButton, 0);
-  for (int focus : {ChannelList, MinimumSpin}) {
+  // A cycle starts by disabling the capture button just pressed, which
+  // leaves the focus nowhere on some desktops; Escape works from there too.
+  for (int focus : {ChannelList, MinimumSpin, CaptureButton}) {
     FocusControl(focus);
+    DisableControl(CaptureButton, 1);
+    DisableControl(ResetOffButton, 0);
     UserPressEscape();
     const std::vector<Event> events = TakeEvents();
     ASSERT_EQ(events.size(), 1u) << focus;
     EXPECT_EQ(events[0].control, ResetOffButton);
     EXPECT_EQ(events[0].action, kActionClicked);
+    DisableControl(ResetOffButton, 1);
+    DisableControl(CaptureButton, 0);
   }
-  EXPECT_EQ(g_calls[ResetOffButton], 2);
+  EXPECT_EQ(g_calls[ResetOffButton], 3);
   EXPECT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(GetControlText(MinimumSpin), "0");
-  DisableControl(ResetOffButton, 1);
 }
 
 TEST_F(ControlLayerTest, WaitEventReturnsQueuedEventsFirst) {
@@ -355,6 +359,13 @@ TEST_F(ControlLayerTest, TabAndShiftTabWalkTheTabStopsInCreationOrder) {
   const std::vector<int> skipping = {MinimumSpin, TooSlowOption, SlowOption,   NormalOption,
                                      FastOption,  CaptureButton, UpdatesButton};
   EXPECT_EQ(walk(7, 1), skipping);
+
+  // From nowhere (the focused control was disabled), Tab goes to the first stop.
+  FocusControl(CaptureButton);
+  DisableControl(CaptureButton, 1);
+  UserTab(1);
+  EXPECT_EQ(ControlEnabled(FocusedControl()), 1);
+  DisableControl(CaptureButton, 0);
 
   EXPECT_TRUE(g_calls.empty());  // moving the focus reports nothing and selects no option
   EXPECT_EQ(GetControlValue(TooSlowOption), 1);

@@ -144,16 +144,24 @@ static void MoveTabFocus(int direction) {
   if (row->kind == ControlKind::Spin) SendMessageW(hwnd, EM_SETSEL, 0, -1);
 }
 
+// A key pressed in the window. While no control has the focus (a cycle
+// disables the capture button that was just pressed) Windows sends it to the
+// main window as a system key, but without Alt it is the plain key.
+static int IsKeyDown(const MSG* msg, WPARAM key) {
+  const int withoutAlt = (msg->lParam & (1 << 29)) == 0;
+  return msg->wParam == key && (msg->message == WM_KEYDOWN || (msg->message == WM_SYSKEYDOWN && withoutAlt)) ? 1 : 0;
+}
+
 // Lets the window and its controls process one input message; Tab,
 // Shift+Tab and Escape are taken here, before the control with the focus
 // sees them, and so are their characters.
 static void ProcessInputMessage(const MSG* msg) {
   if (IsOurWindow(msg->hwnd)) {
-    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB) {
+    if (IsKeyDown(msg, VK_TAB)) {
       MoveTabFocus(GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
       return;
     }
-    if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
+    if (IsKeyDown(msg, VK_ESCAPE)) {
       InputEscapeKey();
       return;
     }
@@ -350,7 +358,8 @@ static void SetUpSpinArrows(const ControlRow& row, HWND edit, HFONT font) {
   // No UDS_SETBUDDYINT: the arrows keep the value and never write the text.
   HWND arrows = CreateWindowExW(
       0, UPDOWN_CLASSW, L"", WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, arrowLeft, top,
-      arrowWidth, height, g_hwndMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.number + kArrowsNumberOffset)), g_hinst, nullptr);
+      arrowWidth, height, g_hwndMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.number + kArrowsNumberOffset)),
+      g_hinst, nullptr);
   if (arrows == nullptr) return;
   SendMessageW(arrows, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
@@ -378,9 +387,8 @@ int PlatformCreateWindow(const char* title, int clientWidth, int clientHeight) {
   RegisterMainWindowClass();
   RECT frame = {0, 0, Scale(clientWidth), Scale(clientHeight)};
   AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-  g_hwndMain =
-      CreateWindowExW(0, kWindowClass, WideFromUtf8(title).c_str(), kWindowStyle, 0, 0,
-                      frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, g_hinst, nullptr);
+  g_hwndMain = CreateWindowExW(0, kWindowClass, WideFromUtf8(title).c_str(), kWindowStyle, 0, 0,
+                               frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, g_hinst, nullptr);
   if (g_hwndMain == nullptr) return 0;
   CentreMainWindow();
   ShowWindow(g_hwndMain, SW_SHOWNORMAL);
@@ -551,7 +559,8 @@ void PlatformEnable(const ControlRow& row, int enabled) {
     return;
   }
   EnableWindow(ControlWindow(row.number), enabled ? TRUE : FALSE);
-  if (row.kind == ControlKind::Spin && SpinArrows(row) != nullptr) EnableWindow(SpinArrows(row), enabled ? TRUE : FALSE);
+  if (row.kind == ControlKind::Spin && SpinArrows(row) != nullptr)
+    EnableWindow(SpinArrows(row), enabled ? TRUE : FALSE);
 }
 
 int PlatformListCount(const ControlRow& row) {
