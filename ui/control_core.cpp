@@ -60,6 +60,7 @@ std::int64_t ClampToSpinRange(std::int64_t value) {
   return value;
 }
 
+
 // Adds entries at the end, or takes them from the end, until the list holds
 // `length`. Main is selected first if the selected entry is about to go, so
 // the list never stands without a selection.

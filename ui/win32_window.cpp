@@ -358,8 +358,7 @@ static void SetUpSpinArrows(const ControlRow& row, HWND edit, HFONT font) {
   // No UDS_SETBUDDYINT: the arrows keep the value and never write the text.
   HWND arrows = CreateWindowExW(
       0, UPDOWN_CLASSW, L"", WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, arrowLeft, top,
-      arrowWidth, height, g_hwndMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.number + kArrowsNumberOffset)),
-      g_hinst, nullptr);
+      arrowWidth, height, g_hwndMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.number + kArrowsNumberOffset)), g_hinst, nullptr);
   if (arrows == nullptr) return;
   SendMessageW(arrows, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
@@ -387,8 +386,9 @@ int PlatformCreateWindow(const char* title, int clientWidth, int clientHeight) {
   RegisterMainWindowClass();
   RECT frame = {0, 0, Scale(clientWidth), Scale(clientHeight)};
   AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-  g_hwndMain = CreateWindowExW(0, kWindowClass, WideFromUtf8(title).c_str(), kWindowStyle, 0, 0,
-                               frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, g_hinst, nullptr);
+  g_hwndMain =
+      CreateWindowExW(0, kWindowClass, WideFromUtf8(title).c_str(), kWindowStyle, 0, 0,
+                      frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, g_hinst, nullptr);
   if (g_hwndMain == nullptr) return 0;
   CentreMainWindow();
   ShowWindow(g_hwndMain, SW_SHOWNORMAL);
@@ -559,8 +559,7 @@ void PlatformEnable(const ControlRow& row, int enabled) {
     return;
   }
   EnableWindow(ControlWindow(row.number), enabled ? TRUE : FALSE);
-  if (row.kind == ControlKind::Spin && SpinArrows(row) != nullptr)
-    EnableWindow(SpinArrows(row), enabled ? TRUE : FALSE);
+  if (row.kind == ControlKind::Spin && SpinArrows(row) != nullptr) EnableWindow(SpinArrows(row), enabled ? TRUE : FALSE);
 }
 
 int PlatformListCount(const ControlRow& row) {
