@@ -297,6 +297,34 @@ TEST_F(ControlLayerTest, CloseRequestQueuesACloseEventAndKeepsTheWindow) {
   EXPECT_EQ(GetControlText(CaptureButton), "Get Main Position Until Touch") << "the window is still there";
 }
 
+// Escape is a click on Reset Off while that can be clicked, wherever the
+// focus is, and nothing while it is disabled (idle).
+TEST_F(ControlLayerTest, EscapeClicksResetOffOnlyWhileItIsEnabled) {
+  BindControlCallback(ResetOffButton, CountCall<ResetOffButton>);
+  FocusControl(ChannelList);
+  UserPressEscape();
+  EXPECT_TRUE(TakeEvents().empty());
+  EXPECT_TRUE(g_calls.empty());
+
+  // A cycle starts by disabling the capture button just pressed, which
+  // leaves the focus nowhere on some desktops; Escape works from there too.
+  for (int focus : {ChannelList, MinimumSpin, CaptureButton}) {
+    FocusControl(focus);
+    DisableControl(CaptureButton, 1);
+    DisableControl(ResetOffButton, 0);
+    UserPressEscape();
+    const std::vector<Event> events = TakeEvents();
+    ASSERT_EQ(events.size(), 1u) << focus;
+    EXPECT_EQ(events[0].control, ResetOffButton);
+    EXPECT_EQ(events[0].action, kActionClicked);
+    DisableControl(ResetOffButton, 1);
+    DisableControl(CaptureButton, 0);
+  }
+  EXPECT_EQ(g_calls[ResetOffButton], 3);
+  EXPECT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(GetControlText(MinimumSpin), "0");
+}
+
 TEST_F(ControlLayerTest, WaitEventReturnsQueuedEventsFirst) {
   UserClick(CaptureButton);
   Event event = WaitEvent();
@@ -331,6 +359,13 @@ TEST_F(ControlLayerTest, TabAndShiftTabWalkTheTabStopsInCreationOrder) {
   const std::vector<int> skipping = {MinimumSpin, TooSlowOption, SlowOption,   NormalOption,
                                      FastOption,  CaptureButton, UpdatesButton};
   EXPECT_EQ(walk(7, 1), skipping);
+
+  // From nowhere (the focused control was disabled), Tab goes to the first stop.
+  FocusControl(CaptureButton);
+  DisableControl(CaptureButton, 1);
+  UserTab(1);
+  EXPECT_EQ(ControlEnabled(FocusedControl()), 1);
+  DisableControl(CaptureButton, 0);
 
   EXPECT_TRUE(g_calls.empty());  // moving the focus reports nothing and selects no option
   EXPECT_EQ(GetControlValue(TooSlowOption), 1);

@@ -12,6 +12,10 @@ add_test(NAME desktop_entry_valid
   COMMAND ${QUORLEN_DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/resources/quorlen.desktop)
 add_test(NAME metainfo_valid COMMAND ${QUORLEN_APPSTREAMCLI} validate --no-net ${QUORLEN_METAINFO})
 set_tests_properties(desktop_entry_valid metainfo_valid PROPERTIES LABELS unit)
+# The program as a screen reader reads it, over AT-SPI, with Debian's
+# python3-pyatspi (so Debian's python3).
+add_test(NAME atspi_linux COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/atspi_test.py --exe $<TARGET_FILE:quorlen>)
+set_tests_properties(atspi_linux PROPERTIES LABELS ui TIMEOUT 120)
 if(TARGET console-sim)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME e2e_linux

@@ -28,6 +28,10 @@ void UserCloseWindow() {
   NullRequestClose();
 }
 
+void UserPressEscape() {
+  NullPressEscape();
+}
+
 void UserTab(int direction) {
   NullTab(direction);
 }

@@ -83,6 +83,13 @@ void UserCloseWindow() {
   MainWindowWidget()->close();
 }
 
+// QTest hands the key to the window's shortcuts first, as a real key press goes.
+void UserPressEscape() {
+  QApplication::setActiveWindow(MainWindowWidget());
+  QWidget* focus = QApplication::focusWidget();
+  QTest::keyClick(focus != nullptr ? focus : MainWindowWidget(), Qt::Key_Escape);
+}
+
 void UserTab(int direction) {
   QWidget* focus = QApplication::focusWidget();
   QTest::keyClick(focus != nullptr ? focus : MainWindowWidget(), direction > 0 ? Qt::Key_Tab : Qt::Key_Backtab,

@@ -12,7 +12,7 @@ if(WIN32)
   quorlen_test(win32_window_test
     LABELS ui LOCK win32-display
     SOURCES win32_window_test.cpp win32_window_test.rc
-    LIBS quorlen_ui)
+    LIBS quorlen_ui oleacc oleaut32)
 elseif(QUORLEN_QT)
   find_package(Qt6 REQUIRED COMPONENTS Test)
   quorlen_test(control_layer_test LABELS ui qt NO_MAIN

@@ -16,6 +16,7 @@ void UserDragFromEntry(int control, int index, int dx, int dy);
 void UserSpinStep(int control, int delta);         // MinimumSpin's Up or Down key
 void UserType(int control, const char* text);      // typing at the end of the spin's text
 void UserCloseWindow();                            // the close box
+void UserPressEscape();                            // Escape, wherever the focus is
 // Tab (1) or Shift+Tab (-1).
 void UserTab(int direction);
 // The number of the control with the keyboard focus, or -1.

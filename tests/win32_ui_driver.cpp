@@ -15,6 +15,17 @@ void PressKey(HWND target, WPARAM key) {
   PostMessageW(target, WM_KEYUP, key, 0xC0000001);
 }
 
+// A key pressed wherever the focus is: with none, Windows sends it to the
+// active window as a system key.
+void PressKeyAtFocus(WPARAM key) {
+  if (GetFocus() != nullptr) {
+    PressKey(GetFocus(), key);
+    return;
+  }
+  PostMessageW(MainHwnd(), WM_SYSKEYDOWN, key, 1);
+  PostMessageW(MainHwnd(), WM_SYSKEYUP, key, 0xC0000001);
+}
+
 }  // namespace
 
 void DriverStart(int, char**) {}
@@ -70,6 +81,10 @@ void UserCloseWindow() {
   PostMessageW(MainHwnd(), WM_CLOSE, 0, 0);
 }
 
+void UserPressEscape() {
+  PressKeyAtFocus(VK_ESCAPE);
+}
+
 void UserTab(int direction) {
   BYTE keys[256];
   GetKeyboardState(keys);
@@ -77,7 +92,7 @@ void UserTab(int direction) {
   for (int i = 0; i < 256; ++i) shifted[i] = keys[i];
   shifted[VK_SHIFT] = direction < 0 ? 0x80 : 0;
   SetKeyboardState(shifted);
-  PressKey(GetFocus(), VK_TAB);
+  PressKeyAtFocus(VK_TAB);
   // The keyboard state is read while the key is processed: process it now.
   for (int i = 0; i < 100 && PollEvent().kind != EventKind::None; ++i) {
   }

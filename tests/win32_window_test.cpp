@@ -5,6 +5,7 @@
 // backend shares are tests/control_layer_test.cpp's.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 #include <uxtheme.h>
 
 #include <gtest/gtest.h>
@@ -305,6 +306,49 @@ TEST_F(MainWindowTest, MessageBoxesKeepTheMainWindowFromInputWithOrWithoutAnOwne
     EXPECT_TRUE(IsWindowEnabled(MainHwnd()));
   }
   DestroyWindow(other);
+}
+
+std::vector<std::pair<HWND, LONG>> g_nameChanges;
+
+void CALLBACK OnNameChange(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
+  if (child == CHILDID_SELF) g_nameChanges.push_back({hwnd, object});
+}
+
+// What a screen reader asks oleacc (MSAA) and hears from it. A control without
+// a caption of its own is named by the label created right before it, which
+// the creation order above keeps; Wine's oleacc reads that label for a text
+// box only, so the spin stands for the list and the address field here. A new
+// status line is the bar's name change.
+TEST_F(MainWindowTest, ScreenReadersHearTheControlsNamesAndEachNewStatusLine) {
+  const std::pair<int, const char*> expected[] = {{TooSlowOption, "Too Slow"},
+                                                  {CaptureButton, "Get Main Position Until Touch"},
+                                                  {MinimumSpin, "Fade to (100 --> 0)"}};
+  VARIANT self{};
+  self.vt = VT_I4;  // CHILDID_SELF
+  for (const auto& [number, text] : expected) {
+    IAccessible* accessible = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(Item(number), OBJID_CLIENT, __uuidof(IAccessible),
+                                         reinterpret_cast<void**>(&accessible)),
+              S_OK);
+    BSTR name = nullptr;
+    accessible->get_accName(self, &name);
+    EXPECT_EQ(name != nullptr ? Narrow(name) : std::string(), text);
+    SysFreeString(name);
+    VARIANT role{};
+    accessible->get_accRole(self, &role);
+    if (number == MinimumSpin) {
+      EXPECT_EQ(role.lVal, ROLE_SYSTEM_TEXT);
+    }
+    accessible->Release();
+  }
+
+  HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, OnNameChange,
+                                       GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+  SetControlText(MainStatusBar, "Touch Ch 5 on the console");
+  TakeEvents();  // the hook hears of it while messages are taken
+  UnhookWinEvent(hook);
+  const std::pair<HWND, LONG> bar{Item(MainStatusBar), OBJID_CLIENT};
+  EXPECT_NE(std::find(g_nameChanges.begin(), g_nameChanges.end(), bar), g_nameChanges.end());
 }
 
 TEST_F(MainWindowTest, CloseFromTheSystemMenuQueuesACloseEventAndKeepsTheWindow) {

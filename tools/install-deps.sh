@@ -9,6 +9,7 @@ packages=(
   wine wine64 wine32:i386
   qt6-base-dev fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick  # the end-to-end tests' display, clicks, keys and screenshots
+  python3-pyatspi at-spi2-core dbus-daemon  # the Linux window as a screen reader reads it, over AT-SPI
   liblo-tools liblo-dev  # the console simulator's decoder
   nlohmann-json3-dev  # the JSON the simulator and the window probe write
   python3-psutil python3-matplotlib python3-pil  # the bench, the plots and the icon

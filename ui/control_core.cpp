@@ -101,6 +101,13 @@ int ControlRowIndex(const ControlRow& row) {
   return static_cast<int>(&row - kControlRows);
 }
 
+const ControlRow* LabelOfControl(const ControlRow& row) {
+  const int index = ControlRowIndex(row);
+  return row.kind != ControlKind::Label && index > 0 && kControlRows[index - 1].kind == ControlKind::Label
+             ? &kControlRows[index - 1]
+             : nullptr;
+}
+
 ProgramChange::ProgramChange() {
   ++g_programChanges;
 }
@@ -132,6 +139,13 @@ void InputControlAction(int control, int action) {
 
 void InputCloseRequest() {
   QueueEvent(Event{EventKind::Close, MainWindow, 0});
+}
+
+void InputEscapeKey() {
+  for (const ControlRow& row : kControlRows) {
+    if (!row.escapeKey || !PlatformControlExists(row) || !PlatformCanFocus(row)) continue;
+    InputControlAction(row.number, kActionClicked);
+  }
 }
 
 void InputOptionClick(int control) {

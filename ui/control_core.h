@@ -28,6 +28,7 @@ struct ControlRow {
   int startsDisabled;
   int startsSelected;  // the option selected at start-up
   int tabStop;         // Tab and Shift+Tab stop here while it is enabled and visible
+  int escapeKey;       // Escape anywhere in the window clicks it while it is enabled
 };
 
 inline constexpr int kChannelListLabel = 1001;  // the labels' numbers; nothing refers to them
@@ -39,28 +40,32 @@ inline constexpr int kMinimumLabel = 1003;
 // entries are added right after the list, and the status bar places itself
 // along the bottom edge of the client area (its rectangle here is empty).
 inline constexpr ControlRow kControlRows[] = {
-    {kSpeedOptions[0].control, ControlKind::Option, kSpeedOptions[0].caption, 18, 22, 62, 25, 0, 1, 1},
-    {kSpeedOptions[1].control, ControlKind::Option, kSpeedOptions[1].caption, 18, 46, 62, 25, 0, 0, 1},
-    {kSpeedOptions[2].control, ControlKind::Option, kSpeedOptions[2].caption, 18, 68, 62, 25, 0, 0, 1},
-    {kSpeedOptions[3].control, ControlKind::Option, kSpeedOptions[3].caption, 18, 90, 62, 25, 0, 0, 1},
-    {CaptureButton, ControlKind::PushButton, kCaptureIdleText, 95, 10, 155, 35, 0, 0, 1},
-    {ResetOffButton, ControlKind::PushButton, "Reset Off", 95, 52, 155, 35, 1, 0, 1},
-    {UpdatesButton, ControlKind::PushButton, "Updates", 95, 92, 155, 35, 0, 0, 1},
-    {kChannelListLabel, ControlKind::Label, "Pick Out One Channel", 426, 16, 130, 20, 0, 0, 0},
-    {ChannelList, ControlKind::List, "", 426, 32, 140, 94, 0, 0, 1},
-    {MainStatusBar, ControlKind::StatusBar, kCreditsLine, 0, 0, 0, 0, 0, 0, 0},
-    {EditIpButton, ControlKind::PushButton, "Edit IP", 280, 15, 130, 25, 0, 0, 1},
-    {kMixerIpLabel, ControlKind::Label, "IP", 280, 45, 130, 20, 0, 0, 0},
-    {MixerIpField, ControlKind::IpField, "", 280, 60, 130, 21, 1, 0, 1},
-    {kMinimumLabel, ControlKind::Label, "Fade to (100 --> 0)", 280, 90, 130, 20, 0, 0, 0},
-    {MinimumSpin, ControlKind::Spin, "0", 280, 105, 130, 21, 0, 0, 1},
-    {StopWhenMovedOption, ControlKind::MenuCheck, kStopWhenMovedText, 0, 0, 0, 0, 0, 0, 0},
-    {ShowAllFadersOption, ControlKind::MenuCheck, kShowAllFadersText, 0, 0, 0, 0, 0, 0, 0},
+    {kSpeedOptions[0].control, ControlKind::Option, kSpeedOptions[0].caption, 18, 22, 62, 25, 0, 1, 1, 0},
+    {kSpeedOptions[1].control, ControlKind::Option, kSpeedOptions[1].caption, 18, 46, 62, 25, 0, 0, 1, 0},
+    {kSpeedOptions[2].control, ControlKind::Option, kSpeedOptions[2].caption, 18, 68, 62, 25, 0, 0, 1, 0},
+    {kSpeedOptions[3].control, ControlKind::Option, kSpeedOptions[3].caption, 18, 90, 62, 25, 0, 0, 1, 0},
+    {CaptureButton, ControlKind::PushButton, kCaptureIdleText, 95, 10, 155, 35, 0, 0, 1, 0},
+    {ResetOffButton, ControlKind::PushButton, "Reset Off", 95, 52, 155, 35, 1, 0, 1, 1},
+    {UpdatesButton, ControlKind::PushButton, "Updates", 95, 92, 155, 35, 0, 0, 1, 0},
+    {kChannelListLabel, ControlKind::Label, "Pick Out One Channel", 426, 16, 130, 20, 0, 0, 0, 0},
+    {ChannelList, ControlKind::List, "", 426, 32, 140, 94, 0, 0, 1, 0},
+    {MainStatusBar, ControlKind::StatusBar, kCreditsLine, 0, 0, 0, 0, 0, 0, 0, 0},
+    {EditIpButton, ControlKind::PushButton, "Edit IP", 280, 15, 130, 25, 0, 0, 1, 0},
+    {kMixerIpLabel, ControlKind::Label, "IP", 280, 45, 130, 20, 0, 0, 0, 0},
+    {MixerIpField, ControlKind::IpField, "", 280, 60, 130, 21, 1, 0, 1, 0},
+    {kMinimumLabel, ControlKind::Label, "Fade to (100 --> 0)", 280, 90, 130, 20, 0, 0, 0, 0},
+    {MinimumSpin, ControlKind::Spin, "0", 280, 105, 130, 21, 0, 0, 1, 0},
+    {StopWhenMovedOption, ControlKind::MenuCheck, kStopWhenMovedText, 0, 0, 0, 0, 0, 0, 0, 0},
+    {ShowAllFadersOption, ControlKind::MenuCheck, kShowAllFadersText, 0, 0, 0, 0, 0, 0, 0, 0},
 };
 inline constexpr int kControlRowCount = static_cast<int>(sizeof kControlRows / sizeof kControlRows[0]);
 
 // The row of a control number, or null when the number names no control.
 const ControlRow* FindControlRow(int number);
+// The label that names a control: the label created right before it, or null.
+// Win32 takes a control's accessible name from the label before it by itself;
+// other toolkits are told.
+const ControlRow* LabelOfControl(const ControlRow& row);
 // The row's position in kControlRows.
 int ControlRowIndex(const ControlRow& row);
 
@@ -110,6 +115,10 @@ struct ProgramChange {
 void InputControlAction(int control, int action);
 // The user asked to close the main window.
 void InputCloseRequest();
+// Escape, pressed anywhere in the window: what a click on the escapeKey row's
+// button reports, while the user could click it; nothing while it is
+// disabled. Backends take the key before any control sees it.
+void InputEscapeKey();
 // The user clicked an option: it alone of its group is selected, then reported.
 // For toolkits whose option buttons don't do this by themselves.
 void InputOptionClick(int control);

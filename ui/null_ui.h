@@ -18,6 +18,8 @@ void NullListMouse(int control, int index, int dx, int dy);
 void NullSpinStep(int control, int delta);         // MinimumSpin arrow, +1 / -1
 void NullTypeText(int control, const char* text);  // MinimumSpin text box
 void NullRequestClose();
+// Escape, pressed in the window: clicks Reset Off while that is enabled.
+void NullPressEscape();
 // Keyboard focus: Tab (1) or Shift+Tab (-1) moves it by the shared Tab order;
 // NullFocus gives it to a control, as a click would.
 void NullTab(int direction);

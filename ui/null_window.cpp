@@ -209,6 +209,10 @@ void NullRequestClose() {
   if (g_windowExists) InputCloseRequest();
 }
 
+void NullPressEscape() {
+  if (g_windowExists) InputEscapeKey();
+}
+
 void NullTab(int direction) {
   const ControlRow* from = FindControlRow(g_focused);
   const ControlRow* to = NextTabStop(from != nullptr ? ControlRowIndex(*from) : -1, direction);

@@ -5,8 +5,11 @@
 // order, option group, spin range, events) are the shared core's; every
 // signal here only reports to it.
 #include <QAbstractEventDispatcher>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QIcon>
@@ -18,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QSocketNotifier>
 #include <QThread>
@@ -65,6 +69,43 @@ QtControl* Find(int number) {
 }
 
 void MoveTabFocus(int direction);
+
+// The spin's text box, as a screen reader sees it: a spin button whose value
+// and range are the core's. The value lives apart from the text (only the
+// arrows and the program change it), so a QSpinBox, which ties the two, can't
+// stand here. The value changes only by the arrows and by Up and Down in the
+// text box, as for every user; a reader can't set it directly.
+class SpinAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+ public:
+  SpinAccessible(QWidget* edit, int number) : QAccessibleWidget(edit, QAccessible::SpinBox), number_(number) {}
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
+  QVariant currentValue() const override {
+    const QtControl* c = Find(number_);
+    return QVariant::fromValue(c != nullptr ? c->value : 0);
+  }
+  void setCurrentValue(const QVariant&) override {}
+  QVariant maximumValue() const override { return kSpinMaximum; }
+  QVariant minimumValue() const override { return kSpinMinimum; }
+  QVariant minimumStepSize() const override { return 1; }
+
+ private:
+  int number_;
+};
+
+// Qt asks this before its own interfaces, once per object: the spin's text
+// box carries its control's number from its construction on, before anything
+// could ask. The address field's frame would be a "frame", which a reader
+// takes for a window of its own; it is a group of four fields.
+QAccessibleInterface* AccessibleFactory(const QString&, QObject* object) {
+  auto* widget = qobject_cast<QWidget*>(object);
+  const ControlRow* row = widget != nullptr ? FindControlRow(widget->property(kControlProperty).toInt()) : nullptr;
+  if (row != nullptr && row->kind == ControlKind::Spin) return new SpinAccessible(widget, row->number);
+  if (row != nullptr && row->kind == ControlKind::IpField) return new QAccessibleWidget(widget, QAccessible::Grouping);
+  return nullptr;
+}
 
 // The window: a close request stays a request, and Tab walks the shared order.
 class QuorlenWindow : public QWidget {
@@ -146,7 +187,9 @@ QRect Rect(const ControlRow& row) {
 }
 
 void CreateSpin(const ControlRow& row, QtControl& c) {
-  auto* edit = new QLineEdit(QString::fromUtf8(row.text), g_main);
+  auto* edit = new QLineEdit(g_main);
+  edit->setProperty(kControlProperty, row.number);  // before the text, which a reader may hear of
+  edit->setText(QString::fromUtf8(row.text));
   edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   edit->installEventFilter(g_inputFilter);
   // The text box reaches one pixel under the arrow pair, as the Windows one does.
@@ -173,6 +216,7 @@ void CreateSpin(const ControlRow& row, QtControl& c) {
 
 void CreateAddressField(const ControlRow& row, QtControl& c) {
   auto* frame = new QFrame(g_main);
+  frame->setProperty(kControlProperty, row.number);
   frame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   frame->setAutoFillBackground(true);
   frame->setBackgroundRole(QPalette::Base);
@@ -265,7 +309,11 @@ int PlatformCreateWindow(const char* title, int clientWidth, int clientHeight) {
     new QApplication(argc, argv);  // lives as long as the process
   }
   if (g_inputFilter == nullptr) g_inputFilter = new InputFilter;
+  QAccessible::installFactory(AccessibleFactory);
   g_main = new QuorlenWindow;
+  // Escape anywhere in the window, whichever control has the focus.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), g_main);
+  QObject::connect(escape, &QShortcut::activated, [] { InputEscapeKey(); });
   g_main->setWindowTitle(QString::fromUtf8(title));
   g_main->setWindowIcon(QIcon(":/quorlen.png"));
   QFont font = QApplication::font();
@@ -296,10 +344,20 @@ int PlatformWindowExists() {
 
 namespace {
 
+// A screen reader hears an option as a radio button only while it is
+// auto-exclusive. Yet the core keeps the group, and the program deselects an
+// option alone, which Qt refuses an auto-exclusive one. A button group takes
+// the place of auto-exclusion: one per run of options, as the core's groups
+// go, and not exclusive, so that Qt leaves the checking to the core.
 void CreateOption(const ControlRow& row, QtControl& c) {
+  static QButtonGroup* group = nullptr;
+  const int index = ControlRowIndex(row);
+  if (index == 0 || kControlRows[index - 1].kind != ControlKind::Option) {
+    group = new QButtonGroup(g_main);
+    group->setExclusive(false);
+  }
   auto* option = new QRadioButton(QString::fromUtf8(row.text), g_main);
-  // The core keeps the group: an option clicked twice stays selected.
-  option->setAutoExclusive(false);
+  group->addButton(option);
   QObject::connect(option, &QRadioButton::clicked, [number = row.number] { InputOptionClick(number); });
   c.widget = option;
 }
@@ -318,6 +376,21 @@ void CreateLabel(const ControlRow& row, QtControl& c) {
   label->setTextFormat(Qt::PlainText);
   c.widget = label;
   c.text = label;
+}
+
+// A screen reader names a control by the label created right before it, as
+// Win32 does by itself: the label's buddy is the control, and the control,
+// with the address field's four fields, takes the label's text as its name.
+void NameAfterLabel(const ControlRow& row, QtControl& c) {
+  const ControlRow* label = LabelOfControl(row);
+  QtControl* labelControl = label != nullptr ? Find(label->number) : nullptr;
+  if (labelControl == nullptr) return;
+  labelControl->text->setBuddy(c.widget);
+  const QString name = QString::fromUtf8(label->text);
+  c.widget->setAccessibleName(name);
+  for (QLineEdit* octet : c.octets) {
+    if (octet != nullptr) octet->setAccessibleName(name);
+  }
 }
 
 // In ControlKind's order.
@@ -341,6 +414,7 @@ void PlatformCreateControl(const ControlRow& row) {
     FitCaption(c.widget, row.width);
   }
   if (!row.tabStop) c.widget->setFocusPolicy(Qt::NoFocus);
+  NameAfterLabel(row, c);
   c.widget->show();
   if (c.arrows != nullptr) c.arrows->show();
   g_controls[row.number] = c;
@@ -396,7 +470,11 @@ void PlatformSetValue(const ControlRow& row, std::int64_t value) {
       c->list->setCurrentRow(static_cast<int>(value));
       break;
     case ControlKind::Spin:
-      c->value = value;
+      if (c->value != value) {
+        c->value = value;
+        QAccessibleValueChangeEvent changed(c->edit, QVariant::fromValue(value));
+        QAccessible::updateAccessibility(&changed);
+      }
       break;
     default:
       break;

@@ -144,15 +144,28 @@ static void MoveTabFocus(int direction) {
   if (row->kind == ControlKind::Spin) SendMessageW(hwnd, EM_SETSEL, 0, -1);
 }
 
-// Lets the window and its controls process one input message; Tab and
-// Shift+Tab are taken here.
+// A key pressed in the window. While no control has the focus (a cycle
+// disables the capture button that was just pressed) Windows sends it to the
+// main window as a system key, but without Alt it is the plain key.
+static int IsKeyDown(const MSG* msg, WPARAM key) {
+  const int withoutAlt = (msg->lParam & (1 << 29)) == 0;
+  return msg->wParam == key && (msg->message == WM_KEYDOWN || (msg->message == WM_SYSKEYDOWN && withoutAlt)) ? 1 : 0;
+}
+
+// Lets the window and its controls process one input message; Tab,
+// Shift+Tab and Escape are taken here, before the control with the focus
+// sees them, and so are their characters.
 static void ProcessInputMessage(const MSG* msg) {
   if (IsOurWindow(msg->hwnd)) {
-    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB) {
+    if (IsKeyDown(msg, VK_TAB)) {
       MoveTabFocus(GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
       return;
     }
-    if (msg->message == WM_CHAR && msg->wParam == L'\t') return;
+    if (IsKeyDown(msg, VK_ESCAPE)) {
+      InputEscapeKey();
+      return;
+    }
+    if (msg->message == WM_CHAR && (msg->wParam == L'\t' || msg->wParam == 0x1B)) return;
   }
   TranslateMessage(msg);
   DispatchMessageW(msg);
@@ -314,11 +327,14 @@ static void CentreMainWindow() {
 
 // The line is painted at once: during a fade it changes between a message
 // and the wait for the next, and a paint left to the next drain would hold
-// that message up.
+// that message up. The name change tells a screen reader that the line, the
+// bar's accessible name, changed: Wine's status bar sends none itself, and
+// nothing says that Windows' does.
 static void SetStatusText(HWND bar, const char* text) {
   std::wstring centred = L"\t" + WideFromUtf8(text);  // a leading tab centres the text
   SendMessageW(bar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(centred.c_str()));
   UpdateWindow(bar);
+  NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, bar, OBJID_CLIENT, CHILDID_SELF);
 }
 
 static void SetUpStatusBar(HWND bar, const char* text) {

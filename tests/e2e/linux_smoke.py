@@ -10,7 +10,7 @@ It starts the program as its desktop entry (--desktop, by default the one in
 resources/) does, with the console's address in ~/.config/quorlen/config.txt.
 It opens the maker's page from Updates, captures and fades Ch 5 at Fast from
 0.8 down to a minimum of 50 (the exact float sequence on the wire), stops a
-fade with Reset Off, fades DCA 1 after "Show All Faders" is chosen
+fade with Reset Off and another with Escape, fades DCA 1 after "Show All Faders" is chosen
 from the window's context menu, and closes the window the way the close box does
 (WM_DELETE_WINDOW). Then it takes the first run's road where there is no
 config.txt - from a terminal, from the menu in an empty home, and in a folder
@@ -152,18 +152,25 @@ class LinuxProgramTest(unittest.TestCase):
             summary["capture_latency_ms"]), file=sys.stderr)
 
     def test_reset_off_stops_a_fade(self):
-        since, _ = self.app.capture()  # Main at Too Slow, minimum 0: as the program starts and each reset leaves it
-        self.sim.command("touch main 1.0")
-        self.sim.wait_for(lambda e: len(self.sim.fader_messages(since)) >= 20, since, 10, "20 fader messages")
-        self.app.screenshot("fading")
-        self.app.click(window.RESET_OFF)
-        reset = self.app.wait_idle(since, timeout=30)
-        sent = self.sim.fader_messages(since)
-        self.assertLess(len(sent), 1000, "the fade went on after Reset Off")
-        self.assertTrue(all(e["t_us"] < reset["t_us"] for e in sent), "a fader message came after the reset")
-        levels = [level_of(e) for e in sent]
-        self.assertEqual(levels, expected_fade(1.0, 0.0005, 0)[:len(levels)])
-        self.assertTrue(all(e["address"] == "/main/st/mix/fader" for e in sent))
+        """A click on Reset Off, then Escape, each stop a fade alike."""
+        for stop in ("click", "Escape"):
+            with self.subTest(stop):
+                # Main at Too Slow, minimum 0: as the program starts and each reset leaves it.
+                since, _ = self.app.capture()
+                self.sim.command("touch main 1.0")
+                self.sim.wait_for(lambda e: len(self.sim.fader_messages(since)) >= 20, since, 10, "20 fader messages")
+                if stop == "click":
+                    self.app.screenshot("fading")
+                    self.app.click(window.RESET_OFF)
+                else:
+                    self.app.keys("Escape")
+                reset = self.app.wait_idle(since, timeout=30)
+                sent = self.sim.fader_messages(since)
+                self.assertLess(len(sent), 1000, "the fade went on after Reset Off")
+                self.assertTrue(all(e["t_us"] < reset["t_us"] for e in sent), "a fader message came after the reset")
+                levels = [level_of(e) for e in sent]
+                self.assertEqual(levels, expected_fade(1.0, 0.0005, 0)[:len(levels)])
+                self.assertTrue(all(e["address"] == "/main/st/mix/fader" for e in sent))
 
     def test_show_all_faders_and_a_fast_fade_on_dca_1(self):
         self.choose_show_all_faders()

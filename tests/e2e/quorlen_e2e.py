@@ -558,23 +558,56 @@ class FadeCycleTest(unittest.TestCase):
         self.assert_idle(info)
 
     def test_reset_off_while_waiting(self):
-        self.app.pick(row=2, speed=FAST, minimum=10)
-        since, port = self.capture()
-        self.app.screenshot("waiting")
-        self.app.click(RESET_OFF)
-        self.assert_idle(self.app.wait_idle())
-        time.sleep(0.3)
-        self.assertEqual([e["port"] for e in self.sim.subscriptions(since)], [port, port])
-        self.assertEqual(self.sim.fader_messages(since), [])
+        """A click on Reset Off, and Escape (with the focus nowhere, as the
+        capture button's click and disabling leave it), end the wait alike."""
+        for stop in ("click", "Escape"):
+            with self.subTest(stop):
+                self.app.pick(row=2, speed=FAST, minimum=10)
+                since, port = self.capture()
+                if stop == "click":
+                    self.app.screenshot("waiting")
+                    self.app.click(RESET_OFF)
+                else:
+                    SESSION.xdotool("key", "Escape")
+                self.assert_idle(self.app.wait_idle())
+                time.sleep(0.3)
+                self.assertEqual([e["port"] for e in self.sim.subscriptions(since)], [port, port])
+                self.assertEqual(self.sim.fader_messages(since), [])
 
     def test_reset_off_while_fading(self):
-        summaries = len(self.sim.summaries())
-        since, port = self.capture()
-        self.sim.command("touch main 0.9")
-        self.sim.wait_for(lambda e: e["dir"] == "in" and e.get("action") == "fader", since, 10, "the fade")
-        # Long enough for a picture and the status bar's live line: each
-        # level it shows is one the fade sent in the 150 ms before it was
-        # read. The whole fade would take 18 s.
+        """A click on Reset Off, then Escape, each stop a fade at once and
+        alike; the first fade also shows its live status line."""
+        for stop in ("click", "Escape"):
+            with self.subTest(stop):
+                summaries = len(self.sim.summaries())
+                since, port = self.capture()
+                self.sim.command("touch main 0.9")
+                self.sim.wait_for(lambda e: e["dir"] == "in" and e.get("action") == "fader", since, 10, "the fade")
+                if stop == "click":
+                    self.check_live_status_line(since)
+                    x, y = self.app.probe.point(RESET_OFF)
+                    SESSION.xdotool("mousemove", x, y)
+                stopped = time.monotonic()
+                SESSION.xdotool(*(("click", 1) if stop == "click" else ("key", "Escape")))
+                self.assert_idle(self.app.wait_idle())
+                self.sim.wait_summary(summaries + 1)
+                messages = self.sim.fader_messages(since)
+                levels = expected_fade(0.9, SPEEDS[TOO_SLOW], 0)
+                self.assertEqual([level_of(m) for m in messages], levels[:len(messages)])
+                self.assertLess(len(messages), 400)
+                self.assertEqual([e["port"] for e in self.sim.subscriptions(since)], [port, port])
+                after = [m for m in messages if m["t_us"] > self.sim.sim_time(stopped)]
+                # One message may already be on its way when the click is
+                # taken; a second allows for the click's own trip through X
+                # and Wine.
+                self.assertLessEqual(len(after), 2, "the fade stops at the click")
+                self.assertEqual(status_line(self.app),
+                                 "Main stopped at %s (Reset Off)" % db_text(level_of(messages[-1])))
+
+    def check_live_status_line(self, since):
+        """Long enough for a picture and the status bar's live line: each
+        level it shows is one the fade sent in the 150 ms before it was read.
+        The whole fade would take 18 s."""
         lines = []
         while len(self.sim.fader_messages(since)) < 150:
             before = self.sim.sim_time(time.monotonic())
@@ -588,21 +621,6 @@ class FadeCycleTest(unittest.TestCase):
             recent = [m for m in sent if before - 150e3 <= m["t_us"] <= after]
             self.assertIn(shown[1], {db_text(level_of(m)) for m in recent}, "%s, read %.0f ms after the start"
                           % (line, (before - sent[0]["t_us"]) / 1e3))
-        x, y = self.app.probe.point(RESET_OFF)
-        SESSION.xdotool("mousemove", x, y)
-        clicked = time.monotonic()
-        SESSION.xdotool("click", 1)
-        self.assert_idle(self.app.wait_idle())
-        self.sim.wait_summary(summaries + 1)
-        messages = self.sim.fader_messages(since)
-        levels = expected_fade(0.9, SPEEDS[TOO_SLOW], 0)
-        self.assertEqual([level_of(m) for m in messages], levels[:len(messages)])
-        self.assertLess(len(messages), 400)
-        after = [m for m in messages if m["t_us"] > self.sim.sim_time(clicked)]
-        # One message may already be on its way when the click is taken; a
-        # second allows for the click's own trip through X and Wine.
-        self.assertLessEqual(len(after), 2, "the fade stops at the click")
-        self.assertEqual(status_line(self.app), "Main stopped at %s (Reset Off)" % db_text(level_of(messages[-1])))
 
     def test_next_cycle_on_new_port_ignores_stale_reports(self):
         # A cycle whose link receives a report it never reads: it is waiting
