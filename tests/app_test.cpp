@@ -728,35 +728,40 @@ TEST_F(QuorlenTest, EdgesOfTheFadeLevelEqualToMinimumAndLevelZero) {
   }
 }
 
-TEST_F(QuorlenTest, ResetOffWhileWaitingSendsNoFaderMessage) {
-  WriteConfig(kLoopbackConfig);
-  ASSERT_TRUE(RunCycle({[] { Prepare(3, FastOption, 10); }, [] { NullClick(ResetOffButton); }, [] {},
-                        [] {
-                          EXPECT_EQ(NullControlValue(TooSlowOption), 1);
-                          EXPECT_EQ(NullControlValue(ChannelList), 0);
-                          EXPECT_EQ(NullControlText(MinimumSpin), "0");
-                        }}));
-  EXPECT_EQ(world_.FaderMessages(), 0);
-  EXPECT_EQ(world_.Subscriptions(), 2);
+// Reset Off, or Escape, which does what it does, while the cycle waits.
+TEST_F(QuorlenTest, ResetOffOrEscapeWhileWaitingSendsNoFaderMessage) {
+  for (void (*stop)() : {+[] { NullClick(ResetOffButton); }, +[] { NullPressEscape(); }}) {
+    NextCase();
+    ASSERT_TRUE(RunCycle({[] { Prepare(3, FastOption, 10); }, stop, [] {},
+                          [] {
+                            EXPECT_EQ(NullControlValue(TooSlowOption), 1);
+                            EXPECT_EQ(NullControlValue(ChannelList), 0);
+                            EXPECT_EQ(NullControlText(MinimumSpin), "0");
+                          }}));
+    EXPECT_EQ(world_.FaderMessages(), 0);
+    EXPECT_EQ(world_.Subscriptions(), 2);
+  }
 }
 
-// Reset Off at any step of a fade, taken by either of the step's two drains
-// (the null window shows the script every drain): the fade stops with no
-// message after the one already sent, and the status bar says so.
+// Reset Off (or Escape) at any step of a fade, taken by either of the step's
+// two drains (the null window shows the script every drain): the fade stops
+// with no message after the one already sent, and the status bar says so.
 TEST_F(QuorlenTest, ResetOffAtAnyStepOfAFadeStopsItAfterTheMessageSent) {
   struct Case {
     int afterMessages;
     int look;  // the drain of that step that takes the click: 1 or 2
+    bool escape = false;
   };
-  for (const Case c : {Case{5, 1}, Case{6, 2}, Case{7, 1}, Case{8, 2}, Case{9, 2}}) {
-    SCOPED_TRACE(testing::Message() << "after message " << c.afterMessages << ", drain " << c.look);
+  for (const Case c : {Case{5, 1}, Case{6, 2}, Case{7, 1}, Case{8, 2}, Case{9, 2}, Case{10, 1, true}}) {
+    SCOPED_TRACE(testing::Message() << "after message " << c.afterMessages << ", drain " << c.look
+                                    << (c.escape ? ", Escape" : ""));
     NextCase();
     int looks = 0;
     std::string ending;
     ASSERT_TRUE(RunCycle({[] { Prepare(0, TooSlowOption, 0); }, Touch("/main/st/mix/fader", 1.0f),
                           [&] {
                             if (world_.FaderMessages() == c.afterMessages && ++looks == c.look) {
-                              NullClick(ResetOffButton);
+                              c.escape ? NullPressEscape() : NullClick(ResetOffButton);
                             }
                           },
                           [&] { ending = NullControlText(MainStatusBar); }}));
