@@ -8,11 +8,15 @@ own, whose accessibility bus is told that a screen reader runs:
 Every control's role and name, the minimum's value and range before and after
 two Up keys, the status line's change heard as an event, and Tab reaching every
 control that takes the focus. No console answers at the address in config.txt,
-so the status line changes by itself a second after the start.
+so the status line changes by itself a second after the start. With --sim,
+what the status line says, with the console simulator on 127.0.0.4 (no other
+test uses that address): the console's answer, and during a fade levels the
+fade sent.
 """
 
 import argparse
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -22,6 +26,10 @@ import warnings
 
 import pyatspi
 from gi.repository import Gio, GLib
+
+sys.dont_write_bytecode = True  # no __pycache__ in the tree from the import below
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e"))
+import harness  # noqa: E402
 
 warnings.filterwarnings("ignore", category=DeprecationWarning)  # pyatspi's own calls into libatspi
 
@@ -34,7 +42,7 @@ CONTROLS = [("radio button", "Too Slow"), ("radio button", "Slow"), ("radio butt
             ("push button", "Updates"), ("label", "Pick Out One Channel"), ("list", "Pick Out One Channel"),
             ("status bar", ""), ("push button", "Edit IP"), ("label", "IP"), ("panel", "IP"),
             ("label", "Fade to (100 --> 0)"), SPIN]
-EXE = None
+EXE = SIM = None  # main() sets them
 
 
 def pump(predicate, timeout, what):
@@ -60,25 +68,35 @@ def find_window():
     return None
 
 
+def start(cls, console):
+    """The program, with CONSOLE in its config.txt, and its window over AT-SPI."""
+    Gio.bus_get_sync(Gio.BusType.SESSION).call_sync(
+        "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+        GLib.Variant("(ssv)", ("org.a11y.Status", "ScreenReaderEnabled", GLib.Variant("b", True))), None,
+        Gio.DBusCallFlags.NONE, 10000, None)
+    cls.env = dict(os.environ, QT_QPA_PLATFORM="xcb")
+    directory = tempfile.mkdtemp(prefix="quorlen-atspi-")
+    with open(os.path.join(directory, "config.txt"), "w") as f:
+        f.write(console.replace(".", "\n") + "\n")
+    cls.app = subprocess.Popen([EXE], cwd=directory, env=cls.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    cls.window = pump(find_window, 30, "the window over AT-SPI")
+    cls.controls = {role_and_name(c): c for c in cls.window}
+
+
+def click(cls, control):
+    x, y, w, h = cls.controls[control].queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(["xdotool", "mousemove", str(x + w // 2), str(y + h // 2), "click", "1"], env=cls.env,
+                   check=True, timeout=30)
+
+
 class ScreenReaderTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        Gio.bus_get_sync(Gio.BusType.SESSION).call_sync(
-            "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
-            GLib.Variant("(ssv)", ("org.a11y.Status", "ScreenReaderEnabled", GLib.Variant("b", True))), None,
-            Gio.DBusCallFlags.NONE, 10000, None)
         cls.events = []
         pyatspi.Registry.registerEventListener(cls.events.append, "object:state-changed:focused",
                                                "object:property-change:accessible-name",
                                                "object:property-change:accessible-value")
-        cls.env = dict(os.environ, QT_QPA_PLATFORM="xcb")
-        directory = tempfile.mkdtemp(prefix="quorlen-atspi-")
-        with open(os.path.join(directory, "config.txt"), "w") as f:
-            f.write(SILENT_CONSOLE.replace(".", "\n") + "\n")
-        cls.app = subprocess.Popen([EXE], cwd=directory, env=cls.env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        cls.window = pump(find_window, 30, "the window over AT-SPI")
-        cls.controls = {role_and_name(c): c for c in cls.window}
+        start(cls, SILENT_CONSOLE)
 
     @classmethod
     def tearDownClass(cls):
@@ -130,12 +148,59 @@ class ScreenReaderTest(unittest.TestCase):
         self.assertEqual(reached, takes_focus)
 
 
+class StatusLineTest(unittest.TestCase):
+    """The console's answer within a second of the start; during a fade, each
+    level the line shows is one the fade sent in the 150 ms before it was
+    read; and how the fade ended."""
+
+    @classmethod
+    def setUpClass(cls):
+        if SIM is None:
+            raise unittest.SkipTest("no console simulator (--sim)")
+        cls.sim = harness.Simulator(SIM, tempfile.mkdtemp(prefix="quorlen-atspi-sim-"), address="127.0.0.4")
+        start(cls, "127.0.0.4")
+        cls.line = cls.controls[("status bar", "")][0]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.app.kill()
+        cls.app.wait()
+        cls.sim.close()
+
+    def test_the_answer_then_a_fade_and_how_it_ended(self):
+        pump(lambda: self.line.name == harness.CONSOLE_LINE.replace("127.0.0.1", "127.0.0.4"), 1.0,
+             "the console's answer")
+        since = self.sim.mark()
+        click(self, ("push button", "Get Main Position Until Touch"))
+        pump(lambda: self.line.name == "Touch Main on the console", 5, "the touch asked for")
+        self.sim.command("touch main 0.9")
+        lines = []
+        while len(lines) < 30:
+            before = self.sim.sim_time(time.monotonic())
+            lines.append((before, self.line.name, self.sim.sim_time(time.monotonic())))
+            time.sleep(0.05)
+        click(self, ("push button", "Reset Off"))
+        pump(lambda: self.line.name.endswith(" (Reset Off)"), 5, "the ending")
+        sent = self.sim.fader_messages(since)
+        self.assertGreater(sum(line.startswith("Main: ") for _, line, _ in lines), 20)
+        for before, line, after in lines:
+            shown = re.fullmatch(r"Main: (.*), fading to -\u221e dB, \d+\.\d s left", line)
+            if shown is None:  # the touch, not taken yet
+                self.assertEqual(line, "Touch Main on the console")
+                continue
+            recent = [m for m in sent if before - 150e3 <= m["t_us"] <= after]
+            self.assertIn(shown[1], {harness.db_text(harness.level_of(m)) for m in recent}, line)
+        self.assertEqual(self.line.name, "Main stopped at %s (Reset Off)" % harness.db_text(harness.level_of(sent[-1])))
+
+
 def main():
-    global EXE
+    global EXE, SIM
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--sim")
     args, rest = parser.parse_known_args()
     EXE = os.path.abspath(args.exe)
+    SIM = args.sim and os.path.abspath(args.sim)
     if "QUORLEN_ATSPI_DISPLAY" in os.environ:
         unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
     # The display first, so that the bus and the services it starts know only

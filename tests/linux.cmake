@@ -14,7 +14,9 @@ add_test(NAME metainfo_valid COMMAND ${QUORLEN_APPSTREAMCLI} validate --no-net $
 set_tests_properties(desktop_entry_valid metainfo_valid PROPERTIES LABELS unit)
 # The program as a screen reader reads it, over AT-SPI, with Debian's
 # python3-pyatspi (so Debian's python3).
-add_test(NAME atspi_linux COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/atspi_test.py --exe $<TARGET_FILE:quorlen>)
+# With the console simulator, also what the status line says, on an address of its own.
+add_test(NAME atspi_linux COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/atspi_test.py --exe $<TARGET_FILE:quorlen>
+                                  $<$<TARGET_EXISTS:console-sim>:--sim=$<TARGET_FILE:console-sim>>)
 set_tests_properties(atspi_linux PROPERTIES LABELS ui TIMEOUT 120)
 if(TARGET console-sim)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
