@@ -39,6 +39,7 @@
 namespace {
 
 constexpr int kStatusBarHeight = 20;  // a drawing area of at least 18 pixels, as on Windows
+constexpr int kStatusBarInset = 4;    // the bar's margins around its line
 // The layout's rectangles were made for the Windows GUI font, 8 points (11
 // pixels at 96 DPI). Linux desktops default to 10 points or more and to wider
 // families, which don't fit the fixed rectangles. So the controls take the
@@ -279,8 +280,12 @@ void CreateStatusBar(const ControlRow& row, QtControl& c) {
   auto* text = new QLabel(QString::fromUtf8(row.text), bar);
   text->setAlignment(Qt::AlignCenter);
   text->setTextFormat(Qt::PlainText);
-  bar->addWidget(text, 1);
   const int height = std::max(kStatusBarHeight, bar->sizeHint().height());
+  // A size of its own: a label whose size may follow its text asks the bar
+  // to lay itself out again at every new line, ten times a second during a
+  // fade, and QStatusBar does that by building its layout anew.
+  text->setFixedSize(kClientWidth - 2 * kStatusBarInset, height - kStatusBarInset);
+  bar->addWidget(text, 1);
   bar->setGeometry(0, kClientHeight - height, kClientWidth, height);
   c.widget = bar;
   c.text = text;
