@@ -924,11 +924,22 @@ TEST_F(QuorlenTest, ClicksAndCloseRequestsDuringACycleAreDiscarded) {
                           NullSpinStep(MinimumSpin, 1);
                         },
                         [&] {
-                          if (!pressed && world_.idleCalls > clickedAt + 200) {
+                          if (pressed) {
+                            // Until the window is idle: the reset's drains
+                            // discard these, so none may change a setting.
+                            NullClick(FastOption);
+                            NullSelectListEntry(ChannelList, 7);
+                          } else if (world_.idleCalls > clickedAt + 200) {
                             pressed = true;
                             EXPECT_EQ(NullWindowExists(), 1);
                             NullClick(ResetOffButton);
                           }
+                        },
+                        [] {
+                          EXPECT_EQ(NullControlValue(FastOption), 0) << "chosen, with its step never set";
+                          EXPECT_EQ(g_fade.step, kSpeedOptions[0].step);
+                          EXPECT_EQ(NullControlValue(ChannelList), 0);
+                          EXPECT_EQ(g_fade.selectedFader, 0);
                         }}));
   EXPECT_TRUE(NullStartedPrograms().empty());
   EXPECT_TRUE(NullOpenedPages().empty());
