@@ -326,42 +326,84 @@ static void CentreMainWindow() {
 }
 
 // Draws the status line into the bar's one field, centred inside its sunken
-// edge, as the bar itself draws its text when it repaints.
-static void DrawStatusLine(HWND bar, const std::wstring& line) {
+// edge, as the bar itself would draw the field's text.
+static void DrawStatusLine(HWND bar, const wchar_t* line) {
   RECT field;
   SendMessageW(bar, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&field));
   InflateRect(&field, -2, -2);
   HDC dc = GetDC(bar);
   if (dc == nullptr) return;
   HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(bar, WM_GETFONT, 0, 0)));
-  const int length = static_cast<int>(line.size());
+  const int length = static_cast<int>(wcslen(line));
   SIZE size = {};
-  GetTextExtentPoint32W(dc, line.c_str(), length, &size);
+  GetTextExtentPoint32W(dc, line, length, &size);
   SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
   SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
   ExtTextOutW(dc, (field.left + field.right - size.cx) / 2, (field.top + field.bottom - size.cy) / 2,
-              ETO_OPAQUE | ETO_CLIPPED, &field, line.c_str(), static_cast<UINT>(length), nullptr);
+              ETO_OPAQUE | ETO_CLIPPED, &field, line, static_cast<UINT>(length), nullptr);
   SelectObject(dc, font);
   ReleaseDC(bar, dc);
 }
 
-// The bar's one field holds the line, centred by a leading tab: the text
-// WM_GETTEXT and SB_GETTEXT give a screen reader, and the bar's own painting
-// shows. But the bar repaints itself whole at every SB_SETTEXT, which under
-// Wine costs two milliseconds, over ten where 32-bit code is emulated: too
-// much ten times a second during a fade. So the bar takes the new text
-// without redrawing, and the line is drawn into the field straight away,
-// for a fraction of that: between a message and the wait for the next, where
-// it can't hold the next message up. The name change tells a screen reader
-// that the line, the bar's accessible name, changed: Wine's status bar sends
-// none itself, and nothing says that Windows' does.
+// The status bar's line, as its one field holds it: a leading tab centres it.
+static std::wstring g_statusLine;
+
+// The bar paints its field, and answers for its text, from the line: for
+// WM_GETTEXT and SB_GETTEXT, as a screen reader asks. The bar itself is told
+// nothing after it is built: under Wine it repaints itself whole at every
+// SB_SETTEXT, which costs two milliseconds, over ten where 32-bit code is
+// emulated - too much ten times a second during a fade.
+static LRESULT CALLBACK StatusBarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  const std::size_t length = g_statusLine.size();
+  switch (message) {
+    case WM_GETTEXTLENGTH:
+      return static_cast<LRESULT>(length);
+    case SB_GETTEXTLENGTHW:
+      return LOWORD(wParam) == 0 ? static_cast<LRESULT>(length) : 0;
+    case WM_GETTEXT: {
+      if (wParam == 0) return 0;
+      const std::size_t copied = length < wParam - 1 ? length : wParam - 1;
+      g_statusLine.copy(reinterpret_cast<wchar_t*>(lParam), copied);
+      reinterpret_cast<wchar_t*>(lParam)[copied] = L'\0';
+      return static_cast<LRESULT>(copied);
+    }
+    case SB_GETTEXTW:
+      if (LOWORD(wParam) != 0) return 0;
+      g_statusLine.copy(reinterpret_cast<wchar_t*>(lParam), length);
+      reinterpret_cast<wchar_t*>(lParam)[length] = L'\0';
+      return static_cast<LRESULT>(length);
+    case SB_GETTEXTLENGTHA:
+    case SB_GETTEXTA: {
+      if (LOWORD(wParam) != 0) return 0;
+      // The ANSI text's length in bytes, less its zero; the caller sized the buffer by it.
+      const int bytes = WideCharToMultiByte(CP_ACP, 0, g_statusLine.c_str(), -1, nullptr, 0, nullptr, nullptr);
+      if (message == SB_GETTEXTA && bytes > 0) {
+        WideCharToMultiByte(CP_ACP, 0, g_statusLine.c_str(), -1, reinterpret_cast<char*>(lParam), bytes, nullptr, nullptr);
+      }
+      return bytes > 0 ? bytes - 1 : 0;
+    }
+    case WM_PAINT: {
+      const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+      DrawStatusLine(hwnd, g_statusLine.c_str() + (length > 0 ? 1 : 0));
+      return result;
+    }
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, StatusBarProc, 0);
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+// A new line is drawn at once, between a message and the wait for the next,
+// where its cost can't hold the next message up. The name change tells a
+// screen reader that the line, the bar's accessible name, changed: Wine's
+// status bar sends none itself, and nothing says that Windows' does.
 static void SetStatusText(HWND bar, const char* text) {
   const std::wstring line = WideFromUtf8(text);
-  const std::wstring centred = L"\t" + line;
-  SendMessageW(bar, WM_SETREDRAW, FALSE, 0);
-  SendMessageW(bar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(centred.c_str()));
-  SendMessageW(bar, WM_SETREDRAW, TRUE, 0);
-  DrawStatusLine(bar, line);
+  g_statusLine = L"\t" + line;
+  DrawStatusLine(bar, line.c_str());
   NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, bar, OBJID_CLIENT, CHILDID_SELF);
 }
 
@@ -370,8 +412,8 @@ static void SetUpStatusBar(HWND bar, const char* text) {
   SendMessageW(bar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
   SendMessageW(bar, SB_SETMINHEIGHT, Scale(kStatusBarMinimumHeight), 0);
   SendMessageW(bar, WM_SIZE, 0, 0);
-  const std::wstring centred = L"\t" + WideFromUtf8(text);  // a leading tab centres the text
-  SendMessageW(bar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(centred.c_str()));
+  g_statusLine = L"\t" + WideFromUtf8(text);
+  SetWindowSubclass(bar, StatusBarProc, 0, 0);
 }
 
 // The text box takes the control's rectangle less the arrow pair at its
