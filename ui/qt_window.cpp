@@ -280,6 +280,9 @@ void CreateStatusBar(const ControlRow& row, QtControl& c) {
   auto* text = new QLabel(QString::fromUtf8(row.text), bar);
   text->setAlignment(Qt::AlignCenter);
   text->setTextFormat(Qt::PlainText);
+  // Opaque, so that its repaint is its own: a transparent label's paints
+  // the bar and the window behind it first.
+  text->setAutoFillBackground(true);
   const int height = std::max(kStatusBarHeight, bar->sizeHint().height());
   // A size of its own: a label whose size may follow its text asks the bar
   // to lay itself out again at every new line, ten times a second during a
@@ -311,6 +314,13 @@ int PlatformCreateWindow(const char* title, int clientWidth, int clientHeight) {
     static int argc = 1;
     static char name[] = "quorlen";
     static char* argv[] = {name, nullptr};
+    // Qt on X11 then sends each repaint's pixels down the X socket instead
+    // of through shared memory. The one thing painted often is the status
+    // line, ten times a second during a fade, and a shared-memory paint of
+    // the same strip first waits on a round trip to the X server, which
+    // still owns the strip's last copy. That made the fade's CPU per step
+    // half as large again. Set here for Qt alone: the program reads none.
+    qputenv("QT_XCB_NO_MITSHM", "1");
     new QApplication(argc, argv);  // lives as long as the process
   }
   if (g_inputFilter == nullptr) g_inputFilter = new InputFilter;
