@@ -599,7 +599,9 @@ class FadeCycleTest(unittest.TestCase):
                 messages = self.sim.fader_messages(since)
                 levels = expected_fade(0.9, SPEEDS[TOO_SLOW], 0)
                 self.assertEqual([level_of(m) for m in messages], levels[:len(messages)])
-                self.assertLess(len(messages), 400)
+                # Stopped well before its end: the live line's reading and
+                # its picture take seconds of a fade that would take 18.
+                self.assertLess(len(messages), len(levels) // 2)
                 self.assertEqual([e["port"] for e in self.sim.subscriptions(since)], [port, port])
                 after = [m for m in messages if m["t_us"] > self.sim.sim_time(stopped)]
                 # One message may already be on its way when the click is
