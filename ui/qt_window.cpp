@@ -314,8 +314,8 @@ int PlatformCreateWindow(const char* title, int clientWidth, int clientHeight) {
     static int argc = 1;
     static char name[] = "quorlen";
     static char* argv[] = {name, nullptr};
-    // Qt on X11 then sends each repaint's pixels down the X socket instead
-    // of through shared memory. The one thing painted often is the status
+    // This makes Qt on X11 send each repaint's pixels down the X socket
+    // instead of through shared memory. The one thing painted often is the status
     // line, ten times a second during a fade, and a shared-memory paint of
     // the same strip first waits on a round trip to the X server, which
     // still owns the strip's last copy. That made the fade's CPU per step
