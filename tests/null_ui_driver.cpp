@@ -51,3 +51,7 @@ int ControlEnabled(int control) {
 std::string ListEntry(int control, int index) {
   return NullListEntry(control, index);
 }
+
+std::vector<std::uint32_t> ShownPixels(int, bool) {
+  return {};
+}

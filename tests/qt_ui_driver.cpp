@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QImage>
 #include <QMouseEvent>
+#include <QPixmap>
+#include <QScreen>
 #include <QTest>
 
 #include "tests/ui_driver.h"
@@ -117,4 +120,23 @@ int ControlEnabled(int control) {
 std::string ListEntry(int control, int index) {
   const QListWidgetItem* item = static_cast<QListWidget*>(Widget(control))->item(index);
   return item != nullptr ? item->text().toStdString() : std::string();
+}
+
+std::vector<std::uint32_t> ShownPixels(int control, bool whole) {
+  QWidget* main = MainWindowWidget();
+  QWidget* widget = Widget(control);
+  if (main == nullptr || widget == nullptr) return {};
+  // The window's own pixels (the offscreen platform keeps them), or the
+  // widget drawn whole into a picture of its own.
+  const QPoint at = widget->mapTo(main, QPoint(0, 0));
+  const QPixmap picture =
+      whole ? widget->grab()
+            : main->screen()->grabWindow(main->winId(), at.x(), at.y(), widget->width(), widget->height());
+  const QImage image = picture.toImage().convertToFormat(QImage::Format_RGB32);
+  std::vector<std::uint32_t> pixels;
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* row = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
+    pixels.insert(pixels.end(), row, row + image.width());
+  }
+  return pixels;
 }

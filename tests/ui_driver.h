@@ -4,7 +4,9 @@
 // actions are input only - the test then takes the events with PollEvent.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // Once, before the window is built (a toolkit that needs an application object).
 void DriverStart(int argc, char** argv);
@@ -27,3 +29,7 @@ void FocusControl(int control);
 int ControlEnabled(int control);
 // The text of a list entry as the user sees it.
 std::string ListEntry(int control, int index);
+// The control's pixels as the window shows them, row by row; with WHOLE, as a
+// drawing of the whole control afresh makes them. Empty where the backend
+// draws nothing.
+std::vector<std::uint32_t> ShownPixels(int control, bool whole);

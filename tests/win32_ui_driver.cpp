@@ -2,6 +2,7 @@
 // as clicks and keys would produce them.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "tests/ui_driver.h"
@@ -119,4 +120,31 @@ std::string ListEntry(int control, int index) {
   std::string text;
   for (const wchar_t* p = buffer; *p != L'\0'; ++p) text += static_cast<char>(*p);
   return text;
+}
+
+std::vector<std::uint32_t> ShownPixels(int control, bool whole) {
+  HWND hwnd = Item(control);
+  if (whole) {
+    RedrawWindow(MainHwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  }
+  RECT client;
+  GetClientRect(hwnd, &client);
+  const int width = client.right;
+  const int height = client.bottom;
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  HDC dc = GetDC(hwnd);
+  HDC copy = CreateCompatibleDC(dc);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(copy, bitmap);
+  BitBlt(copy, 0, 0, width, height, dc, 0, 0, SRCCOPY);
+  GdiFlush();
+  if (bits != nullptr) std::memcpy(pixels.data(), bits, pixels.size() * sizeof(std::uint32_t));
+  SelectObject(copy, previous);
+  DeleteObject(bitmap);
+  DeleteDC(copy);
+  ReleaseDC(hwnd, dc);
+  return pixels;
 }

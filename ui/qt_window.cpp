@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QGlyphRun>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QIcon>
@@ -18,8 +19,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRawFont>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
@@ -30,11 +34,14 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "ui/control_core.h"
+#include "ui/line_span.h"
 
 namespace {
 
@@ -49,10 +56,120 @@ constexpr double kControlFontPoints = 8.0;
 constexpr double kSmallestFontPoints = 6.0;
 constexpr const char* kControlProperty = "quorlenControl";
 
+// The status bar's line. A QLabel would show it, but a label repaints itself
+// whole at every new text, ten times a second during a fade; this line draws
+// only the glyphs that changed (ui/line_span.h), each where a drawing of the
+// whole line puts it. A line with a character its font lacks is drawn whole
+// by Qt's text layout instead, which takes the character from another font.
+class StatusLine final : public QWidget {
+ public:
+  StatusLine(const QString& line, QWidget* parent) : QWidget(parent), line_(line) {
+    setAttribute(Qt::WA_OpaquePaintEvent);  // paintEvent fills what it draws
+    layout_ = LayOut(line_);
+  }
+
+  const QString& Line() const { return line_; }
+
+  void SetLine(const QString& line) {
+    if (line == line_) return;
+    Layout next = LayOut(line);
+    const LineSpan span = layout_.complete && next.complete ? ChangedLineSpan(layout_.Glyphs(), next.Glyphs(), width())
+                                                            : LineSpan{0, width()};
+    line_ = line;
+    layout_ = std::move(next);
+    // Heard by a screen reader as a label's new text is.
+    QAccessibleEvent changed(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+    if (span.from < span.to) repaint(span.from, 0, span.to - span.from, height());
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QPainter painter(this);
+    painter.fillRect(event->rect(), palette().window());
+    painter.setPen(palette().windowText().color());
+    if (!layout_.complete) {
+      painter.drawText(rect(), Qt::AlignCenter, line_);
+      return;
+    }
+    QList<QPointF> positions;
+    positions.reserve(static_cast<qsizetype>(layout_.advances.size()));
+    double x = CentredLineLeft(LineWidth(layout_.Glyphs()), width());
+    const double baseline = std::round((height() + font_.ascent() - font_.descent()) / 2);
+    for (const double advance : layout_.advances) {
+      positions.append(QPointF(x, baseline));
+      x += advance;
+    }
+    QGlyphRun run;
+    run.setRawFont(font_);
+    run.setGlyphIndexes(QList<quint32>(layout_.glyphs.begin(), layout_.glyphs.end()));
+    run.setPositions(positions);
+    painter.drawGlyphRun(QPointF(0, 0), run);
+  }
+
+  void changeEvent(QEvent* event) override {
+    if (event->type() == QEvent::FontChange) {
+      font_ = QRawFont();
+      known_.clear();
+      layout_ = LayOut(line_);
+      update();
+    }
+    QWidget::changeEvent(event);
+  }
+
+ private:
+  struct Layout {
+    std::vector<std::uint32_t> glyphs;
+    std::vector<double> advances;
+    bool complete = false;  // every character has its glyph in the font
+    LineGlyphs Glyphs() const { return {glyphs, advances}; }
+  };
+
+  // Each character's glyph and advance are asked of the font once.
+  Layout LayOut(const QString& line) {
+    if (!font_.isValid()) font_ = QRawFont::fromFont(font());
+    Layout layout;
+    layout.complete = font_.isValid();
+    for (const QChar character : line) {
+      auto known = known_.find(character.unicode());
+      if (known == known_.end()) {
+        quint32 glyph = 0;
+        int count = 1;
+        if (!font_.glyphIndexesForChars(&character, 1, &glyph, &count) || count != 1) glyph = 0;
+        const QList<QPointF> advances = font_.advancesForGlyphIndexes(QList<quint32>{glyph});
+        known = known_.emplace(character.unicode(), Glyph{glyph, advances.isEmpty() ? 0.0 : advances[0].x()}).first;
+      }
+      if (known->second.index == 0) layout.complete = false;
+      layout.glyphs.push_back(known->second.index);
+      layout.advances.push_back(known->second.advance);
+    }
+    return layout;
+  }
+
+  struct Glyph {
+    quint32 index;
+    double advance;
+  };
+  QString line_;
+  Layout layout_;
+  QRawFont font_;
+  std::map<char16_t, Glyph> known_;
+};
+
+// The line, to a screen reader: a label whose name is the line.
+class StatusLineAccessible final : public QAccessibleWidget {
+ public:
+  explicit StatusLineAccessible(StatusLine* line) : QAccessibleWidget(line, QAccessible::StaticText) {}
+  QString text(QAccessible::Text t) const override {
+    return t == QAccessible::Name ? static_cast<StatusLine*>(widget())->Line() : QAccessibleWidget::text(t);
+  }
+};
+
 // One control: the widget that stands for it, and the parts some kinds have.
 struct QtControl {
   QWidget* widget = nullptr;
-  QLabel* text = nullptr;  // a label's or the status bar's text
+  QLabel* text = nullptr;      // a label's text
+  StatusLine* line = nullptr;  // the status bar's line
   QListWidget* list = nullptr;
   QLineEdit* edit = nullptr;  // the spin's text box
   QWidget* arrows = nullptr;  // the spin's arrow pair
@@ -102,6 +219,7 @@ class SpinAccessible : public QAccessibleWidget, public QAccessibleValueInterfac
 // takes for a window of its own; it is a group of four fields.
 QAccessibleInterface* AccessibleFactory(const QString&, QObject* object) {
   auto* widget = qobject_cast<QWidget*>(object);
+  if (auto* line = dynamic_cast<StatusLine*>(widget)) return new StatusLineAccessible(line);
   const ControlRow* row = widget != nullptr ? FindControlRow(widget->property(kControlProperty).toInt()) : nullptr;
   if (row != nullptr && row->kind == ControlKind::Spin) return new SpinAccessible(widget, row->number);
   if (row != nullptr && row->kind == ControlKind::IpField) return new QAccessibleWidget(widget, QAccessible::Grouping);
@@ -277,21 +395,16 @@ void CreateStatusBar(const ControlRow& row, QtControl& c) {
   auto* bar = new QStatusBar(g_main);
   bar->setFont(QApplication::font());  // the credits line keeps the desktop's own font
   bar->setSizeGripEnabled(false);
-  auto* text = new QLabel(QString::fromUtf8(row.text), bar);
-  text->setAlignment(Qt::AlignCenter);
-  text->setTextFormat(Qt::PlainText);
-  // Opaque, so that its repaint is its own: a transparent label's paints
-  // the bar and the window behind it first.
-  text->setAutoFillBackground(true);
+  auto* line = new StatusLine(QString::fromUtf8(row.text), bar);
   const int height = std::max(kStatusBarHeight, bar->sizeHint().height());
-  // A size of its own: a label whose size may follow its text asks the bar
+  // A size of its own: a line whose size may follow its text asks the bar
   // to lay itself out again at every new line, ten times a second during a
   // fade, and QStatusBar does that by building its layout anew.
-  text->setFixedSize(kClientWidth - 2 * kStatusBarInset, height - kStatusBarInset);
-  bar->addWidget(text, 1);
+  line->setFixedSize(kClientWidth - 2 * kStatusBarInset, height - kStatusBarInset);
+  bar->addWidget(line, 1);
   bar->setGeometry(0, kClientHeight - height, kClientWidth, height);
   c.widget = bar;
-  c.text = text;
+  c.line = line;
 }
 
 // Shrinks the window's font (which every control shares) until the caption
@@ -446,12 +559,13 @@ void PlatformSetText(const ControlRow& row, const char* text) {
     c->action->setText(value);
   } else if (c->edit != nullptr) {
     c->edit->setText(value);
+  } else if (c->line != nullptr) {
+    // Painted at once: during a fade the line changes between a message and
+    // the wait for the next, and a paint left to the next drain would hold
+    // that message up.
+    c->line->SetLine(value);
   } else if (c->text != nullptr) {
     c->text->setText(value);
-    // The status bar's line is painted at once: during a fade it changes
-    // between a message and the wait for the next, and a paint left to the
-    // next drain would hold that message up.
-    if (row.kind == ControlKind::StatusBar) c->text->repaint();
   } else if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
     button->setText(value);
   }
@@ -464,6 +578,8 @@ std::string PlatformGetText(const ControlRow& row) {
     text = c->action->text();
   } else if (c->edit != nullptr) {
     text = c->edit->text();
+  } else if (c->line != nullptr) {
+    text = c->line->Line();
   } else if (c->text != nullptr) {
     text = c->text->text();
   } else if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {

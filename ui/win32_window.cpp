@@ -9,9 +9,13 @@
 #include <uxtheme.h>
 
 #include <climits>
+#include <cstdint>
+#include <map>
+#include <vector>
 
 #include "resources/resource.h"
 #include "ui/control_core.h"
+#include "ui/line_span.h"
 #include "ui/win32_text.h"
 
 // The core's action codes are the notification codes these controls send.
@@ -325,30 +329,70 @@ static void CentreMainWindow() {
   SetWindowPos(g_hwndMain, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// The status line's font height, measured at its first drawing.
+// The status line's font, its height and the advance of each character the
+// line has held, asked of the font once: the line is laid out here, ten times
+// a second during a fade, and measuring a whole line costs as much as drawing it.
+static HFONT g_statusLineFont = nullptr;
 static int g_statusLineHeight = 0;
+static std::map<wchar_t, int> g_statusLineAdvances;
+
+// A line's characters and their advances. ExtTextOut is left to place the
+// characters itself, at these same advances: given them as positions, Wine
+// loses a glyph's overhang to the left, which is a pixel's gap in "mw".
+struct StatusLineLayout {
+  std::vector<std::uint32_t> characters;
+  std::vector<double> advances;
+  LineGlyphs Glyphs() const { return {characters, advances}; }
+};
+
+static StatusLineLayout LayOutStatusLine(HDC dc, const std::wstring& line) {
+  StatusLineLayout layout;
+  for (const wchar_t character : line) {
+    auto known = g_statusLineAdvances.find(character);
+    if (known == g_statusLineAdvances.end()) {
+      // The character's extent is the advance ExtTextOut gives it, where
+      // GetCharWidth32's may be a pixel wider.
+      SIZE extent = {0, 0};
+      if (!GetTextExtentPoint32W(dc, &character, 1, &extent)) extent.cx = 0;
+      known = g_statusLineAdvances.emplace(character, static_cast<int>(extent.cx)).first;
+    }
+    layout.characters.push_back(character);
+    layout.advances.push_back(known->second);
+  }
+  return layout;
+}
 
 // Draws the status line into the bar's one field, centred inside its sunken
-// edge, as the bar itself would draw the field's text. The DC centres it:
-// measuring the line first would cost as much again as drawing it, under
-// Wine, ten times a second during a fade.
-static void DrawStatusLine(HWND bar, const wchar_t* line) {
+// edge, as the bar itself would draw the field's text: all of it, or with
+// BEFORE (the line the field shows), only the part that differs from it.
+static void DrawStatusLine(HWND bar, const std::wstring& line, const std::wstring* before) {
   RECT field;
   SendMessageW(bar, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&field));
   InflateRect(&field, -2, -2);
   HDC dc = GetDC(bar);
   if (dc == nullptr) return;
-  HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(bar, WM_GETFONT, 0, 0)));
-  if (g_statusLineHeight == 0) {
+  const auto font = reinterpret_cast<HFONT>(SendMessageW(bar, WM_GETFONT, 0, 0));
+  HGDIOBJ previous = SelectObject(dc, font);
+  if (font != g_statusLineFont) {
+    g_statusLineFont = font;
+    g_statusLineAdvances.clear();
     TEXTMETRICW metrics;
-    if (GetTextMetricsW(dc, &metrics)) g_statusLineHeight = metrics.tmHeight;
+    g_statusLineHeight = GetTextMetricsW(dc, &metrics) ? metrics.tmHeight : 0;
   }
-  SetTextAlign(dc, TA_CENTER | TA_TOP);
-  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-  ExtTextOutW(dc, (field.left + field.right) / 2, (field.top + field.bottom - g_statusLineHeight) / 2,
-              ETO_OPAQUE | ETO_CLIPPED, &field, line, static_cast<UINT>(wcslen(line)), nullptr);
-  SelectObject(dc, font);
+  const int width = field.right - field.left;
+  const StatusLineLayout layout = LayOutStatusLine(dc, line);
+  LineSpan span{0, width};
+  if (before != nullptr) span = ChangedLineSpan(LayOutStatusLine(dc, *before).Glyphs(), layout.Glyphs(), width);
+  if (span.from < span.to) {
+    const RECT part = {field.left + span.from, field.top, field.left + span.to, field.bottom};
+    SetTextAlign(dc, TA_LEFT | TA_TOP);
+    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    ExtTextOutW(dc, field.left + CentredLineLeft(LineWidth(layout.Glyphs()), width),
+                (field.top + field.bottom - g_statusLineHeight) / 2, ETO_OPAQUE | ETO_CLIPPED, &part, line.c_str(),
+                static_cast<UINT>(line.size()), nullptr);
+  }
+  SelectObject(dc, previous);
   ReleaseDC(bar, dc);
 }
 
@@ -391,7 +435,7 @@ static LRESULT CALLBACK StatusBarProc(HWND hwnd, UINT message, WPARAM wParam, LP
     }
     case WM_PAINT: {
       const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
-      DrawStatusLine(hwnd, g_statusLine.c_str() + (length > 0 ? 1 : 0));
+      DrawStatusLine(hwnd, g_statusLine.substr(length > 0 ? 1 : 0), nullptr);
       return result;
     }
     case WM_NCDESTROY:
@@ -403,14 +447,15 @@ static LRESULT CALLBACK StatusBarProc(HWND hwnd, UINT message, WPARAM wParam, LP
   return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-// A new line is drawn at once, between a message and the wait for the next,
-// where its cost can't hold the next message up. The name change tells a
-// screen reader that the line, the bar's accessible name, changed: Wine's
+// A new line is drawn at once, and only where it differs from the one shown,
+// between a message and the wait for the next, where its cost can't hold the
+// next message up. The name change tells a screen reader that the line, the bar's accessible name, changed: Wine's
 // status bar sends none itself, and nothing says that Windows' does.
 static void SetStatusText(HWND bar, const char* text) {
+  const std::wstring before = g_statusLine.substr(g_statusLine.empty() ? 0 : 1);
   const std::wstring line = WideFromUtf8(text);
   g_statusLine = L"\t" + line;
-  DrawStatusLine(bar, line.c_str());
+  DrawStatusLine(bar, line, &before);
   NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, bar, OBJID_CLIENT, CHILDID_SELF);
 }
 
