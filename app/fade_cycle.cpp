@@ -54,13 +54,15 @@ struct FadeGrid {
   std::int64_t due = -1;
 };
 
-// Sleeps until the next message is due. A message that went out more than a
+// Sleeps until the next message is due, a period after the one that went
+// out at sentAt. The grid starts at the first message's sending, not at this
+// call: what runs in between (the status line's drawing) would otherwise
+// push every message after it back. A message that went out more than a
 // period late (the program was stalled) starts the grid anew from itself:
 // the missed messages are not sent in a burst to catch up, which would jerk
 // the fader.
-void SleepUntilNextMessage(FadeGrid* grid) {
-  const std::int64_t now = ClockMicroseconds();
-  if (grid->due < 0 || now - grid->due > kFadePeriod) grid->due = now;
+void SleepUntilNextMessage(FadeGrid* grid, std::int64_t sentAt) {
+  if (grid->due < 0 || sentAt - grid->due > kFadePeriod) grid->due = sentAt;
   grid->due += kFadePeriod;
   SleepUntilMicroseconds(grid->due);
 }
@@ -156,7 +158,7 @@ FadeEnd RunFadeLoop(FadeTrack* track) {
       ++track->sent;
       if (g_fade.stopRequested == 0)
         ShowFadeProgress(g_fade.position, track->messages - track->sent, track->lastSentAt);
-      SleepUntilNextMessage(&grid);
+      SleepUntilNextMessage(&grid, track->lastSentAt);
     }
     g_fade.position = g_fade.position - g_fade.step;
     Drain();

@@ -585,6 +585,27 @@ TEST_F(QuorlenTest, AStallInTheMiddleOfAFadeSendsNoBurstAfterIt) {
   EXPECT_LE(close, 1) << "messages sent in a burst after the stall";
 }
 
+// The status line is drawn between a message and the wait for the next; a
+// drawing that takes 8 ms, at the fade's first message too, must leave the
+// 10 ms grid where it was.
+TEST_F(QuorlenTest, ASlowStatusLineMovesNoMessage) {
+  WriteConfig(kLoopbackConfig);
+  NullSetTextHook([](int control, const char* text) {
+    if (control == MainStatusBar && std::strstr(text, "fading to") != nullptr) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(8));
+    }
+  });
+  ASSERT_TRUE(RunCycle({[] { Prepare(5, FastOption, 50); }, Touch("/ch/05/mix/fader", 0.8f)}));
+  std::vector<std::int64_t> sent;
+  for (const Datagram& d : world_.received) {
+    if (d.IsFaderLevel()) sent.push_back(d.at);
+  }
+  ASSERT_EQ(sent.size(), ExpectedFade(0.8f, 0.006f, 0.5f).size());
+  for (std::size_t i = 1; i < sent.size(); ++i) {
+    EXPECT_LT(sent[i] - sent[i - 1], 15) << "message " << i << " held up by the line drawn before it";
+  }
+}
+
 // "Stop When Fader Is Moved": a Fast fade of Ch 5 from 0.8 to 0.5 (50
 // messages, half a second), with reports sent at the console's side after a
 // given number of messages. The console forgets a silent subscriber after

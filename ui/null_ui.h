@@ -51,6 +51,10 @@ std::vector<std::string>& NullOpenedPages();
 // program discards.
 using NullIdleHook = void (*)(int waiting);
 void NullSetIdleHook(NullIdleHook hook);
+// Called when the program sets a control's text, after it is recorded; a
+// test uses it to make the drawing of a text take time.
+using NullTextHook = void (*)(int control, const char* text);
+void NullSetTextHook(NullTextHook hook);
 // Called inside ShowMessageBox, after the message has been recorded.
 using NullMessageHook = void (*)(const char* title, const char* text);
 void NullSetMessageHook(NullMessageHook hook);

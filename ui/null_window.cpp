@@ -23,6 +23,7 @@ bool g_windowExists = false;
 int g_focused = -1;  // the control with the keyboard focus
 NullIdleHook g_idleHook = nullptr;
 NullMessageHook g_messageHook = nullptr;
+NullTextHook g_textHook = nullptr;
 std::vector<NullMessage> g_messages;
 std::vector<std::string> g_openedPages;
 
@@ -77,6 +78,7 @@ int PlatformControlExists(const ControlRow& row) {
 
 void PlatformSetText(const ControlRow& row, const char* text) {
   Record(row).text = text;
+  if (g_textHook != nullptr) g_textHook(row.number, text);
 }
 
 std::string PlatformGetText(const ControlRow& row) {
@@ -276,10 +278,15 @@ void NullSetMessageHook(NullMessageHook hook) {
   g_messageHook = hook;
 }
 
+void NullSetTextHook(NullTextHook hook) {
+  g_textHook = hook;
+}
+
 void NullResetUi() {
   DestroyMainWindow();
   g_idleHook = nullptr;
   g_messageHook = nullptr;
+  g_textHook = nullptr;
   g_messages.clear();
   g_openedPages.clear();
 }

@@ -457,6 +457,13 @@ static void SetStatusText(HWND bar, const char* text) {
   g_statusLine = L"\t" + line;
   DrawStatusLine(bar, line, &before);
   NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, bar, OBJID_CLIENT, CHILDID_SELF);
+  // Wine puts what was drawn on the screen when the thread next finds its
+  // message queue empty: during a fade that is the drain after the wait, just
+  // before the next message, which the copy would hold up - by a millisecond
+  // where 32-bit code is emulated. A look at the queue now, before the wait,
+  // does it here instead. It takes no message; on Windows it changes nothing.
+  MSG pending;
+  PeekMessageW(&pending, nullptr, 0, 0, PM_NOREMOVE);
 }
 
 static void SetUpStatusBar(HWND bar, const char* text) {
