@@ -366,12 +366,19 @@ static StatusLineLayout LayOutStatusLine(HDC dc, const std::wstring& line) {
 // edge, as the bar itself would draw the field's text: all of it, or with
 // BEFORE (the line the field shows), only the part that differs from it.
 static void DrawStatusLine(HWND bar, const std::wstring& line, const std::wstring* before) {
-  RECT field;
-  SendMessageW(bar, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&field));
-  InflateRect(&field, -2, -2);
+  // The field and the font, as the bar's last drawing of the whole line
+  // asked for them: each question is a message through the bar's subclass
+  // chain, and where 32-bit code is emulated the two cost as much as the
+  // drawing. The bar is drawn whole after anything that changes them.
+  static RECT field;
+  static HFONT font = nullptr;
+  if (before == nullptr || font == nullptr) {
+    SendMessageW(bar, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&field));
+    InflateRect(&field, -2, -2);
+    font = reinterpret_cast<HFONT>(SendMessageW(bar, WM_GETFONT, 0, 0));
+  }
   HDC dc = GetDC(bar);
   if (dc == nullptr) return;
-  const auto font = reinterpret_cast<HFONT>(SendMessageW(bar, WM_GETFONT, 0, 0));
   HGDIOBJ previous = SelectObject(dc, font);
   if (font != g_statusLineFont) {
     g_statusLineFont = font;
