@@ -12,7 +12,6 @@
 #include "tests/ui_test_support.h"
 #include "ui/control_core.h"
 #include "ui/controls.h"
-#include "ui/line_span.h"
 
 namespace {
 
@@ -139,44 +138,6 @@ TEST_F(ControlLayerTest, ANewStatusLineLooksAsTheWholeLineDrawnAfresh) {
     const std::vector<std::uint32_t> shown = ShownPixels(MainStatusBar, false);
     if (shown.empty()) GTEST_SKIP() << "this backend draws nothing";
     EXPECT_EQ(shown, ShownPixels(MainStatusBar, true)) << line;
-  }
-}
-
-// Each character 5 pixels wide, a '1' 3 pixels: a line of L in a field of 100
-// starts at (100 - 5 * L) / 2.
-LineSpan SpanOfChange(const std::string& before, const std::string& after, int field = 100) {
-  static std::vector<std::uint32_t> glyphs[2];
-  static std::vector<double> advances[2];
-  for (int i = 0; i < 2; ++i) {
-    const std::string& line = i == 0 ? before : after;
-    glyphs[i].assign(line.begin(), line.end());
-    advances[i].clear();
-    for (const char c : line) advances[i].push_back(c == '1' ? 3.0 : 5.0);
-  }
-  return ChangedLineSpan({glyphs[0], advances[0]}, {glyphs[1], advances[1]}, field);
-}
-
-TEST(StatusLineSpan, ReachesTheChangedGlyphsAndTwoPixelsPastThem) {
-  struct Case {
-    const char* before;
-    const char* after;
-    int field;
-    int from, to;
-  } cases[] = {
-      {"-9.8 dB", "-9.8 dB", 100, 0, 0},             // unchanged: nothing to draw
-      {"-9.8 dB", "-9.7 dB", 100, 47 - 2, 52 + 2},   // one digit where it stands: 32 + 3 * 5, 5 wide
-      {"-9.8 dB", "-7.3 dB", 100, 37 - 2, 52 + 2},   // from the first difference to the last
-      {"-9.8 dB", "-11.0 dB", 100, 32 - 2, 68 + 2},  // a new width moves it all: both lines
-      {"", "ab", 100, 45 - 2, 55 + 2},
-      {"abcdefgh", "abcdefgz", 40, 35 - 2, 40},  // the field's edge bounds it
-  };
-  for (const Case& c : cases) {
-    const LineSpan span = SpanOfChange(c.before, c.after, c.field);
-    if (c.from >= c.to) {
-      EXPECT_GE(span.from, span.to) << c.before << " -> " << c.after;
-    } else {
-      EXPECT_EQ(std::make_pair(span.from, span.to), std::make_pair(c.from, c.to)) << c.before << " -> " << c.after;
-    }
   }
 }
 
