@@ -456,8 +456,9 @@ static LRESULT CALLBACK StatusBarProc(HWND hwnd, UINT message, WPARAM wParam, LP
 
 // A new line is drawn at once, and only where it differs from the one shown,
 // between a message and the wait for the next, where its cost can't hold the
-// next message up. The name change tells a screen reader that the line, the bar's accessible name, changed: Wine's
-// status bar sends none itself, and nothing says that Windows' does.
+// next message up. The name change tells a screen reader that the line, the
+// bar's accessible name, changed: Wine's status bar sends none itself, and
+// nothing says that Windows' does.
 static void SetStatusText(HWND bar, const char* text) {
   const std::wstring before = g_statusLine.substr(g_statusLine.empty() ? 0 : 1);
   const std::wstring line = WideFromUtf8(text);
