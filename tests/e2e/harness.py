@@ -366,8 +366,8 @@ class Simulator:
         """From a fade's first message FIRST on, the network loses a tenth of
         the datagrams each way and the fade's first renewal of the
         subscription; 11.5 s in, a hand moves FADER from 0.35 to 0.6 over
-        200 ms; WAIT_IDLE() waits for the program's reset. Returns the hand's
-        reports, whether lost or not."""
+        200 ms; WAIT_IDLE() waits for the program's reset, and then the hand's
+        last report. Returns the hand's reports, whether lost or not."""
         try:
             for command in ("lose seed 7", "lose fade-xremote on", "lose in 0.1", "lose out 0.1"):
                 self.command(command)
@@ -376,6 +376,9 @@ class Simulator:
             mark = self.mark()
             self.command("hand %s 0.35 0.6 200" % fader)
             wait_idle()
+            # The program may be idle again well before the hand is done.
+            self.wait_for(lambda e: e["dir"] in ("out", "lost out") and e.get("action", "").startswith("hand")
+                          and level_of(e) == f32(0.6), mark, 5, "the hand's last report")
         finally:
             for command in ("lose in 0", "lose out 0", "lose fade-xremote off"):
                 self.command(command)
