@@ -44,7 +44,8 @@ ROWS = [1, 2, 3, 4, 5, 0]  # channel-list rows taken in turn; all of them show w
 LONG_FADE_LEVEL = 0.5  # from here at "Too Slow" (0.0005 a step) down to 0: 1000 steps
 LONG_FADES = 3
 EDGE_S = 1.0  # left out at either end of the long fade and of fade-floor's run: starting and ending are not steps
-FLOOR_STEPS = 1500  # of each fade-floor run
+FLOOR_STEPS = 1200  # of each fade-floor run: 8 s read between its start and its last second, as the long fade
+FLOOR_RUNS = 3  # of each kind; the floor is their median, as the step is the long fades'
 FLOOR_START_S = 3.0  # fade-floor under Wine: the prefix's and the window's start come first
 PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
 PRESETS = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release", "native": "linux-qt"}
@@ -145,7 +146,10 @@ def measure(program, options, out_dir):
 
 def measure_floor(program, options):
     """fade-floor's CPU per step on PROGRAM's platform, without and with the look
-    at the socket, run and read as the program is; Nones without fade-floor."""
+    at the socket, run and read as the program is, each the median of
+    FLOOR_RUNS runs; Nones without fade-floor. The runs without and with the
+    look take turns: one run alone swung by half between runs an hour apart
+    here, more than the step it is set beside."""
     path = os.path.join(REPO, "build", PRESETS[program.label], "tools", "fade-floor",
                         "fade-floor" + (".exe" if program.wine else ""))
     if not os.path.exists(path):
@@ -153,8 +157,8 @@ def measure_floor(program, options):
     print("bench: fade-floor for %s..." % program.label, file=sys.stderr)
     settings = SETTINGS._replace(exe=path, out=os.path.join(options.out, "floor-" + program.label))
     seconds = FLOOR_STEPS * PERIOD_MS / 1000
-    figures = []
-    for look in ("nolook", "look"):
+    runs = {"nolook": [], "look": []}
+    for look in [kind for _ in range(FLOOR_RUNS) for kind in runs]:
         with contextlib.closing(harness.Session(settings, address=ADDRESS, wine=program.wine)) as session:
             begun = time.monotonic()
             command = harness.wine_command(path) if program.wine else [path]
@@ -163,8 +167,11 @@ def measure_floor(program, options):
             sampler = CpuSampler(harness.watched_pids(session, proc.pid))
             proc.wait(timeout=seconds + 120)
             sampler.stop()
-            figures.append(sampler.per_step_us(begun + FLOOR_START_S, begun + seconds - EDGE_S))
-    return figures
+            runs[look].append(sampler.per_step_us(begun + FLOOR_START_S, begun + seconds - EDGE_S))
+    print("bench: fade-floor for %s, CPU per step (us): %s" % (program.label, "; ".join(
+        "%s %s" % (look, ", ".join("%.0f" % v for v in values if v is not None)) for look, values in runs.items())),
+        file=sys.stderr)
+    return [statistics.median(v) if None not in v else None for v in runs.values()]
 
 
 # key, what, format, target (text), target met
