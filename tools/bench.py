@@ -45,7 +45,7 @@ LONG_FADE_LEVEL = 0.5  # from here at "Too Slow" (0.0005 a step) down to 0: 1000
 LONG_FADES = 3
 EDGE_S = 1.0  # left out at either end of the long fade and of fade-floor's run: starting and ending are not steps
 FLOOR_STEPS = 1200  # of each fade-floor run: 8 s read between its start and its last second, as the long fade
-FLOOR_RUNS = 3  # of each kind; the floor is their median, as the step is the long fades'
+FLOOR_RUNS = 3  # of each kind, taking turns
 FLOOR_START_S = 3.0  # fade-floor under Wine: the prefix's and the window's start come first
 PRODUCT = ["app", "config", "link", "ui", "resources", "cmake", "CMakeLists.txt"]  # what the programs are built from
 PRESETS = {"quorlen.exe": "win64-release", "quorlen32.exe": "win32-release", "native": "linux-qt"}
@@ -113,12 +113,13 @@ def measure(program, options, out_dir):
                 raise RuntimeError("%s, fade %d (row %d, %s): %s" % (program.label, i + 1, row, how[1], error))
         rss = harness.peak_memory_kib(app)
         # Main, "Too Slow", minimum 0: what every reset leaves. The median of
-        # a few: a natively run step costs tens of microseconds, which one
-        # busy moment on the machine can shift by a third.
+        # the seconds of a few: a natively run step costs tens of
+        # microseconds, which one busy moment on the machine can shift by a third.
         print("bench: %s, %d long fades..." % (program.label, LONG_FADES), file=sys.stderr)
         spans = [fade(app, sampler, 0, (TOO_SLOW, "Too Slow", LONG_FADE_LEVEL, None), 0)["span"]
                  for _ in range(LONG_FADES)]
-        step_us = statistics.median(sampler.per_step_us(start + EDGE_S, end - EDGE_S) for start, end in spans)
+        step_us = statistics.median(figure for start, end in spans
+                                    for figure in sampler.step_us_by_second(start + EDGE_S, end - EDGE_S))
         sampler.stop()
         app.close()
     latencies = [f["capture_latency_ms"] for f in fades if f["capture_latency_ms"] is not None]
@@ -146,10 +147,11 @@ def measure(program, options, out_dir):
 
 def measure_floor(program, options):
     """fade-floor's CPU per step on PROGRAM's platform, without and with the look
-    at the socket, run and read as the program is, each the median of
-    FLOOR_RUNS runs; Nones without fade-floor. The runs without and with the
-    look take turns: one run alone swung by half between runs an hour apart
-    here, more than the step it is set beside."""
+    at the socket, run and read as the program's long fades are: the median
+    second of FLOOR_RUNS runs; Nones without fade-floor. Each run starts a
+    wineserver afresh, and the prefix's own programs may still be busy with it
+    seconds later: one run's whole figure was from 0.9 to 3 times its
+    median second here."""
     path = os.path.join(REPO, "build", PRESETS[program.label], "tools", "fade-floor",
                         "fade-floor" + (".exe" if program.wine else ""))
     if not os.path.exists(path):
@@ -167,11 +169,8 @@ def measure_floor(program, options):
             sampler = CpuSampler(harness.watched_pids(session, proc.pid))
             proc.wait(timeout=seconds + 120)
             sampler.stop()
-            runs[look].append(sampler.per_step_us(begun + FLOOR_START_S, begun + seconds - EDGE_S))
-    print("bench: fade-floor for %s, CPU per step (us): %s" % (program.label, "; ".join(
-        "%s %s" % (look, ", ".join("%.0f" % v for v in values if v is not None)) for look, values in runs.items())),
-        file=sys.stderr)
-    return [statistics.median(v) if None not in v else None for v in runs.values()]
+            runs[look] += sampler.step_us_by_second(begun + FLOOR_START_S, begun + seconds - EDGE_S)
+    return [statistics.median(seconds) if seconds else None for seconds in runs.values()]
 
 
 # key, what, format, target (text), target met

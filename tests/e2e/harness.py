@@ -489,10 +489,19 @@ class CpuSampler(threading.Thread):
         (t0, a), (t1, b) = inside[0], inside[-1]
         return t1 - t0, {name: b[name] - a[name] for name in self.pids}
 
-    def per_step_us(self, start, end):
-        """CPU microseconds per 10 ms step, all watched processes together."""
-        wall, cpu = self.between(start, end)
-        return sum(cpu.values()) * 1e3 * PERIOD_MS / wall if wall else None
+    def step_us_by_second(self, start, end):
+        """CPU microseconds per 10 ms step, all watched processes together, in
+        each whole second from START to END: a burst of another process's
+        work through the wineserver then shows in one second, where it
+        would move the figure of the whole stretch."""
+        inside = [s for s in self.samples if start <= s[0] <= end]
+        figures, first = [], 0
+        for i, (at, cpu) in enumerate(inside):
+            t0, cpu0 = inside[first]
+            if at >= t0 + 1.0:
+                figures.append(sum(cpu[n] - cpu0[n] for n in cpu) * 1e3 * PERIOD_MS / (at - t0))
+                first = i
+        return figures
 
 
 def cpu_percent(stretches):
