@@ -148,10 +148,11 @@ def measure(program, options, out_dir):
 def measure_floor(program, options):
     """fade-floor's CPU per step on PROGRAM's platform, without and with the look
     at the socket, run and read as the program's long fades are: the median
-    second of FLOOR_RUNS runs; Nones without fade-floor. Each run starts a
-    wineserver afresh, and the prefix's own programs may still be busy with it
-    seconds later: one run's whole figure was from 0.9 to 3 times its
-    median second here."""
+    second of FLOOR_RUNS runs; Nones without fade-floor. For a second or a
+    few at a time, fade-floor and the wineserver alike took three to five
+    times their usual CPU per step here, which put one run's whole figure at
+    twice its median second: fade-floor does the same at every step, so that
+    is the shared machine's doing."""
     path = os.path.join(REPO, "build", PRESETS[program.label], "tools", "fade-floor",
                         "fade-floor" + (".exe" if program.wine else ""))
     if not os.path.exists(path):

@@ -491,9 +491,9 @@ class CpuSampler(threading.Thread):
 
     def step_us_by_second(self, start, end):
         """CPU microseconds per 10 ms step, all watched processes together, in
-        each whole second from START to END: a burst of another process's
-        work through the wineserver then shows in one second, where it
-        would move the figure of the whole stretch."""
+        each whole second from START to END: a few seconds in which the
+        shared machine runs everything slower then show as a few seconds,
+        where they would move the figure of the whole stretch."""
         inside = [s for s in self.samples if start <= s[0] <= end]
         figures, first = [], 0
         for i, (at, cpu) in enumerate(inside):
