@@ -329,9 +329,14 @@ static void CentreMainWindow() {
   SetWindowPos(g_hwndMain, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// The status line's font, its height and the advance of each character the
-// line has held, asked of the font once: the line is laid out here, ten times
-// a second during a fade, and measuring a whole line costs as much as drawing it.
+// The status line's field (inside the sunken edge) and font, as the bar's
+// last drawing of the whole line asked for them, the font's height, and the
+// advance of each character the line has held, asked of the font once. The
+// line is laid out here, ten times a second during a fade: measuring a whole
+// line costs as much as drawing it, and each question to the bar is a message
+// through its subclass chain, which where 32-bit code is emulated costs as
+// much again. The bar is drawn whole after anything that changes them.
+static RECT g_statusLineField;
 static HFONT g_statusLineFont = nullptr;
 static int g_statusLineHeight = 0;
 static std::map<wchar_t, int> g_statusLineAdvances;
@@ -366,26 +371,23 @@ static StatusLineLayout LayOutStatusLine(HDC dc, const std::wstring& line) {
 // edge, as the bar itself would draw the field's text: all of it, or with
 // BEFORE (the line the field shows), only the part that differs from it.
 static void DrawStatusLine(HWND bar, const std::wstring& line, const std::wstring* before) {
-  // The field and the font, as the bar's last drawing of the whole line
-  // asked for them: each question is a message through the bar's subclass
-  // chain, and where 32-bit code is emulated the two cost as much as the
-  // drawing. The bar is drawn whole after anything that changes them.
-  static RECT field;
-  static HFONT font = nullptr;
-  if (before == nullptr || font == nullptr) {
-    SendMessageW(bar, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&field));
-    InflateRect(&field, -2, -2);
-    font = reinterpret_cast<HFONT>(SendMessageW(bar, WM_GETFONT, 0, 0));
-  }
   HDC dc = GetDC(bar);
   if (dc == nullptr) return;
-  HGDIOBJ previous = SelectObject(dc, font);
-  if (font != g_statusLineFont) {
+  bool newFont = false;
+  if (before == nullptr || g_statusLineFont == nullptr) {
+    SendMessageW(bar, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&g_statusLineField));
+    InflateRect(&g_statusLineField, -2, -2);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(bar, WM_GETFONT, 0, 0));
+    newFont = font != g_statusLineFont;
     g_statusLineFont = font;
+  }
+  HGDIOBJ previous = SelectObject(dc, g_statusLineFont);
+  if (newFont) {
     g_statusLineAdvances.clear();
     TEXTMETRICW metrics;
     g_statusLineHeight = GetTextMetricsW(dc, &metrics) ? metrics.tmHeight : 0;
   }
+  const RECT& field = g_statusLineField;
   const int width = field.right - field.left;
   const StatusLineLayout layout = LayOutStatusLine(dc, line);
   LineSpan span{0, width};
